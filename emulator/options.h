@@ -1,0 +1,28 @@
+// Options of one emulated scanner: what is plugged in and what lies on its glass.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qrx::emu {
+
+struct Options {
+  uint64_t seed = 7730;          // makes the sensor's offsets, non-uniformity and noise repeatable
+  uint8_t port_type = 1;         // 1: bit 3 of the identification status byte set; 2: clear
+  uint8_t board_variant = 0;     // register 0xA6 bit 4
+  std::string document;          // PNG or PNM file placed at the scan origin; empty: the test chart
+  bool sensor_noise = true;      // random noise on every read
+  bool sensor_nonuniformity = true;  // per-pixel dark offset and response non-uniformity
+};
+
+// Environment variable with the options of the in-process emulator behind "sim:",
+// for example QRX7730_SIM="seed=5,port-type=2,board-variant=1,document=/tmp/page.png".
+inline constexpr const char* kOptionsVariable = "QRX7730_SIM";
+
+// Parses comma-separated key=value pairs (seed, port-type, board-variant, document,
+// noise, nonuniformity) over the values already in options. False with a message
+// on an unknown key or a bad value; options is then unchanged.
+bool parse_options(std::string_view text, Options& options, std::string& error);
+
+}  // namespace qrx::emu

@@ -1,0 +1,41 @@
+// Local stream sockets (Unix domain), used to reach the emulator daemon. Not
+// available on Windows: connect() and listen() fail there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qrx::platform {
+
+class LocalStream {
+ public:
+  virtual ~LocalStream() = default;
+  // Connects to a listening socket; nullptr on failure.
+  static std::unique_ptr<LocalStream> connect(const std::string& path);
+  // Sends or receives exactly size bytes; false on error or end of stream.
+  virtual bool send_all(const void* data, size_t size) = 0;
+  virtual bool receive_all(void* data, size_t size) = 0;
+  // Makes blocked and later calls fail (used to stop a serving thread).
+  virtual void shut_down() = 0;
+};
+
+class LocalListener {
+ public:
+  virtual ~LocalListener() = default;
+  // Binds and listens at path. Fails (with a message) when the path is taken: any
+  // file that is not a socket, or a socket some process still listens on. A socket
+  // file nobody listens on any more (left by a killed server) is replaced.
+  static std::unique_ptr<LocalListener> listen(const std::string& path, std::string& error);
+  // Waits for the next client; nullptr when the listener was shut down or failed.
+  virtual std::unique_ptr<LocalStream> accept() = 0;
+  // Wakes accept() and refuses further clients; removes the socket file.
+  virtual void shut_down() = 0;
+};
+
+// Blocks until the process receives SIGINT or SIGTERM (Linux); returns at once
+// where signals are not supported.
+void wait_for_termination_signal();
+
+}  // namespace qrx::platform
