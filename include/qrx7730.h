@@ -227,6 +227,7 @@ enum QRX_Status {
     QRX_E_DEVICE_PATH = 0x9703,          /* device path empty, too long, or not usable as a name */
     QRX_E_RESOLUTION = 0x9704,           /* a resolution the scanner cannot be programmed for */
     QRX_E_NO_SCAN = 0x9705,              /* no scan has been set up or started */
+    QRX_E_UNSUPPORTED = 0x9706,          /* this build of the library cannot do what was asked */
     QRX_E_FLATBED_X = 0x970B,            /* flatbed window: x > 81536 */
     QRX_E_FLATBED_WIDTH = 0x970C,        /* flatbed window: width < 128 or > 81664 */
     QRX_E_FLATBED_RIGHT = 0x970D,        /* flatbed window: x + width > 81664 */

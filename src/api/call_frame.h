@@ -1,0 +1,34 @@
+// The call frame of the exports that touch the device: wait until no caller of
+// any process or thread holds the scanner (polling every 10 ms), take it, do the
+// work, and give it back on every way out.
+#pragma once
+
+#include "api/library.h"
+#include "qrx7730.h"
+
+namespace qrx::api {
+
+class CallFrame {
+ public:
+  // Waits for the busy flag and takes it.
+  explicit CallFrame(Library& library);
+  // Releases the flag if it is still held.
+  ~CallFrame();
+  CallFrame(const CallFrame&) = delete;
+  CallFrame& operator=(const CallFrame&) = delete;
+
+  // Releases the flag early (the rest of the export runs outside the frame).
+  void release();
+
+ private:
+  Library& library_;
+  bool held_ = true;
+};
+
+// Stores status as the last error and turns it into the export's result.
+inline QRX_BOOL finish(Library& library, uint16_t status) {
+  library.last_error = status;
+  return status == QRX_OK ? QRX_TRUE : QRX_FALSE;
+}
+
+}  // namespace qrx::api

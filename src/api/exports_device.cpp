@@ -1,0 +1,114 @@
+// Exports that open, initialise, query and release the device, and the raw
+// register exports.
+#include "api/call_frame.h"
+#include "api/export_guard.h"
+#include "device/discovery.h"
+#include "qrx7730.h"
+#include "transport/registers.h"
+
+using qrx::api::CallFrame;
+using qrx::api::finish;
+using qrx::api::guard;
+using qrx::api::Library;
+
+extern "C" {
+
+QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint16_t product_id) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    // A path that is missing, empty or too long is refused before anything is
+    // opened or changed.
+    if (device_path == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    if (!qrx::device::device_path_acceptable(device_path)) return finish(lib, QRX_E_DEVICE_PATH);
+
+    // The block's own open result does not stop the call: without a block the
+    // fields read as zero and the frame does not wait.
+    lib.status_block.open(device_path);
+    uint16_t aux = 0, home = 0;
+    uint8_t scan_position = 0, lamp_state = 0;
+    lib.status_block.read_field(1, &aux, sizeof aux);
+    lib.status_block.read_field(2, &home, sizeof home);
+    lib.status_block.read_field(4, &scan_position, sizeof scan_position);
+    lib.status_block.read_field(5, &lamp_state, sizeof lamp_state);
+
+    CallFrame frame(lib);
+    if (lib.device_open == 1) return QRX_TRUE;  // already open: LastError untouched
+
+    uint16_t status = qrx::device::open_and_identify(lib.context, device_path, product_id);
+    if (status != QRX_OK) return finish(lib, status);
+    lib.device_open = 1;
+    frame.release();
+    return finish(lib, QRX_OK);
+  });
+}
+
+QRX7730_API QRX_BOOL InitializeScanner(void* /*host*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL TerminateScanner(void* /*host*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    lib.last_error = QRX_OK;
+    if (lib.device_open == 1) {
+      lib.device_open = 0;
+      lib.context.link.close();
+    }
+    return QRX_TRUE;
+  });
+}
+
+QRX7730_API QRX_BOOL GetOPUMode(void* /*host*/, OPUMode* mode) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (mode == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    mode->Reserved[0] = 0;
+    {
+      CallFrame frame(lib);
+      // This model has no film adapter detection: the unit is never attached.
+      const bool attached = false;
+      mode->Attached = attached ? 1 : 0;
+    }
+    mode->Reserved[1] = 0;
+    mode->Reserved[2] = 0;
+    mode->Mode = 2;
+    return finish(lib, QRX_OK);
+  });
+}
+
+QRX7730_API QRX_BOOL ReadRegister(uint8_t reg, uint8_t* value) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (value == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    uint8_t read = 0;
+    if (!qrx::transport::read_register(lib.context.link, reg, read)) return QRX_FALSE;
+    *value = read;
+    return QRX_TRUE;
+  });
+}
+
+QRX7730_API QRX_BOOL WriteRegister(uint8_t reg, uint8_t value) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    return qrx::transport::write_register(lib.context.link, reg, value) ? QRX_TRUE : QRX_FALSE;
+  });
+}
+
+QRX7730_API QRX_BOOL InitialButton(void* /*host*/, ButtonLayout* layout) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (layout == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    layout->Count = 3;
+    layout->Value1 = 7;
+    layout->Value2 = 7;
+    return QRX_TRUE;
+  });
+}
+
+QRX7730_API QRX_BOOL ReadPushButton(void* /*host*/, uint8_t /*ignored*/, ButtonEvent* event) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (event == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,123 @@
+// Exports of the scan itself: light, parameters, calibration, start, data, stop,
+// gamma and the service tests.
+#include <cstring>
+
+#include "api/call_frame.h"
+#include "api/export_guard.h"
+#include "qrx7730.h"
+
+using qrx::api::CallFrame;
+using qrx::api::finish;
+using qrx::api::guard;
+using qrx::api::Library;
+
+extern "C" {
+
+QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t /*light_source*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* parameter) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (parameter == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t /*film*/, uint8_t /*kind*/,
+                                   uint16_t /*resolution*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL ReadScan(void* /*host*/, void* /*passthrough*/, void* buffer, uint32_t size) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (buffer == nullptr && size != 0) return finish(lib, QRX_E_NULL_ARGUMENT);
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL GetDataStatus(void* /*host*/, DataStatus* status) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (status == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (status == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+QRX7730_API QRX_BOOL SetAGData(void* /*host*/, const void* block) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (block == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    std::memcpy(lib.ag_block.data(), block, lib.ag_block.size());
+    return QRX_TRUE;
+  });
+}
+
+QRX7730_API QRX_BOOL GetAGData(void* /*host*/, uint16_t* values) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (values == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    // The defaults in 4.12 fixed point (4096 = 1.0), whatever SetAGData stored.
+    for (int i = 0; i < QRX_AG_VALUE_COUNT; ++i) values[i] = 0x1000;
+    values[1] = 0xFFFF;
+    values[17] = 0xFFFF;
+    return QRX_TRUE;
+  });
+}
+
+QRX7730_API QRX_BOOL TestScanner(void* /*host*/, uint8_t test, uint8_t /*argument*/,
+                                 uint8_t /*unused*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    switch (test) {
+      case 0: case 4: case 5: case 6: case 50: case 51: case 52: case 53: case 54: case 56:
+      case 57:
+        return finish(lib, QRX_E_UNSUPPORTED);
+      default:
+        // Test 1, test 55 and numbers outside the list do nothing and succeed.
+        return finish(lib, QRX_OK);
+    }
+  });
+}
+
+QRX7730_API QRX_BOOL SetGamma(void* /*host*/, const uint16_t* table, uint8_t /*channel*/,
+                              uint32_t /*unused*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    if (table == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    return finish(lib, QRX_E_UNSUPPORTED);
+  });
+}
+
+}  // extern "C"

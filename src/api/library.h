@@ -1,0 +1,41 @@
+// Library: every process-wide object and value of the driver, in one object that
+// is built when the library loads and destroyed when it unloads. Members are
+// declared in the order they must be built (the line filter, the status block,
+// the device context, the tuning record, the data-file store, diagnostics), so
+// the language builds and destroys them in that order and its reverse.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "api/status_block.h"
+#include "device/data_file_store.h"
+#include "imaging/jaggy_filter.h"
+#include "qrx7730.h"
+#include "settings/scanner_setting.h"
+#include "transport/scanner_context.h"
+
+namespace qrx::api {
+
+// Reserved for an optional external debug bridge; no operation uses it.
+struct Diagnostics {};
+
+struct Library {
+  imaging::JaggyFilter line_filter;
+  StatusBlock status_block;
+  transport::ScannerContext context;
+  settings::ScannerSetting setting;
+  device::DataFileStore data_file;
+  Diagnostics diagnostics;
+
+  // Values of the exported interface (one copy per process, zero at load). The
+  // host calls from one thread at a time per process; these carry no lock.
+  uint16_t last_error = 0;
+  uint32_t device_open = 0;
+  std::array<uint8_t, QRX_AG_BLOCK_SIZE> ag_block{};  // the host's block from SetAGData
+};
+
+// The one instance of this process.
+Library& library();
+
+}  // namespace qrx::api

@@ -1,0 +1,24 @@
+// The allocation fault seam.
+#include "platform/memory.h"
+
+#include <atomic>
+
+namespace qrx::platform {
+namespace {
+std::atomic<long> g_allocations_left{-1};
+}  // namespace
+
+void fail_allocation_after(long count) { g_allocations_left.store(count); }
+
+bool allocation_should_fail() {
+  long left = g_allocations_left.load(std::memory_order_relaxed);
+  if (left < 0) return false;
+  while (left >= 0) {
+    if (g_allocations_left.compare_exchange_weak(left, left - 1)) {
+      return left == 0;  // this allocation is the one that fails; the seam then reads -1
+    }
+  }
+  return false;
+}
+
+}  // namespace qrx::platform

@@ -1,0 +1,32 @@
+// The system clock on POSIX: CLOCK_MONOTONIC and nanosleep.
+#include <time.h>
+
+#include <cerrno>
+
+#include "platform/clock.h"
+
+namespace qrx::platform {
+namespace {
+
+class MonotonicClock final : public Clock {
+ public:
+  uint64_t now_us() override {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1'000'000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+  }
+  void sleep_ms(uint32_t ms) override {
+    timespec request{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1'000'000L};
+    while (nanosleep(&request, &request) != 0 && errno == EINTR) {
+    }
+  }
+};
+
+}  // namespace
+
+Clock& system_clock() {
+  static MonotonicClock clock;
+  return clock;
+}
+
+}  // namespace qrx::platform
