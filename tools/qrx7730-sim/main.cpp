@@ -1,0 +1,66 @@
+// qrx7730-sim: one emulated QRX7730 scanner served on a Unix socket to every
+// process that opens "sim:<socket path>", until SIGINT or SIGTERM.
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "client_server.h"
+#include "command_line.h"
+#include "ordered_port.h"
+#include "platform/clock.h"
+#include "platform/local_socket.h"
+#include "register_file_port.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 1;
+
+int serve(const qrx::sim::DaemonSettings& settings) {
+  // The scanner's carriage and sensor run on the process clock, so it is scaled
+  // before the scanner exists.
+  qrx::platform::ScaledClock clock(settings.speed);
+  qrx::platform::ScopedClock installed(clock);
+
+  auto scanner = std::make_unique<qrx::sim::RegisterFilePort>(settings.options);
+  qrx::sim::OrderedPort port(*scanner);
+
+  std::string error;
+  auto listener = qrx::platform::LocalListener::listen(settings.socket_path, error);
+  if (listener == nullptr) {
+    std::cerr << "qrx7730-sim: " << error << "\n";
+    return kExitFailure;
+  }
+  qrx::sim::ClientServer server(std::move(listener), port);
+  if (!server.start()) {
+    std::cerr << "qrx7730-sim: cannot start the accepting thread\n";
+    return kExitFailure;
+  }
+  std::cout << "qrx7730-sim: serving on " << settings.socket_path << std::endl;
+  qrx::platform::wait_for_termination_signal();
+  server.stop();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qrx::sim::DaemonSettings settings;
+  std::string error;
+  switch (qrx::sim::parse_command_line(argc, argv, settings, error)) {
+    case qrx::sim::CommandLine::kHelp:
+      std::cout << qrx::sim::usage_text();
+      return 0;
+    case qrx::sim::CommandLine::kInvalid:
+      std::cerr << "qrx7730-sim: " << error << "\n" << qrx::sim::usage_text();
+      return kExitUsage;
+    case qrx::sim::CommandLine::kRun:
+      break;
+  }
+  try {
+    return serve(settings);
+  } catch (const std::exception& e) {
+    std::cerr << "qrx7730-sim: " << e.what() << "\n";
+    return kExitFailure;
+  }
+}
