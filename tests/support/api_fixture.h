@@ -1,0 +1,33 @@
+// ApiTest: runs the exported functions against a scripted device on a device
+// path of its own, and leaves the library closed again afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "api/library.h"
+#include "qrx7730.h"
+#include "support/scripted_channel.h"
+
+namespace qrx::test {
+
+class ApiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    device = std::make_shared<ScriptedDevice>();
+    path = install_scripted_backend(device, ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    TerminateScanner(nullptr);
+  }
+  void TearDown() override { TerminateScanner(nullptr); }
+
+  api::Library& lib() { return api::library(); }
+  uint16_t last_error() {
+    uint16_t status = 0xDEAD;
+    EXPECT_EQ(GetScannerStatus(nullptr, &status), QRX_TRUE);
+    return status;
+  }
+
+  std::shared_ptr<ScriptedDevice> device;
+  std::string path;
+};
+
+}  // namespace qrx::test

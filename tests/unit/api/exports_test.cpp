@@ -1,0 +1,186 @@
+// The exports' frame, result and last-status rules, and their refusal of bad
+// input.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "support/api_fixture.h"
+
+namespace qrx::test {
+namespace {
+
+using ExportsTest = ApiTest;
+
+TEST_F(ExportsTest, FindScannerOpensAndIdentifiesAndASecondCallChangesNothing) {
+  ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  EXPECT_EQ(last_error(), QRX_OK);
+  EXPECT_EQ(lib().device_open, 1u);
+  EXPECT_TRUE(lib().context.link.is_open());
+  EXPECT_EQ(lib().status_block.busy(), 0u) << "the frame is released";
+
+  lib().last_error = 0x1234;
+  const size_t calls = device->calls.size();
+  EXPECT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  EXPECT_EQ(last_error(), 0x1234) << "already open: the last status is left alone";
+  EXPECT_EQ(device->calls.size(), calls) << "already open: the device is not asked again";
+}
+
+TEST_F(ExportsTest, FindScannerRefusesAnotherModelAndLeavesNothingOpen) {
+  device->product_id = QRX7730_USB_PRODUCT_ID + 1;
+  EXPECT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
+  EXPECT_EQ(lib().device_open, 0u);
+  EXPECT_FALSE(lib().context.link.is_open());
+  EXPECT_EQ(lib().status_block.busy(), 0u);
+
+  device->product_id = QRX7730_USB_PRODUCT_ID;
+  EXPECT_EQ(FindScannerEx(nullptr, path.c_str(), 0x7777), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
+  EXPECT_EQ(FindScannerEx(nullptr, "no-such-device", QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
+}
+
+TEST_F(ExportsTest, FindScannerRefusesUnusablePathsBeforeTouchingAnything) {
+  EXPECT_EQ(FindScannerEx(nullptr, nullptr, QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NULL_ARGUMENT);
+  EXPECT_EQ(FindScannerEx(nullptr, "", QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DEVICE_PATH);
+  const std::string too_long = path + std::string(QRX7730_MAX_DEVICE_PATH, 'x');
+  EXPECT_EQ(FindScannerEx(nullptr, too_long.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DEVICE_PATH);
+  EXPECT_TRUE(device->calls.empty());
+  const std::string longest = "test:" + std::string(QRX7730_MAX_DEVICE_PATH - 5, 'y');
+  EXPECT_EQ(FindScannerEx(nullptr, longest.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE)
+      << "a path of exactly the limit is fine";
+}
+
+TEST_F(ExportsTest, TerminateAlwaysSucceedsAndClearsTheLastStatus) {
+  lib().last_error = 0x9B10;
+  EXPECT_EQ(TerminateScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(last_error(), QRX_OK);
+  ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  EXPECT_EQ(TerminateScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(lib().device_open, 0u);
+  EXPECT_FALSE(lib().context.link.is_open());
+}
+
+TEST_F(ExportsTest, ExportsWithoutLastStatusLeaveTheOlderCode) {
+  lib().last_error = 0x9701;
+  uint16_t ag[QRX_AG_VALUE_COUNT];
+  EXPECT_EQ(GetAGData(nullptr, ag), QRX_TRUE);
+  uint32_t version = 0;
+  EXPECT_EQ(GetQuarnAPIVersion(nullptr, &version), QRX_TRUE);
+  EXPECT_EQ(version, 2u);
+  EXPECT_EQ(LockScanner(nullptr, 0), QRX_TRUE);
+  EXPECT_EQ(ReadRawData(nullptr, nullptr, nullptr), QRX_TRUE);
+  EXPECT_EQ(last_error(), 0x9701);
+}
+
+TEST_F(ExportsTest, AgDataReportsTheDefaultsWhateverWasStored) {
+  uint8_t block[QRX_AG_BLOCK_SIZE];
+  for (int i = 0; i < QRX_AG_BLOCK_SIZE; ++i) block[i] = static_cast<uint8_t>(i + 1);
+  EXPECT_EQ(SetAGData(nullptr, block), QRX_TRUE);
+  EXPECT_EQ(lib().ag_block[43], 44);
+  uint16_t ag[QRX_AG_VALUE_COUNT];
+  ASSERT_EQ(GetAGData(nullptr, ag), QRX_TRUE);
+  for (int i = 0; i < QRX_AG_VALUE_COUNT; ++i) {
+    EXPECT_EQ(ag[i], (i == 1 || i == 17) ? 0xFFFF : 0x1000) << "entry " << i;
+  }
+}
+
+TEST_F(ExportsTest, OpuModeReportsNoFilmAdapter) {
+  OPUMode mode;
+  std::memset(&mode, 0xEE, sizeof mode);
+  ASSERT_EQ(GetOPUMode(nullptr, &mode), QRX_TRUE);
+  EXPECT_EQ(mode.Attached, 0);
+  EXPECT_EQ(mode.Reserved[0], 0);
+  EXPECT_EQ(mode.Reserved[1], 0);
+  EXPECT_EQ(mode.Reserved[2], 0);
+  EXPECT_EQ(mode.Mode, 2);
+  EXPECT_EQ(last_error(), QRX_OK);
+}
+
+TEST_F(ExportsTest, TestNumbersOutsideTheListSucceedWithoutWork) {
+  lib().last_error = 0x1111;
+  EXPECT_EQ(TestScanner(nullptr, 1, 0, 0), QRX_TRUE);
+  EXPECT_EQ(last_error(), QRX_OK);
+  EXPECT_EQ(TestScanner(nullptr, 200, 0, 0), QRX_TRUE);
+  EXPECT_EQ(TestScanner(nullptr, 55, 0, 0), QRX_TRUE);
+}
+
+TEST_F(ExportsTest, NullRecordsAreRefusedWithTheNullArgumentCode) {
+  EXPECT_EQ(GetOPUMode(nullptr, nullptr), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NULL_ARGUMENT);
+  lib().last_error = 0;
+  EXPECT_EQ(GetScannerAbilitySize(nullptr, nullptr), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NULL_ARGUMENT);
+  struct Case {
+    const char* name;
+    QRX_BOOL result;
+  };
+  const Case cases[] = {
+      {"GetScannerAbilityXp", GetScannerAbilityXp(nullptr, nullptr)},
+      {"SetScanParameter", SetScanParameter(nullptr, nullptr)},
+      {"GetDataStatus", GetDataStatus(nullptr, nullptr)},
+      {"GetCalibrationStatus", GetCalibrationStatus(nullptr, nullptr)},
+      {"SetAGData", SetAGData(nullptr, nullptr)},
+      {"GetAGData", GetAGData(nullptr, nullptr)},
+      {"InitialButton", InitialButton(nullptr, nullptr)},
+      {"ReadPushButton", ReadPushButton(nullptr, 0, nullptr)},
+      {"SetGamma", SetGamma(nullptr, nullptr, 0, 0)},
+      {"GetQuarnAPIVersion", GetQuarnAPIVersion(nullptr, nullptr)},
+      {"ReadRegister", ReadRegister(0x41, nullptr)},
+      {"ReadScan", ReadScan(nullptr, nullptr, nullptr, 16)},
+      {"GetScannerStatus", GetScannerStatus(nullptr, nullptr)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.result, QRX_FALSE) << c.name;
+  }
+  EXPECT_EQ(last_error(), QRX_E_NULL_ARGUMENT);
+  EXPECT_EQ(lib().status_block.busy(), 0u);
+}
+
+TEST_F(ExportsTest, RegisterExportsGoStraightToTheDeviceWithoutTheFrame) {
+  ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  ASSERT_EQ(WriteRegister(0x6D, 0x3F), QRX_TRUE);
+  uint8_t value = 0;
+  ASSERT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
+  EXPECT_EQ(value, 0x3F);
+  // Held busy flag: the register exports do not wait for it.
+  ASSERT_TRUE(lib().status_block.try_take_busy());
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
+  lib().status_block.release_busy();
+
+  lib().last_error = 0x4242;
+  device->register_marker = 0x54;
+  value = 0x77;
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_FALSE);
+  EXPECT_EQ(value, 0x77);
+  device->fail_request = 0x83;
+  EXPECT_EQ(WriteRegister(0x6D, 1), QRX_FALSE);
+  EXPECT_EQ(last_error(), 0x4242) << "the register exports never set the last status";
+}
+
+TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
+  ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  ASSERT_TRUE(lib().status_block.try_take_busy());
+  std::atomic<bool> returned{false};
+  std::thread caller([&] {
+    OPUMode mode;
+    GetOPUMode(nullptr, &mode);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_FALSE(returned) << "the export ran while the flag was held";
+  lib().status_block.release_busy();
+  caller.join();
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(lib().status_block.busy(), 0u);
+}
+
+}  // namespace
+}  // namespace qrx::test
