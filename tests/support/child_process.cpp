@@ -1,0 +1,96 @@
+// ChildProcess (see child_process.h).
+#include "support/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace qrx::test {
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  int in_pipe[2], out_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) != 0) return;
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
+    close(in_pipe[0]);
+    close(in_pipe[1]);
+    return;
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  in_ = in_pipe[1];
+  out_ = out_pipe[0];
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && status_ < 0) {
+    kill(pid_, SIGKILL);
+    wait(5000);
+  }
+  if (in_ >= 0) close(in_);
+  if (out_ >= 0) close(out_);
+}
+
+bool ChildProcess::read_line(std::string& line, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    size_t newline = pending_.find('\n');
+    if (newline != std::string::npos) {
+      line = pending_.substr(0, newline);
+      pending_.erase(0, newline + 1);
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || out_ < 0) return false;
+    pollfd p{out_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buffer[256];
+    ssize_t n = read(out_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+void ChildProcess::close_input() {
+  if (in_ >= 0) {
+    close(in_);
+    in_ = -1;
+  }
+}
+
+int ChildProcess::wait(int timeout_ms) {
+  if (status_ >= 0) return status_;
+  if (pid_ <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int raw = 0;
+    pid_t r = waitpid(pid_, &raw, WNOHANG);
+    if (r == pid_) {
+      status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      return status_;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void ChildProcess::kill_now(int signal) {
+  if (pid_ > 0 && status_ < 0) kill(pid_, signal);
+}
+
+}  // namespace qrx::test
