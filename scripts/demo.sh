@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the library and the qrxscan command-line program and runs the main job
+# against the built-in emulated scanner ("sim:"). Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup_packages.sh ca-certificates cmake make g++
+
+cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQRX7730_BUILD_TESTS=OFF -DQRX7730_BUILD_BENCHMARKS=OFF
+cmake --build build-demo -j"$(nproc)" --target qrxscan
+./build-demo/tools/qrxscan/qrxscan --device sim: info

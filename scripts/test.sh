@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds the library, the emulator and the tests, and runs every test: the unit,
+# integration and multi-process tests, the export checks, the Windows DLL under
+# Wine, and the whole suite again under the address/undefined-behaviour and
+# thread sanitizers. Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup_packages.sh \
+  ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
+  g++-mingw-w64-x86-64-posix wine wine64 binutils
+
+jobs=$(nproc)
+
+# The main build: every test, including the Windows DLL under Wine.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+# Address and undefined-behaviour sanitizers (the Windows build is not rebuilt).
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE=ON \
+  -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# Thread sanitizer over the code with threads: platform, transport, emulator, api.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE_THREAD=ON \
+  -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
+cmake --build build-tsan -j"$jobs"
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
+  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess'
+
+echo "All tests passed."
