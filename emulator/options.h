@@ -14,6 +14,7 @@ struct Options {
   std::string document;          // PNG or PNM file placed at the scan origin; empty: the test chart
   bool sensor_noise = true;      // random noise on every read
   bool sensor_nonuniformity = true;  // per-pixel dark offset and response non-uniformity
+  uint32_t buffer_bytes = 852 * 8192;  // the chip's line buffer (a multiple of 4, at least 4096)
 };
 
 // Environment variable with the options of the in-process emulator behind "sim:",
@@ -21,7 +22,7 @@ struct Options {
 inline constexpr const char* kOptionsVariable = "QRX7730_SIM";
 
 // Parses comma-separated key=value pairs (seed, port-type, board-variant, document,
-// noise, nonuniformity) over the values already in options. False with a message
+// noise, nonuniformity, buffer) over the values already in options. False with a message
 // on an unknown key or a bad value; options is then unchanged.
 bool parse_options(std::string_view text, Options& options, std::string& error);
 

@@ -1,0 +1,58 @@
+// The chip's line buffer: a byte FIFO of fixed capacity between line production and
+// the host's bulk reads.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace qrx::emu {
+
+class ImageBuffer {
+ public:
+  explicit ImageBuffer(uint32_t capacity) : data_(capacity == 0 ? 1 : capacity) {}
+
+  uint32_t capacity() const { return static_cast<uint32_t>(data_.size()); }
+  uint32_t size() const { return size_; }
+  uint32_t free_space() const { return capacity() - size_; }
+  void clear() { head_ = size_ = 0; }
+
+  // Appends n bytes; the caller has checked free_space().
+  void push(const uint8_t* src, uint32_t n) {
+    uint32_t tail = (head_ + size_) % capacity();
+    while (n > 0) {
+      const uint32_t chunk = std::min(n, capacity() - tail);
+      std::memcpy(data_.data() + tail, src, chunk);
+      src += chunk;
+      n -= chunk;
+      size_ += chunk;
+      tail = (tail + chunk) % capacity();
+    }
+  }
+  // Appends n zero bytes (fill at the end of a pass).
+  void pad(uint32_t n) {
+    const uint8_t zero[4] = {0, 0, 0, 0};
+    push(zero, std::min<uint32_t>(n, 4));
+  }
+  // Removes up to n bytes into dst; returns the count.
+  uint32_t pop(uint8_t* dst, uint32_t n) {
+    n = std::min(n, size_);
+    uint32_t done = 0;
+    while (done < n) {
+      const uint32_t chunk = std::min(n - done, capacity() - head_);
+      std::memcpy(dst + done, data_.data() + head_, chunk);
+      done += chunk;
+      head_ = (head_ + chunk) % capacity();
+      size_ -= chunk;
+    }
+    return done;
+  }
+
+ private:
+  std::vector<uint8_t> data_;
+  uint32_t head_ = 0;
+  uint32_t size_ = 0;
+};
+
+}  // namespace qrx::emu

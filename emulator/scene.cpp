@@ -1,0 +1,117 @@
+// The glass: calibration strip, reference mark and the document at the scan origin.
+#include "emulator/scene.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "emulator/geometry.h"
+#include "emulator/image_file.h"
+
+namespace qrx::emu {
+namespace {
+
+// An image file scaled to its own resolution: nearest image pixel per 2400 dpi unit.
+class ImageDocument final : public Document {
+ public:
+  explicit ImageDocument(Image image) : image_(std::move(image)) {
+    dpi_ = image_.dpi >= 10 && image_.dpi <= 48000 ? image_.dpi : 300.0;
+    width_ = static_cast<int>(std::min(1e9, std::floor(image_.width * 2400.0 / dpi_)));
+    height_ = static_cast<int>(std::min(1e9, std::floor(image_.height * 2400.0 / dpi_)));
+  }
+  int width_units() const override { return width_; }
+  int height_units() const override { return height_; }
+  void sample(int x, int y, float rgb[3]) const override {
+    const uint16_t* p = pixel(x, y);
+    for (int c = 0; c < 3; ++c) rgb[c] = p[c] * (1.0f / 65535.0f);
+  }
+  void fill_row(int y, int x0, int n, float* r, float* g, float* b) const override {
+    for (int i = 0; i < n; ++i) {
+      const uint16_t* p = pixel(x0 + i, y);
+      r[i] = p[0] * (1.0f / 65535.0f);
+      g[i] = p[1] * (1.0f / 65535.0f);
+      b[i] = p[2] * (1.0f / 65535.0f);
+    }
+  }
+
+ private:
+  const uint16_t* pixel(int x, int y) const {
+    uint32_t col = static_cast<uint32_t>(x * dpi_ / 2400.0);
+    uint32_t row = static_cast<uint32_t>(y * dpi_ / 2400.0);
+    col = std::min(col, image_.width - 1);
+    row = std::min(row, image_.height - 1);
+    return image_.rgb.data() + (size_t{row} * image_.width + col) * 3;
+  }
+  Image image_;
+  double dpi_ = 300;
+  int width_ = 0, height_ = 0;
+};
+
+}  // namespace
+
+void Document::fill_row(int y, int x0, int n, float* r, float* g, float* b) const {
+  float rgb[3];
+  for (int i = 0; i < n; ++i) {
+    sample(x0 + i, y, rgb);
+    r[i] = rgb[0];
+    g[i] = rgb[1];
+    b[i] = rgb[2];
+  }
+}
+
+std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& error) {
+  if (document.empty()) return std::unique_ptr<Scene>(new Scene(make_test_chart()));
+  Image image;
+  if (!load_image(document, image, error)) return nullptr;
+  return std::unique_ptr<Scene>(new Scene(std::make_unique<ImageDocument>(std::move(image))));
+}
+
+Scene::Scene(std::unique_ptr<Document> document) : document_(std::move(document)) {
+  layout_.origin_y_units = static_cast<int>(2 * kScanOriginSteps);
+  layout_.mark_left_units = kMarkLeftUnits;
+  layout_.mark_right_units = kMarkRightUnits;
+  layout_.mark_top_units = 2 * kMarkTopSteps;
+  layout_.mark_bottom_units = 2 * kMarkTopSteps + kMarkHeightUnits;
+  layout_.document_width_units = document_->width_units();
+  layout_.document_height_units = document_->height_units();
+}
+
+void Scene::reflectance(double xf, double yf, float rgb[3]) const {
+  const int x = static_cast<int>(std::floor(xf));
+  const int y = static_cast<int>(std::floor(yf));
+  rgb[0] = rgb[1] = rgb[2] = static_cast<float>(kWhiteReflectance);
+  const SceneLayout& l = layout_;
+  if (y >= l.mark_top_units && y < l.mark_bottom_units && x >= l.mark_left_units &&
+      x < l.mark_right_units) {
+    rgb[0] = rgb[1] = rgb[2] = static_cast<float>(kMarkReflectance);
+  }
+  const int dy = y - l.origin_y_units;
+  if (dy >= 0 && dy < l.document_height_units && x >= 0 && x < l.document_width_units)
+    document_->sample(x, dy, rgb);
+}
+
+void Scene::fill_row(int y, int x0, int n, float* r, float* g, float* b) const {
+  std::fill(r, r + n, static_cast<float>(kWhiteReflectance));
+  std::fill(g, g + n, static_cast<float>(kWhiteReflectance));
+  std::fill(b, b + n, static_cast<float>(kWhiteReflectance));
+  const SceneLayout& l = layout_;
+  const auto span = [&](int left, int right, auto&& fill) {
+    const int from = std::max(left, x0);
+    const int to = std::min(right, x0 + n);
+    if (from < to) fill(from - x0, to - from, from);
+  };
+  if (y >= l.mark_top_units && y < l.mark_bottom_units) {
+    span(l.mark_left_units, l.mark_right_units, [&](int at, int count, int) {
+      std::fill(r + at, r + at + count, static_cast<float>(kMarkReflectance));
+      std::fill(g + at, g + at + count, static_cast<float>(kMarkReflectance));
+      std::fill(b + at, b + at + count, static_cast<float>(kMarkReflectance));
+    });
+  }
+  const int dy = y - l.origin_y_units;
+  if (dy >= 0 && dy < l.document_height_units) {
+    span(0, l.document_width_units, [&](int at, int count, int from) {
+      document_->fill_row(dy, from, count, r + at, g + at, b + at);
+    });
+  }
+}
+
+}  // namespace qrx::emu

@@ -1,0 +1,51 @@
+// What lies on the glass: the white calibration strip with the black reference mark,
+// and the document at the scan origin (the built-in test chart or an image file).
+// Reflectance is linear, 0 (black) to 1; positions are glass coordinates in 2400 dpi
+// units (x from the left edge of the glass, y from the sensor line at home).
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace qrx::emu {
+
+// A document: reflectance in its own coordinates (2400 dpi units from its top left).
+class Document {
+ public:
+  virtual ~Document() = default;
+  virtual int width_units() const = 0;
+  virtual int height_units() const = 0;
+  // Reflectance at (x, y) inside the document.
+  virtual void sample(int x, int y, float rgb[3]) const = 0;
+  // r/g/b[i] = reflectance at (x0 + i, y) for i < n; the span lies inside the document.
+  virtual void fill_row(int y, int x0, int n, float* r, float* g, float* b) const;
+};
+
+std::unique_ptr<Document> make_test_chart();
+
+struct SceneLayout {
+  int origin_y_units = 0;  // glass y of the document's top edge (the scan origin)
+  int mark_left_units = 0, mark_right_units = 0;
+  int mark_top_units = 0, mark_bottom_units = 0;
+  int document_width_units = 0, document_height_units = 0;
+};
+
+class Scene {
+ public:
+  // The test chart when document is empty, else the image file (placed at its own
+  // resolution, 300 dpi when it states none). nullptr with a message on failure.
+  static std::unique_ptr<Scene> create(const std::string& document, std::string& error);
+
+  // Reflectance at glass position (x, y), sampled at the 2400 dpi unit containing it.
+  void reflectance(double x, double y, float rgb[3]) const;
+  // r/g/b[i] = reflectance at glass (x0 + i, y) for i < n.
+  void fill_row(int y, int x0, int n, float* r, float* g, float* b) const;
+  const SceneLayout& layout() const { return layout_; }
+
+ private:
+  explicit Scene(std::unique_ptr<Document> document);
+  std::unique_ptr<Document> document_;
+  SceneLayout layout_;
+};
+
+}  // namespace qrx::emu
