@@ -111,13 +111,14 @@ struct PassSetup {
   uint32_t exposure = 8000;
   uint32_t line_period = 20000;
   bool shading = false;
+  int step_mode = 0;            // 2^mode micro-steps per full step
 };
 
 inline bool program_pass(Usb& usb, Scanner& scanner, const PassSetup& s) {
   const int channels = (s.depth == 8 || s.depth == 16) ? 1 : 3;
   // Constant slope tables whose speed moves 1200 / resolution full steps per line.
-  const uint32_t steps_per_line = 1200 / s.resolution;
-  const uint32_t step_ticks = s.line_period * channels / steps_per_line;
+  const uint32_t micro_per_line = (1200u << s.step_mode) / s.resolution;
+  const uint32_t step_ticks = s.line_period * channels / micro_per_line;
   std::vector<uint8_t> slope(2 * 256);
   for (int i = 0; i < 256; ++i) {
     slope[2 * i] = uint8_t(step_ticks);
@@ -130,9 +131,11 @@ inline bool program_pass(Usb& usb, Scanner& scanner, const PassSetup& s) {
   const uint32_t start = (s.x / skip) * skip * sensor / 2400 + 320;
   const uint32_t pixels = s.resolution * s.width / 2400;
   const uint32_t end = start + pixels * sensor / s.resolution;
-  bool ok = usb.write(0x60, 0) && usb.write(0x1C, 0) && usb.write(0x1E, 0) &&
-            usb.write(0x21, uint8_t(s.accel_steps / 8)) && usb.write(0x69, uint8_t(s.decel_steps / 8)) &&
-            usb.write24(0x3D, s.feed_steps) && usb.write24(0x25, s.lines * channels + 6) &&
+  const uint32_t micro = 1u << s.step_mode;
+  bool ok = usb.write(0x60, uint8_t(s.step_mode << 5)) && usb.write(0x1C, 0) && usb.write(0x1E, 0) &&
+            usb.write(0x21, uint8_t(s.accel_steps * micro / 8)) &&
+            usb.write(0x69, uint8_t(s.decel_steps * micro / 8)) &&
+            usb.write24(0x3D, s.feed_steps << s.step_mode) && usb.write24(0x25, s.lines * channels + 6) &&
             usb.write16(0x38, s.line_period) &&
             usb.write(0x02, uint8_t((s.motor ? 0x10 : 0) | (s.toward_home ? 0x04 : 0))) &&
             usb.write16(0x2C, s.resolution) && usb.write(0x05, uint8_t(code << 6)) &&
