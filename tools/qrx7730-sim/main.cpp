@@ -6,10 +6,10 @@
 
 #include "client_server.h"
 #include "command_line.h"
+#include "emulator/scanner.h"
 #include "ordered_port.h"
 #include "platform/clock.h"
 #include "platform/local_socket.h"
-#include "register_file_port.h"
 
 namespace {
 
@@ -22,10 +22,15 @@ int serve(const qrx::sim::DaemonSettings& settings) {
   qrx::platform::ScaledClock clock(settings.speed);
   qrx::platform::ScopedClock installed(clock);
 
-  auto scanner = std::make_unique<qrx::sim::RegisterFilePort>(settings.options);
+  std::string error;
+  std::unique_ptr<qrx::emu::Scanner> scanner =
+      qrx::emu::Scanner::create(settings.options, error, &clock);
+  if (scanner == nullptr) {
+    std::cerr << "qrx7730-sim: " << error << "\n";
+    return kExitFailure;
+  }
   qrx::sim::OrderedPort port(*scanner);
 
-  std::string error;
   auto listener = qrx::platform::LocalListener::listen(settings.socket_path, error);
   if (listener == nullptr) {
     std::cerr << "qrx7730-sim: " << error << "\n";

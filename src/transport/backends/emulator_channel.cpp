@@ -5,11 +5,7 @@
 #include <exception>
 
 #include "emulator/inprocess.h"
-#include "emulator/usb_port.h"
-#if __has_include("emulator/scanner.h")  // TRANSITIONAL: until the scanner model lands
 #include "emulator/scanner.h"
-#define QRX_HAVE_SCANNER_MODEL 1
-#endif
 
 namespace qrx::transport {
 namespace detail {
@@ -82,9 +78,6 @@ class InProcessChannel final : public DeviceChannel {
 
 std::unique_ptr<DeviceChannel> open_emulator_channel(const std::string& target) {
   if (!target.empty()) return detail::open_emulator_socket_channel(target);
-#ifndef QRX_HAVE_SCANNER_MODEL
-  return nullptr;
-#else
   try {
     std::shared_ptr<emu::Scanner> scanner = emu::inprocess_scanner();
     if (scanner == nullptr) return nullptr;
@@ -92,7 +85,6 @@ std::unique_ptr<DeviceChannel> open_emulator_channel(const std::string& target) 
   } catch (const std::exception&) {
     return nullptr;
   }
-#endif
 }
 
 }  // namespace qrx::transport
