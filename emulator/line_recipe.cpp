@@ -48,7 +48,7 @@ LineRecipe::LineRecipe(const Programme& p, const Sensor& sensor, const ChipMemor
   // Per element weight: LED response times exposure, shared out over the pixel's elements.
   for (int k = 0; k < channels_; ++k) {
     const int c = colour_[k];
-    weight_[k].assign(span_count_, 0.0f);
+    weight_[k].assign(span_count_, 0.0f);  // the pixel's mean is taken in build()
     row_[k].assign(span_count_, 0.0f);
     const float exposure = p.leds_on ? static_cast<float>(p.exposure_ticks[c]) : 0.0f;
     for (int i = 0; i < span_count_; ++i) {
@@ -65,9 +65,6 @@ LineRecipe::LineRecipe(const Programme& p, const Sensor& sensor, const ChipMemor
     }
     dark_[i] = sum / element_count_[i];
   }
-  for (int k = 0; k < channels_; ++k)
-    for (float& w : weight_[k]) w /= 1.0f;  // divided per pixel in build()
-
   // Raw order: below 1200 dpi pixel order; from 1200 dpi k sub-blocks, sub-block b
   // holding the pixels of phase (b & 1) * k / 2 + b / 2, the remainder at the end.
   order_.resize(pixels_);
@@ -109,8 +106,10 @@ void LineRecipe::load_row(const Scene& scene, int y) {
   if (channels_ == 3) {
     scene.fill_row(y, x0, span_count_, row_[0].data(), row_[1].data(), row_[2].data());
   } else {
-    std::vector<float> r(span_count_), b(span_count_);
-    scene.fill_row(y, x0, span_count_, r.data(), row_[0].data(), b.data());
+    // Grey is the green LED's view; red and blue of the row go to scratch.
+    row_[1].resize(span_count_);
+    row_[2].resize(span_count_);
+    scene.fill_row(y, x0, span_count_, row_[1].data(), row_[0].data(), row_[2].data());
   }
   row_y_ = y;
   row_valid_ = true;
