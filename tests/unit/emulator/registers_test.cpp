@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator/geometry.h"
+#include "emulator/inprocess.h"
 #include "qrx7730.h"
 #include "usb_helper.h"
 
@@ -175,6 +176,31 @@ TEST_F(RegistersTest, StrobeNeedsScanEnable) {
   EXPECT_FALSE(scanner_->pass_active());
   EXPECT_EQ(usb_->must_read(0x01) & 1, 1);
   EXPECT_EQ(usb_->read_be(0x4B, 3), 4u);  // lines since the last reset request
+}
+
+}  // namespace
+}  // namespace qrx::emu::test
+
+namespace qrx::emu::test {
+namespace {
+
+TEST(InProcessScanner, SurvivesLikeAPluggedInDeviceAndIsReplacedOnlyByAUsableOne) {
+  Options options;
+  options.seed = 99;
+  auto first = reset_inprocess_scanner(options);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(inprocess_scanner(), first);  // the same device on every open
+  Usb usb(*inprocess_scanner());
+  ASSERT_TRUE(usb.write(0x06, 0x50));
+  EXPECT_EQ(Usb(*inprocess_scanner()).must_read(0x06), 0x50);
+  options.document = "/nonexistent/page.png";
+  EXPECT_FALSE(reset_inprocess_scanner(options));
+  EXPECT_EQ(inprocess_scanner(), first);
+  options.document.clear();
+  auto second = reset_inprocess_scanner(options);
+  ASSERT_TRUE(second);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(Usb(*inprocess_scanner()).must_read(0x06), 0x00);  // a fresh device
 }
 
 }  // namespace
