@@ -10,6 +10,7 @@
 #include "ordered_port.h"
 #include "platform/clock.h"
 #include "platform/local_socket.h"
+#include "stop_signal.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ int serve(const qrx::sim::DaemonSettings& settings) {
     return kExitFailure;
   }
   std::cout << "qrx7730-sim: serving on " << settings.socket_path << std::endl;
-  qrx::platform::wait_for_termination_signal();
+  qrx::sim::wait_for_stop_signal();
   server.stop();
   return 0;
 }
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
     case qrx::sim::CommandLine::kRun:
       break;
   }
+  qrx::sim::catch_stop_signals();
   try {
     return serve(settings);
   } catch (const std::exception& e) {
