@@ -14,7 +14,9 @@ namespace {
 static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<int> g_stop_signal{0};
 
-extern "C" void on_stop_signal(int signal) { g_stop_signal.store(signal); }
+extern "C" void on_stop_signal(int signal) {
+  g_stop_signal.store(signal);
+}
 
 }  // namespace
 

@@ -155,17 +155,6 @@ TEST(WireProtocol, FrameSizesOutsideTheLimitsAreRefused) {
       kMaxBodySize);
 }
 
-TEST(WireProtocol, LengthLimitsFollowTheCall) {
-  EXPECT_TRUE(within_limits(make(Call::kControlIn, 0, 0, kMaxControlLength)));
-  EXPECT_FALSE(within_limits(make(Call::kControlIn, 0, 0, kMaxControlLength + 1)));
-  EXPECT_FALSE(
-      within_limits(make(Call::kControlOut, 0, 0, 0, std::vector<uint8_t>(kMaxControlLength + 1))));
-  EXPECT_TRUE(within_limits(make(Call::kBulkIn, 0, 0, kMaxBulkLength)));
-  EXPECT_FALSE(within_limits(make(Call::kBulkIn, 0, 0, 0xFFFFFFFF)));
-  EXPECT_FALSE(
-      within_limits(make(Call::kBulkOut, 0, 0, 0, std::vector<uint8_t>(kMaxBulkLength + 1))));
-}
-
 TEST(WireProtocol, RepliesThatDoNotFitTheRequestAreRejected) {
   const Request control_in = make(Call::kControlIn, 0x8E, 0x0022, 2);
   const Request bulk_in = make(Call::kBulkIn, 0, 0, 4);
