@@ -84,10 +84,13 @@ class DaemonTest : public ::testing::Test {
 };
 
 TEST_F(DaemonTest, ClientProcessesShareOneScanner) {
-  auto daemon = start_daemon({"--port-type", "2", "--seed", "11", "--speed", "4"});
+  auto daemon =
+      start_daemon({"--port-type", "2", "--board-variant", "1", "--seed", "11", "--speed", "4"});
   std::string last;
   ASSERT_EQ(run_client({"identify"}, &last), 0);
   EXPECT_EQ(last, "port-type 2");
+  ASSERT_EQ(run_client({"read", "0xA6"}, &last), 0);
+  EXPECT_EQ(std::stoi(last) & 0x10, 0x10) << "board variant 1 shows in register 0xA6 bit 4";
 
   // What one process writes, the next one reads.
   ASSERT_EQ(run_client({"write", "0x10", "0xA7"}), 0);
