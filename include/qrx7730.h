@@ -225,9 +225,10 @@ enum QRX_Status {
     QRX_E_READ_SIZE = 0x9701,            /* ReadScan: byte count not a whole number of lines */
     QRX_E_NULL_ARGUMENT = 0x9702,        /* a required record pointer is null */
     QRX_E_DEVICE_PATH = 0x9703,          /* device path empty, too long, or not usable as a name */
-    QRX_E_RESOLUTION = 0x9704,           /* a resolution the scanner cannot be programmed for */
+    QRX_E_RESOLUTION = 0x9704,           /* a resolution the scanner cannot be read or moved at */
     QRX_E_NO_SCAN = 0x9705,              /* no scan has been set up or started */
     QRX_E_UNSUPPORTED = 0x9706,          /* this build of the library cannot do what was asked */
+    QRX_E_SCAN_MODE = 0x9707,            /* bit depth not 8/16/24/48, or no line timing for the mode */
     QRX_E_FLATBED_X = 0x970B,            /* flatbed window: x > 81536 */
     QRX_E_FLATBED_WIDTH = 0x970C,        /* flatbed window: width < 128 or > 81664 */
     QRX_E_FLATBED_RIGHT = 0x970D,        /* flatbed window: x + width > 81664 */
@@ -272,6 +273,7 @@ enum QRX_Status {
     QRX_E_HOME_SENSOR_AFTER = 0x9B12,    /* homing: home sensor unreadable after the move */
     QRX_E_NOT_HOME = 0x9B13,             /* homing: carriage did not reach home */
     QRX_E_SCAN_ENABLE_WAIT = 0x9B15,     /* after the motor stopped: scan enable not cleared */
+    QRX_E_HOMING_REGISTER = 0x9B16,      /* homing: register 0x0D could not be written */
     QRX_E_HOME_SENSOR_INIT = 0x9B17,     /* homing at initialisation: home sensor unreadable */
     QRX_E_HOME_SENSOR_STEP_OUT = 0x9B18, /* homing at initialisation: unreadable after stepping out */
     QRX_E_ACQUIRE_DATA = 0x9B19,         /* calibration acquisition: image data read failed */

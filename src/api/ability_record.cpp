@@ -1,15 +1,13 @@
 // Building the ability record and its tagged item stream.
 #include "api/ability_record.h"
 
+#include "settings/scanner_model.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace qrx::api {
 namespace {
-
-// Flatbed area in 2400 dpi pixels, scaled to the record's unit on every build.
-constexpr uint32_t kFlatbedWidthPixels = 20416;
-constexpr uint32_t kFlatbedLengthPixels = 28064;
 
 constexpr uint16_t kKindEnd = 0;
 constexpr uint16_t kKindValue = 1;
@@ -85,19 +83,20 @@ AbilityRecord::AbilityRecord(uint32_t port_type) {
   xp_.MaxWaitTime_Calibration = 0xFFFF;
   xp_.MaxWaitTime_Warmup = 0xFFFF;
 
-  const uint16_t dpi[7] = {75, 150, 300, 600, 1200, 2400, 4800};
-  for (size_t i = 0; i < resolutions_.size(); ++i) resolutions_[i] = {dpi[i], dpi[i]};
+  for (size_t i = 0; i < resolutions_.size(); ++i) {
+    resolutions_[i] = {settings::kResolutions[i], settings::kResolutions[i]};
+  }
   xp_.MaximumResNumber = static_cast<uint16_t>(resolutions_.size());
   xp_.pResolutionList = resolutions_.data();
-  xp_.OpticalResolution = 2400;
+  xp_.OpticalResolution = settings::kOpticalResolution;
   xp_.MaximumResolution = resolutions_.back().yRes;
-  xp_.ConversionResolution = 9600;
+  xp_.ConversionResolution = settings::kConversionResolution;
 
   const double scale =
       static_cast<double>(xp_.ConversionResolution) / static_cast<double>(xp_.OpticalResolution);
   flatbed_ = AreaRecord{0, 0,
-                        static_cast<uint32_t>(kFlatbedWidthPixels * scale),
-                        static_cast<uint32_t>(kFlatbedLengthPixels * scale),
+                        static_cast<uint32_t>(settings::kFlatbedWidthPixels * scale),
+                        static_cast<uint32_t>(settings::kFlatbedLengthPixels * scale),
                         0, 6, 0, 0, 0x0D, 2, 0, 0};
   xp_.pFlatbed = &flatbed_;
   xp_.pFlatbed_Ex = &flatbed_;

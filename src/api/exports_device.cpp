@@ -2,7 +2,10 @@
 // register exports.
 #include "api/call_frame.h"
 #include "api/export_guard.h"
+#include "device/data_file.h"
 #include "device/discovery.h"
+#include "device/power_on.h"
+#include "device/push_buttons.h"
 #include "qrx7730.h"
 #include "transport/registers.h"
 
@@ -36,7 +39,22 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     uint16_t status = qrx::device::open_and_identify(lib.context, device_path, product_id);
     if (status != QRX_OK) return finish(lib, status);
     lib.device_open = 1;
+    status = qrx::device::check_power_state(lib.context);
+    if (status == QRX_OK) status = qrx::device::power_on(lib.context, lib.setting);
+    if (status != QRX_OK) {
+      frame.release();
+      lib.context.link.close();
+      lib.device_open = 0;
+      return finish(lib, status);
+    }
     frame.release();
+
+    if (!qrx::device::load_data_file(lib.data_file)) {
+      lib.status_block.release_busy();
+      lib.context.link.close();
+      lib.device_open = 0;
+      return finish(lib, QRX_E_DATA_FILE);
+    }
     return finish(lib, QRX_OK);
   });
 }
@@ -107,7 +125,16 @@ QRX7730_API QRX_BOOL ReadPushButton(void* /*host*/, uint8_t /*ignored*/, ButtonE
   return guard([&](Library& lib) -> QRX_BOOL {
     if (event == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
     CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
+    uint32_t reported = 0;
+    const uint16_t status = qrx::device::poll_buttons(lib.context, lib.last_button, reported);
+    if (status == QRX_OK) {
+      // Buttons 1 to 7 have a bit each; anything else reports nothing.
+      const bool report = reported >= 1 && reported <= 7;
+      event->Pressed = report ? 0x80 : 0;
+      event->Button = report ? static_cast<uint8_t>(1u << (reported - 1)) : 0;
+    }
+    lib.last_error = status;
+    return QRX_TRUE;  // a failed poll shows only in the last status
   });
 }
 

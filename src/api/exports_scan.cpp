@@ -4,6 +4,7 @@
 
 #include "api/call_frame.h"
 #include "api/export_guard.h"
+#include "engine/scan_parameters.h"
 #include "qrx7730.h"
 
 using qrx::api::CallFrame;
@@ -30,7 +31,8 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t /*light_source*/) {
 QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* parameter) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (parameter == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
-    return finish(lib, QRX_E_UNSUPPORTED);
+    return finish(lib, qrx::engine::set_scan_parameter(lib.context, lib.setting, lib.scan_values,
+                                                       *parameter, lib.lamp_select, lib.ag_block));
   });
 }
 

@@ -10,6 +10,7 @@
 
 #include "api/status_block.h"
 #include "device/data_file_store.h"
+#include "engine/scan_parameters.h"
 #include "imaging/jaggy_filter.h"
 #include "qrx7730.h"
 #include "settings/scanner_setting.h"
@@ -33,6 +34,9 @@ struct Library {
   uint16_t last_error = 0;
   uint32_t device_open = 0;
   std::array<uint8_t, QRX_AG_BLOCK_SIZE> ag_block{};  // the host's block from SetAGData
+  uint8_t lamp_select = 0;          // light source last given to SetLamp
+  engine::ScanValues scan_values;   // from the last SetScanParameter
+  uint32_t last_button = 0;         // button seen by the previous poll
 };
 
 // The one instance of this process.

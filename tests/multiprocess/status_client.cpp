@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "api/status_block.h"
+#include "platform/clock.h"
 #include "platform/shared_block.h"
 #include "qrx7730.h"
 #include "transport/device_channel.h"
@@ -65,14 +66,24 @@ class MarkingChannel final : public qrx::transport::DeviceChannel {
     }
   }
   ~MarkingChannel() override { visit(); }
+  // Enough of the scanner for opening and powering up: identification, and
+  // registers that read back as written.
   bool control_read(uint8_t request, uint16_t index, uint8_t* buffer, uint32_t length) override {
     if (request == 0x8E && index == 0 && length == 1) {
       buffer[0] = 0x08;
       return true;
     }
+    if (request == 0x8E && length == 2) {
+      buffer[0] = registers_[index >> 8];
+      buffer[1] = 0x55;
+      return true;
+    }
     return false;
   }
-  bool control_write(uint8_t, uint16_t, const uint8_t*, uint32_t) override { return true; }
+  bool control_write(uint8_t request, uint16_t, const uint8_t* data, uint32_t length) override {
+    if (request == 0x83 && length == 2) registers_[data[0]] = data[1];
+    return true;
+  }
   bool device_descriptor(qrx::transport::DeviceDescriptor& d) override {
     d = {QRX7730_USB_VENDOR_ID, QRX7730_USB_PRODUCT_ID, 0x100, 0x409};
     return true;
@@ -85,6 +96,9 @@ class MarkingChannel final : public qrx::transport::DeviceChannel {
     transferred = 0;
     return false;
   }
+
+ private:
+  uint8_t registers_[256] = {};
 };
 
 void install_backend() {
@@ -104,6 +118,10 @@ int main(int argc, char** argv) {
   if (argc < 2) return usage();
   const std::string mode = argv[1];
   install_backend();
+  // Power-on waits (half a second among them) pass a hundred times faster, so
+  // that many rounds fit in a test; the busy-flag polls stay real sleeps.
+  qrx::platform::ScaledClock fast_clock(100.0);
+  qrx::platform::ScopedClock use_fast_clock(fast_clock);
   if (mode == "frame" && argc == 5) {
     g_counters = map_counters(argv[4]);
     if (g_counters == nullptr) return 3;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "api/library.h"
 #include "qrx7730.h"
@@ -13,6 +14,7 @@ namespace qrx::test {
 class ApiTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    setenv("QRX7730_INSTALL_DIR", QRX_TEST_DATA_DIR, 1);
     device = std::make_shared<ScriptedDevice>();
     path = install_scripted_backend(device, ::testing::UnitTest::GetInstance()->current_test_info()->name());
     TerminateScanner(nullptr);

@@ -1,0 +1,28 @@
+// Motor slope tables: the step time of every micro-step of a ramp, computed from
+// the motor plan or copied from a stored tuning table, and uploaded to the slot's
+// place in controller memory.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/motor_plan.h"
+#include "settings/scanner_setting.h"
+#include "transport/scanner_context.h"
+
+namespace qrx::engine {
+
+// Entries one slot of controller memory holds (0x4000 bytes).
+inline constexpr uint32_t kSlotEntries = 8192;
+
+// Computes the ramp of one slot into table (slot steps x 2^step mode entries),
+// raising plan.step_divider when an entry needs it.
+void generate_slope_table(MotorPlan& plan, int slot, std::vector<uint16_t>& table);
+
+// Builds the slot's table (stored or computed), applies the start-speed limit to
+// acceleration tables, records its sum and last entry in the plan and writes it
+// to the slot's controller address. False when it could not be allocated or written.
+bool load_slope_table(transport::ScannerContext& context, const settings::ScannerSetting& setting,
+                      int slot, MotorPlan& plan);
+
+}  // namespace qrx::engine
