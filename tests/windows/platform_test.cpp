@@ -206,6 +206,27 @@ void check_shared_objects() {
   CHECK(again.created, "the block starts afresh once nobody holds it");
   CHECK(again.block->read(8, &read_back, 4) && read_back == 0, "a fresh block is zero-filled");
 
+  // Opening leaves the calling thread's security context as it found it: no
+  // impersonation left behind, and an impersonation it had is kept.
+  HANDLE token = nullptr;
+  CHECK(!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) &&
+            GetLastError() == ERROR_NO_TOKEN,
+        "the thread does not impersonate after an open");
+  CHECK(ImpersonateSelf(SecurityIdentification), "the test impersonates itself");
+  SharedBlock::OpenResult impersonating = SharedBlock::open(path);
+  auto impersonating_mutex = SystemMutex::open();
+  CHECK(impersonating.block != nullptr && impersonating_mutex != nullptr,
+        "open while impersonating");
+  SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+  DWORD level_size = 0;
+  CHECK(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token),
+        "the caller's token is kept");
+  CHECK(GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &level_size) &&
+            level == SecurityIdentification,
+        "the kept token is the caller's (level %d)", static_cast<int>(level));
+  CloseHandle(token);
+  RevertToSelf();
+
   SharedBlock::OpenResult too_long = SharedBlock::open(std::string(40, 'x'));
   CHECK(too_long.block == nullptr && too_long.os_error == ERROR_FILENAME_EXCED_RANGE,
         "an over-long path opens nothing (error %u)", too_long.os_error);
