@@ -6,6 +6,7 @@
 #include "device/discovery.h"
 #include "device/power_on.h"
 #include "device/push_buttons.h"
+#include "platform/shared_block.h"
 #include "qrx7730.h"
 #include "transport/registers.h"
 
@@ -22,6 +23,11 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     // opened or changed.
     if (device_path == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
     if (!qrx::device::device_path_acceptable(device_path)) return finish(lib, QRX_E_DEVICE_PATH);
+    // Without a status block the scanner could not be kept from two callers at
+    // once: a path the platform cannot name a block for is refused as well.
+    if (qrx::platform::shared_block_name(qrx::api::StatusBlock::lowered_path(device_path)).empty()) {
+      return finish(lib, QRX_E_DEVICE_PATH);
+    }
 
     // The block's own open result does not stop the call: without a block the
     // fields read as zero and the frame does not wait.

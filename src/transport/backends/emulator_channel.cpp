@@ -77,7 +77,9 @@ class InProcessChannel final : public DeviceChannel {
 }  // namespace detail
 
 std::unique_ptr<DeviceChannel> open_emulator_channel(const std::string& target) {
-  if (!target.empty()) return detail::open_emulator_socket_channel(target);
+  // "sim:#name" is the in-process scanner too: the name only gives the device path
+  // (and so its status block) an identity of its own.
+  if (!target.empty() && target[0] != '#') return detail::open_emulator_socket_channel(target);
   try {
     std::shared_ptr<emu::Scanner> scanner = emu::inprocess_scanner();
     if (scanner == nullptr) return nullptr;

@@ -9,8 +9,8 @@
 
 namespace qrx::transport {
 
-// target is the text after "sim:": empty for the in-process emulator, else the
-// daemon's socket path. nullptr when the emulator cannot be reached.
+// target is the text after "sim:": empty (or "#name") for the in-process
+// emulator, else the daemon's socket path. nullptr when it cannot be reached.
 std::unique_ptr<DeviceChannel> open_emulator_channel(const std::string& target);
 
 }  // namespace qrx::transport

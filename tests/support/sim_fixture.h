@@ -1,0 +1,54 @@
+// SimTest: runs the library against a fresh in-process emulated scanner on a
+// virtual clock, under a device path ("sim:#<test>-<pid>") whose status block
+// belongs to this test alone.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "api/library.h"
+#include "emulator/inprocess.h"
+#include "emulator/scanner.h"
+#include "platform/clock.h"
+#include "qrx7730.h"
+
+namespace qrx::test {
+
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("QRX7730_INSTALL_DIR", QRX_TEST_DATA_DIR, 1);
+    TerminateScanner(nullptr);
+    path = std::string("sim:#") +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+           std::to_string(getpid());
+    reset_scanner(emu::Options{});
+  }
+  void TearDown() override { TerminateScanner(nullptr); }
+
+  // A new scanner with these options (what the next open of the path reaches).
+  void reset_scanner(const emu::Options& options) {
+    scanner = emu::reset_inprocess_scanner(options);
+    ASSERT_NE(scanner, nullptr);
+  }
+  // FindScannerEx on this test's path; true when it succeeded.
+  bool open_scanner() { return FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID) != 0; }
+
+  api::Library& lib() { return api::library(); }
+  uint16_t last_error() {
+    uint16_t status = 0xDEAD;
+    GetScannerStatus(nullptr, &status);
+    return status;
+  }
+
+  platform::VirtualClock clock;
+  platform::ScopedClock use_clock{clock};
+  std::shared_ptr<emu::Scanner> scanner;
+  std::string path;
+};
+
+}  // namespace qrx::test

@@ -1,0 +1,153 @@
+// Carriage moves and homing against the emulated scanner: arriving home, the
+// step out, the fast approach, and a motor or home sensor that misbehaves.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "engine/carriage.h"
+#include "support/scripted_channel.h"
+#include "support/sim_fixture.h"
+#include "transport/registers.h"
+
+namespace qrx::test {
+namespace {
+
+class CarriageTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    ASSERT_TRUE(open_scanner());
+  }
+  transport::ScannerContext& context() { return lib().context; }
+  const settings::ScannerSetting& setting() { return lib().setting; }
+  size_t starts() {
+    size_t n = 0;
+    for (const auto& e : scanner->trace({emu::RequestKind::ControlOut, 0x83, 0x0F})) n += e.ok;
+    return n;
+  }
+};
+
+TEST_F(CarriageTest, ReturnHomeArrivesAtTheHomeSensor) {
+  scanner->set_carriage_steps(5000);
+  ASSERT_EQ(engine::return_home(context(), setting(), true, false), QRX_OK);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+  EXPECT_FALSE(scanner->motor_running());
+  EXPECT_EQ(scanner->peek_register(0x01) & 1, 0) << "scan enable cleared after the stop";
+  // Already home: nothing moves.
+  scanner->clear_trace();
+  ASSERT_EQ(engine::return_home(context(), setting(), true, true), QRX_OK);
+  EXPECT_EQ(starts(), 0u);
+}
+
+TEST_F(CarriageTest, ReturnHomeWithoutWaitingLeavesTheMotorRunning) {
+  scanner->set_carriage_steps(8000);
+  ASSERT_EQ(engine::return_home(context(), setting(), false, true), QRX_OK);
+  EXPECT_TRUE(scanner->motor_running());
+  EXPECT_EQ(scanner->peek_register(0x2C) << 8 | scanner->peek_register(0x2D), 600)
+      << "the fast row moves at 600 dpi";
+  ASSERT_EQ(engine::wait_for_stop(context()), QRX_OK);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+}
+
+TEST_F(CarriageTest, HomeAndStepOutEndsAThousandStepsAndARampOut) {
+  scanner->set_carriage_steps(3000);
+  ASSERT_EQ(engine::home_and_step_out(context(), setting()), QRX_OK);
+  EXPECT_DOUBLE_EQ(scanner->carriage_steps(), scanner->step_out_steps());
+  EXPECT_GT(scanner->carriage_steps(), 1000.0);
+  EXPECT_EQ(scanner->peek_register(0x0D) & 0x04, 0x04);
+}
+
+TEST_F(CarriageTest, AMotorThatNeverStopsIsReportedAfterAMinuteOfPolling) {
+  scanner->jam_motor(true);
+  scanner->set_carriage_steps(100);
+  ASSERT_EQ(engine::move(context(), setting(), 200, engine::kRowStepOut, 0, 0, 0, 0), QRX_OK);
+  const auto wall_start = std::chrono::steady_clock::now();
+  const uint64_t virtual_start = clock.now_us();
+  EXPECT_EQ(engine::wait_for_stop(context()), QRX_E_MOTOR_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - wall_start, std::chrono::milliseconds(500));
+  EXPECT_GE(clock.now_us() - virtual_start, 59'000'000u);
+  EXPECT_EQ(engine::return_home(context(), setting(), true, false), QRX_E_MOTOR_TIMEOUT);
+}
+
+TEST_F(CarriageTest, AnUnreadableHomeSensorHasItsOwnCodes) {
+  scanner->set_carriage_steps(2000);
+  // Reads of 0x41: the wait for stop reads once, then the sensor read fails.
+  scanner->fail_request({emu::RequestKind::ControlIn, 0x8E, 0x41}, 2, 10);
+  EXPECT_EQ(engine::return_home(context(), setting(), true, false), QRX_E_HOME_SENSOR_BEFORE);
+  scanner->clear_faults();
+}
+
+// A status register whose home bit changes on every read.
+class FlickeringHome final : public transport::DeviceChannel {
+ public:
+  bool control_read(uint8_t request, uint16_t index, uint8_t* buffer, uint32_t length) override {
+    if (request != 0x8E || length != 2) return false;
+    buffer[0] = (index >> 8) == 0x41 ? static_cast<uint8_t>((reads_++ & 1) ? 0x08 : 0x00) : 0;
+    buffer[1] = 0x55;
+    return true;
+  }
+  bool control_write(uint8_t, uint16_t, const uint8_t*, uint32_t) override { return true; }
+  bool device_descriptor(transport::DeviceDescriptor&) override { return true; }
+  bool bulk_read(uint8_t*, uint32_t, uint32_t& n) override { return (n = 0), true; }
+  bool bulk_write(const uint8_t*, uint32_t length, uint32_t& n) override { return (n = length), true; }
+
+ private:
+  int reads_ = 0;
+};
+
+TEST(HomeSensorTest, ASensorThatNeverAgreesIsAFailure) {
+  platform::VirtualClock clock;
+  platform::ScopedClock use(clock);
+  auto context = std::make_unique<transport::ScannerContext>();
+  context->link.attach(std::make_unique<FlickeringHome>());
+  bool at_home = true;
+  EXPECT_FALSE(engine::read_home_sensor(*context, at_home));
+  settings::ScannerSetting setting;
+  EXPECT_EQ(engine::return_home(*context, setting, true, false), QRX_E_HOME_SENSOR_BEFORE);
+}
+
+TEST_F(CarriageTest, FastApproachUsesTheRowForItsDistance) {
+  context().scan_y_res = 600;
+  context().low_res_oversample = 0;
+  struct Case {
+    uint32_t feed;
+    uint8_t oversample;
+    uint16_t row_resolution;
+  };
+  for (const Case& c : {Case{900, 0, 600}, Case{5000, 0, 75}, Case{5000, 1, 300}}) {
+    scanner->set_carriage_steps(1000);
+    context().low_res_oversample = c.oversample;
+    uint32_t feed = c.feed;
+    ASSERT_EQ(engine::fast_approach(context(), setting(), feed), QRX_OK);
+    EXPECT_EQ(feed, 4u);
+    EXPECT_EQ(scanner->peek_register(0x2C) << 8 | scanner->peek_register(0x2D), c.row_resolution)
+        << c.feed;
+    // The carriage ends four steps short: the scan's own feed covers them. Row 9
+    // runs on stored ramp tables, whose speed is not the one its line period
+    // implies, so its two lines take the carriage somewhat further.
+    const double tolerance = c.oversample != 0 ? 24.0 : 2.0;
+    EXPECT_NEAR(scanner->carriage_steps(), 1000.0 + c.feed - 4, tolerance) << c.feed;
+  }
+}
+
+TEST_F(CarriageTest, FastApproachStaysPutWhenThereIsNothingToGain) {
+  scanner->set_carriage_steps(1000);
+  scanner->clear_trace();
+  context().low_res_oversample = 0;
+  context().scan_y_res = 150;
+  uint32_t feed = 3000;
+  ASSERT_EQ(engine::fast_approach(context(), setting(), feed), QRX_OK);
+  EXPECT_EQ(feed, 3000u) << "150 dpi scans feed all the way themselves";
+  context().scan_y_res = 600;
+  feed = 0;
+  ASSERT_EQ(engine::fast_approach(context(), setting(), feed), QRX_OK);
+  EXPECT_EQ(starts(), 0u);
+  // Shorter than the margin: a one-step move, then the scan feeds 4.
+  feed = 20;
+  ASSERT_EQ(engine::fast_approach(context(), setting(), feed), QRX_OK);
+  EXPECT_EQ(feed, 4u);
+  EXPECT_EQ(starts(), 1u);
+}
+
+}  // namespace
+}  // namespace qrx::test

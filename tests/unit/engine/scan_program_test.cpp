@@ -1,0 +1,230 @@
+// The register programme, checked in the registers and memory of the emulated
+// controller after programming passes at 600, 1200 and 2400 dpi.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/motor_program.h"
+#include "engine/scan_program.h"
+#include "support/sim_fixture.h"
+
+namespace qrx::test {
+namespace {
+
+class ScanProgramTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    ASSERT_TRUE(open_scanner());
+  }
+  engine::ScanSetup setup(uint16_t resolution, uint8_t depth, uint8_t channels, uint32_t x,
+                          uint32_t width) {
+    engine::ScanSetup s;
+    s.x_resolution = s.y_resolution = resolution;
+    s.bit_depth = depth;
+    s.channels = channels;
+    s.light_source = 1;
+    s.port_type = 1;
+    s.feed_steps = 4;
+    s.window_x = x;
+    s.window_width = width;
+    s.lines = 10;
+    s.exposure.channel = {255, 255, 255, 255};
+    s.exposure.exposure = {3000, 4000, 5000, 0};
+    s.fast_feed = 1;
+    s.lamp_on = 1;
+    return s;
+  }
+  uint16_t program(engine::ScanSetup& read) {
+    const engine::ScanSetup image = read;
+    return engine::program_scan(lib().context, lib().setting, image, read, engine::kScanPass);
+  }
+  uint32_t reg(uint8_t first, int bytes = 1) {
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = v << 8 | scanner->peek_register(static_cast<uint8_t>(first + i));
+    return v;
+  }
+  std::vector<uint16_t> words(uint32_t address, size_t count) {
+    std::vector<uint8_t> bytes(count * 2);
+    EXPECT_TRUE(scanner->peek_memory(address, bytes.data(), static_cast<uint32_t>(bytes.size())));
+    std::vector<uint16_t> w(count);
+    for (size_t i = 0; i < count; ++i) w[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return w;
+  }
+};
+
+TEST_F(ScanProgramTest, SixHundredDpiColour) {
+  engine::ScanSetup read = setup(600, 24, 3, 7, 2400);
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(reg(0x05) >> 6, 0u);
+  EXPECT_EQ(reg(0x2C, 2), 600u);
+  EXPECT_EQ(reg(0x17) & 0x3F, 10u);
+  EXPECT_EQ(reg(0x34), 18u);
+  EXPECT_EQ(reg(0x30, 2), 321u) << "x 7 rounds down to a multiple of 4: 4 x 600/2400 + 320";
+  EXPECT_EQ(reg(0x32, 2), 321u + 600);
+  EXPECT_EQ(lib().context.sensor_resolution, 600);
+  // 24-bit: byte samples; three channels.
+  EXPECT_EQ(reg(0x04) & 0x0C, 0u);
+  EXPECT_EQ(reg(0x04) & 0x40, 0u);
+  EXPECT_EQ(reg(0x0C) & 0x0F, 2u);
+  EXPECT_EQ(lib().context.read_line_bytes, 600u * 3);
+  EXPECT_EQ(lib().context.image_line_bytes, 600u * 3);
+  // Line period (24-bit 600 dpi, port type 1) and exposures. The start-speed limit
+  // of the acceleration table raised the step divider to 4, and everything timed
+  // by the chip is given in units of it.
+  EXPECT_EQ(reg(0x1C) & 7, 2u);
+  EXPECT_EQ(reg(0x38, 2), 21376u / 4);
+  EXPECT_EQ(reg(0x10, 2), 3000u / 4);
+  EXPECT_EQ(reg(0x12, 2), 4000u / 4);
+  EXPECT_EQ(reg(0x14, 2), 5000u / 4);
+  // Motor: 10 lines of 3 exposures, feed 4 at step mode 2, ramp of 64 steps.
+  EXPECT_EQ(reg(0x25, 3), 36u);
+  EXPECT_EQ(reg(0x3D, 3), 4u << 2);
+  EXPECT_EQ(reg(0x21), (64u << 2) / 8);
+  EXPECT_EQ(reg(0x60) >> 5, 2u) << "step mode in the phase register's top bits";
+  EXPECT_EQ(reg(0x02) & 0x10, 0x10u) << "the motor moves";
+  EXPECT_EQ(reg(0x03) & 0x10, 0x10u) << "LEDs on";
+  // The AFE set of board variant 0, preceded by register 0 = 128.
+  EXPECT_EQ(scanner->afe_register(1), 145);
+  EXPECT_EQ(scanner->afe_register(6), 63);
+  EXPECT_EQ(scanner->afe_register(0), 157);
+  EXPECT_EQ(reg(0x74, 3), 60u);
+}
+
+TEST_F(ScanProgramTest, TwelveHundredDpiReadsAnEvenNumberOfPixels) {
+  engine::ScanSetup read = setup(1200, 48, 3, 0, 2002);  // 1001 pixels
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(read.window_width, 2004u);
+  EXPECT_EQ(reg(0x32, 2) - reg(0x30, 2), 1002u);
+  EXPECT_EQ(reg(0x05) >> 6, 1u);
+  EXPECT_EQ(reg(0x17) & 0x3F, 8u);
+  EXPECT_EQ(lib().context.read_line_bytes, 1002u * 3 * 2);
+  EXPECT_EQ(reg(0x04) & 0x40, 0x40u) << "16-bit samples";
+}
+
+TEST_F(ScanProgramTest, TwentyFourHundredDpiGreyEightBit) {
+  engine::ScanSetup read = setup(2400, 8, 1, 0, 20544);
+  read.gamma_on = 1;
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(reg(0x05) >> 6, 2u);
+  EXPECT_EQ(reg(0x05) & 0x08, 0x08u) << "gamma switched on";
+  EXPECT_EQ(reg(0x17) & 0x3F, 6u);
+  EXPECT_EQ(reg(0x34), 14u);
+  EXPECT_EQ(reg(0x04) & 0x0C, 0x08u);
+  EXPECT_EQ(reg(0x0C) & 0x0F, 0u);
+  EXPECT_EQ(lib().context.read_line_bytes, 20544u);
+  // The identity curve: entries 0, 256, ... 65280 and both flags clear.
+  const auto curve = words(0x01000000, 256);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(curve[i], i * 256) << i;
+  EXPECT_EQ(reg(0xBD) & 7, 0u);
+  EXPECT_EQ(reg(0xBE) & 7, 0u);
+}
+
+TEST_F(ScanProgramTest, ACurveThatRisesAndFallsIsNotUploaded) {
+  auto& gamma = lib().context.gamma_table;
+  for (size_t i = 0; i < 65536; ++i) gamma[1][i] = static_cast<uint16_t>(i < 32768 ? i : 65535 - i);
+  for (size_t i = 0; i < 65536; ++i) gamma[2][i] = static_cast<uint16_t>(65535 - i);  // falls
+  engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
+  read.gamma_on = 1;
+  ASSERT_EQ(program(read), QRX_OK) << "the pass goes on";
+  EXPECT_EQ(words(0x01000200, 2)[1], 256) << "green keeps the chip's previous curve";
+  EXPECT_EQ(words(0x01000400, 1)[0], 65535) << "a falling curve is fine";
+  EXPECT_EQ(reg(0xBD) & 4, 0u) << "falling curve ending at 0: flag A clear";
+  EXPECT_EQ(reg(0xBE) & 4, 4u);
+  EXPECT_EQ(reg(0xC9, 2), 65535u);
+}
+
+TEST_F(ScanProgramTest, ShadingIsUploadedIn252WordBlocks) {
+  auto& context = lib().context;
+  for (int c = 0; c < 3; ++c) {
+    for (size_t i = 0; i < context.shading_offset[c].size(); ++i) {
+      context.shading_offset[c][i] = static_cast<uint16_t>(1000 * c + i % 1000);
+      context.shading_gain[c][i] = static_cast<uint16_t>(8192 + c);
+    }
+  }
+  engine::ScanSetup read = setup(600, 48, 3, 400, 2400);  // pixels 100 to 699
+  read.shading_on = 1;
+  // The power-on value of register 0x06 (bits 7..5 = 2) asks for a packed stream.
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(reg(0x01) & 0x20, 0x20u);
+  auto green = words(0x1002A000, 1200);
+  EXPECT_EQ(green[252], 1226);
+  EXPECT_EQ(green[1199], 8193);
+  // Any other value: 252 data words and four empty ones in every 256.
+  scanner->poke_register(0x06, 0x10);
+  ASSERT_EQ(program(read), QRX_OK);
+  green = words(0x1002A000, 520);
+  EXPECT_EQ(green[0], 1100) << "offset of the window's first pixel";
+  EXPECT_EQ(green[1], 8193);
+  EXPECT_EQ(green[250], 1225);
+  EXPECT_EQ(green[252], 0);
+  EXPECT_EQ(green[255], 0);
+  EXPECT_EQ(green[256], 1226) << "data resumes after four empty words";
+}
+
+TEST_F(ScanProgramTest, TheShadingSwitchCanBeForcedOff) {
+  lib().setting.mutable_values().SPECIALMODE = 0x80;
+  engine::ScanSetup read = setup(600, 48, 3, 0, 2400);
+  read.shading_on = 1;
+  scanner->clear_trace();
+  const uint16_t status = program(read);
+  lib().setting.mutable_values().SPECIALMODE = 0;
+  ASSERT_EQ(status, QRX_OK);
+  EXPECT_EQ(reg(0x01) & 0x20, 0u);
+  for (const auto& entry : scanner->trace({emu::RequestKind::ControlOut, 0x82, -1})) {
+    const uint32_t address = entry.data[0] | entry.data[1] << 8 | entry.data[2] << 16 |
+                             static_cast<uint32_t>(entry.data[3]) << 24;
+    EXPECT_LT(address, 0x10014000u) << "only slope tables were written";
+  }
+}
+
+TEST_F(ScanProgramTest, AFailingRegisterGroupStopsTheProgrammeWithItsCode) {
+  struct Case {
+    uint8_t reg;
+    uint16_t code;
+  };
+  const Case cases[] = {{0x2C, QRX_E_SENSOR_RESOLUTION}, {0x30, QRX_E_PIXEL_WINDOW},
+                        {0x35, QRX_E_BUFFER_THRESHOLD}, {0x3D, QRX_E_MOTOR_FEED},
+                        {0x38, QRX_E_TIMING_LINE_PERIOD}, {0x10, QRX_E_TIMING_EXPOSURE}};
+  for (const Case& c : cases) {
+    scanner->fail_request({emu::RequestKind::ControlOut, 0x83, c.reg}, 1);
+    engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
+    EXPECT_EQ(program(read), c.code) << std::hex << int(c.reg);
+    scanner->clear_faults();
+  }
+}
+
+TEST_F(ScanProgramTest, PassesWithoutTimingOrResolutionAreRefused) {
+  engine::ScanSetup read = setup(600, 16, 1, 0, 2400);
+  EXPECT_EQ(program(read), QRX_E_SCAN_MODE) << "16-bit modes have no line period";
+  read = setup(4800, 24, 3, 0, 2400);
+  EXPECT_EQ(program(read), QRX_E_RESOLUTION) << "the sensor is read at 2400 dpi at most";
+  read = setup(0, 24, 3, 0, 2400);
+  EXPECT_EQ(program(read), QRX_E_RESOLUTION);
+}
+
+TEST_F(ScanProgramTest, PhaseValuesOfEightBitGreyOnPortTypeTwo) {
+  auto& context = lib().context;
+  engine::MotorPlan plan;
+  plan.line_period = 21120;
+  plan.channels = 1;
+  plan.slots[0].table_sum = 1000;
+  plan.slots[0].last_step_time = 10;
+  context.bit_depth = 8;
+  context.scan_y_res = 2400;
+  const auto port1 = engine::motor_phase_values(context, lib().setting, plan, 4);
+  EXPECT_EQ(port1.z2, (1000 + (4 - 1) * 10) % 21120u);
+  emu::Options options;
+  options.port_type = 2;
+  reset_scanner(options);
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  context.bit_depth = 8;
+  context.scan_y_res = 2400;
+  const auto port2 = engine::motor_phase_values(context, lib().setting, plan, 4);
+  EXPECT_EQ(port2.z1, 2640u);
+  EXPECT_EQ(port2.z2, 0u);
+}
+
+}  // namespace
+}  // namespace qrx::test
