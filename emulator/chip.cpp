@@ -19,7 +19,8 @@ Chip::Chip(const Options& options, std::unique_ptr<Scene> scene)
     : port_type_(options.port_type == 2 ? 2 : 1),
       board_variant_(options.board_variant != 0 ? 1 : 0),
       scene_(std::move(scene)),
-      sensor_(options.seed, options.sensor_nonuniformity, options.sensor_noise),
+      sensor_(options.seed, options.sensor_nonuniformity, options.sensor_noise,
+              static_cast<float>(options.lamp_percent) / 100.0f),
       buffer_(std::max<uint32_t>(4096, options.buffer_bytes) & ~3u) {
   reset_registers();
 }

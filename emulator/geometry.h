@@ -44,6 +44,7 @@ inline constexpr int kMarkTopSteps = 1232;  // top edge of the black reference m
 inline constexpr int kMarkHeightUnits = 240;
 inline constexpr int kMarkLeftUnits = 8000;
 inline constexpr int kMarkRightUnits = 9500;
+inline constexpr int kMarkWideRightUnits = 10500;  // the "wide" mark of edge-search tests
 
 // Where the driver's own moves leave the carriage, as this chip executes them: the
 // step-out move of 1000 steps also travels its 8 acceleration steps, its two lines

@@ -66,6 +66,19 @@ bool parse_options(std::string_view text, Options& options, std::string& error) 
       ok = parse_flag(value, parsed.sensor_noise);
     } else if (key == "nonuniformity") {
       ok = parse_flag(value, parsed.sensor_nonuniformity);
+    } else if (key == "lamp") {
+      ok = parse_number(value, 400, number);
+      if (ok) parsed.lamp_percent = static_cast<uint32_t>(number);
+    } else if (key == "mark") {
+      if (value == "standard") {
+        parsed.mark = Options::Mark::kStandard;
+      } else if (value == "none") {
+        parsed.mark = Options::Mark::kNone;
+      } else if (value == "wide") {
+        parsed.mark = Options::Mark::kWide;
+      } else {
+        ok = false;
+      }
     } else if (key == "buffer") {
       ok = parse_number(value, 1u << 30, number) && number >= 4096;
       if (ok) parsed.buffer_bytes = static_cast<uint32_t>(number);

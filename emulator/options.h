@@ -15,6 +15,11 @@ struct Options {
   bool sensor_noise = true;      // random noise on every read
   bool sensor_nonuniformity = true;  // per-pixel dark offset and response non-uniformity
   uint32_t buffer_bytes = 852 * 8192;  // the chip's line buffer (a multiple of 4, at least 4096)
+  uint32_t lamp_percent = 100;   // LED strength: below 100 an aged or failing light
+  // The black reference mark: where it should be, missing, or so wide that it
+  // darkens both columns of the edge search at once.
+  enum class Mark { kStandard, kNone, kWide };
+  Mark mark = Mark::kStandard;
 };
 
 // Environment variable with the options of the in-process emulator behind "sim:",
@@ -22,7 +27,8 @@ struct Options {
 inline constexpr const char* kOptionsVariable = "QRX7730_SIM";
 
 // Parses comma-separated key=value pairs (seed, port-type, board-variant, document,
-// noise, nonuniformity, buffer) over the values already in options. False with a message
+// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide)) over
+// the values already in options. False with a message
 // on an unknown key or a bad value; options is then unchanged.
 bool parse_options(std::string_view text, Options& options, std::string& error);
 

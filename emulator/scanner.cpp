@@ -17,7 +17,8 @@ std::unique_ptr<Scanner> Scanner::create(const Options& options, std::string& er
     error = "port type must be 1 or 2";
     return nullptr;
   }
-  std::unique_ptr<Scene> scene = Scene::create(options.document, error);
+  std::unique_ptr<Scene> scene =
+      Scene::create(options.document, error, static_cast<int>(options.mark));
   if (!scene) return nullptr;
   return std::unique_ptr<Scanner>(new Scanner(options, std::move(scene), clock));
 }

@@ -58,14 +58,15 @@ void Document::fill_row(int y, int x0, int n, float* r, float* g, float* b) cons
   }
 }
 
-std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& error) {
-  if (document.empty()) return std::unique_ptr<Scene>(new Scene(make_test_chart()));
+std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& error, int mark) {
+  if (document.empty()) return std::unique_ptr<Scene>(new Scene(make_test_chart(), mark));
   Image image;
   if (!load_image(document, image, error)) return nullptr;
-  return std::unique_ptr<Scene>(new Scene(std::make_unique<ImageDocument>(std::move(image))));
+  return std::unique_ptr<Scene>(
+      new Scene(std::make_unique<ImageDocument>(std::move(image)), mark));
 }
 
-Scene::Scene(std::unique_ptr<Document> document) : document_(std::move(document)) {
+Scene::Scene(std::unique_ptr<Document> document, int mark) : document_(std::move(document)) {
   layout_.origin_y_units = static_cast<int>(2 * kScanOriginSteps);
   layout_.mark_left_units = kMarkLeftUnits;
   layout_.mark_right_units = kMarkRightUnits;
@@ -73,6 +74,11 @@ Scene::Scene(std::unique_ptr<Document> document) : document_(std::move(document)
   layout_.mark_bottom_units = 2 * kMarkTopSteps + kMarkHeightUnits;
   layout_.document_width_units = document_->width_units();
   layout_.document_height_units = document_->height_units();
+  if (mark == 1) {
+    layout_.mark_right_units = layout_.mark_left_units;  // no mark at all
+  } else if (mark == 2) {
+    layout_.mark_right_units = kMarkWideRightUnits;  // under both edge-search columns
+  }
 }
 
 void Scene::reflectance(double xf, double yf, float rgb[3]) const {

@@ -34,7 +34,10 @@ class Scene {
  public:
   // The test chart when document is empty, else the image file (placed at its own
   // resolution, 300 dpi when it states none). nullptr with a message on failure.
-  static std::unique_ptr<Scene> create(const std::string& document, std::string& error);
+  // mark: 0 the standard reference mark, 1 none, 2 one wide enough to cover both
+  // columns of the edge search.
+  static std::unique_ptr<Scene> create(const std::string& document, std::string& error,
+                                       int mark = 0);
 
   // Reflectance at glass position (x, y), sampled at the 2400 dpi unit containing it.
   void reflectance(double x, double y, float rgb[3]) const;
@@ -43,7 +46,7 @@ class Scene {
   const SceneLayout& layout() const { return layout_; }
 
  private:
-  explicit Scene(std::unique_ptr<Document> document);
+  Scene(std::unique_ptr<Document> document, int mark);
   std::unique_ptr<Document> document_;
   SceneLayout layout_;
 };

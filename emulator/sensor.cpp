@@ -13,7 +13,8 @@ float symmetric(uint64_t h) { return static_cast<float>((h >> 11) * (1.0 / 90071
 
 }  // namespace
 
-Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise) : seed_(mix(seed)), noise_(noise) {
+Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp)
+    : seed_(mix(seed)), noise_(noise) {
   dark_.resize(kSensorElements);
   for (auto& r : response_) r.resize(kSensorElements);
   const double centre = kSensorElements / 2.0;
@@ -35,7 +36,7 @@ Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise) : seed_(mix(seed))
         gain *= 1.0f + 0.04f * symmetric(mix(seed_ ^ (0x200 + chip * 4 + c)));
         gain *= 1.0f + 0.015f * normal(~1ull, static_cast<uint32_t>(e), c);
       }
-      response_[c][e] = kLedResponse[c] * gain;
+      response_[c][e] = kLedResponse[c] * gain * lamp;
     }
   }
   for (int i = 0; i <= 256; ++i) {

@@ -11,7 +11,8 @@ namespace qrx::emu {
 
 class Sensor {
  public:
-  Sensor(uint64_t seed, bool nonuniformity, bool noise);
+  // lamp: strength of the LEDs relative to a healthy light (1.0).
+  Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp = 1.0f);
 
   // Dark output of element e, in 16-bit counts.
   float dark(int e) const { return dark_[e]; }

@@ -57,9 +57,9 @@ class MultiProcessTest : public ::testing::Test {
 
 TEST_F(MultiProcessTest, FramedCallsOfManyProcessesNeverOverlap) {
   std::vector<std::unique_ptr<ChildProcess>> clients;
-  for (int i = 0; i < 4; ++i) clients.push_back(client({"frame", path_, "60", file_}));
+  for (int i = 0; i < 4; ++i) clients.push_back(client({"frame", path_, "25", file_}));
   for (auto& c : clients) EXPECT_EQ(c->wait(120000), 0);
-  EXPECT_EQ(counters_->entries.load(), 4 * 60 * 2) << "every open and close visited the device";
+  EXPECT_EQ(counters_->entries.load(), 4 * 25 * 2) << "every open and close visited the device";
   EXPECT_EQ(counters_->overlaps.load(), 0);
 }
 
@@ -68,7 +68,7 @@ TEST_F(MultiProcessTest, TheOverlapCheckWouldSeeUnframedProcesses) {
   // are not kept apart, and the check above must be able to see that.
   std::vector<std::unique_ptr<ChildProcess>> clients;
   for (int i = 0; i < 4; ++i) {
-    clients.push_back(client({"frame", path_ + "-" + std::to_string(i), "60", file_}));
+    clients.push_back(client({"frame", path_ + "-" + std::to_string(i), "25", file_}));
   }
   for (auto& c : clients) EXPECT_EQ(c->wait(120000), 0);
   EXPECT_GT(counters_->overlaps.load(), 0);
