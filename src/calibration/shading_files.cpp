@@ -1,0 +1,251 @@
+// The shading file store: names, save, load for a scan and the freshness check.
+//
+// A file is only ever taken as a whole: one whose size is not exactly its layout's
+// is treated like a missing one (the library calibrates again), and nothing of it
+// reaches the shading arrays. A save writes fresh private files beside the real
+// ones, makes them durable and only then moves them over the real names, so that an
+// interrupted save leaves the previous files (or none), never a partial one.
+#include "calibration/shading_files.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "calibration/shading_files_io.h"
+#include "calibration/shading_math.h"
+#include "platform/memory.h"
+#include "platform/paths.h"
+#include "platform/private_file.h"
+#include "qrx7730.h"
+
+namespace qrx::calibration {
+namespace {
+
+constexpr size_t kHeaderBytes = 13;  // port type byte, exposure set
+constexpr size_t kCounterBytes = 2;
+// At this many counted scans the stored calibration is due again.
+constexpr uint16_t kScansPerCalibration = 1000;
+
+const char* shading_file_name(uint8_t lamp_mode, uint32_t resolution) {
+  if (!is_flatbed(lamp_mode)) return nullptr;
+  switch (resolution) {
+    case 75:
+      return "QRX7730A.SHD";
+    case 150:
+      return "QRX7730B.SHD";
+    case 300:
+      return "QRX7730C.SHD";
+    case 600:
+      return "QRX7730D.SHD";
+    case 1200:
+      return "QRX7730E.SHD";
+    case 2400:
+    case 4800:
+      return "QRX7730F.SHD";
+    default:
+      return "Unknown.shd";
+  }
+}
+
+// The name in the temporary directory; empty when there is no safe directory (so
+// that nothing is ever opened relative to the working directory).
+std::string in_temp_directory(const char* name) {
+  std::string directory = platform::temp_directory();
+  if (directory.empty() || name == nullptr) return directory;
+  return directory + name;
+}
+
+void put_u16(uint8_t* at, uint16_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+uint16_t get_u16(const uint8_t* at) {
+  return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
+
+void put_exposure(uint8_t* at, const transport::ExposureSet& exposure) {
+  for (size_t c = 0; c < 4; ++c) at[c] = exposure.channel[c];
+  for (size_t c = 0; c < 4; ++c) put_u16(at + 4 + 2 * c, exposure.exposure[c]);
+}
+transport::ExposureSet get_exposure(const uint8_t* at) {
+  transport::ExposureSet exposure;
+  for (size_t c = 0; c < 4; ++c) exposure.channel[c] = at[c];
+  for (size_t c = 0; c < 4; ++c) exposure.exposure[c] = get_u16(at + 4 + 2 * c);
+  return exposure;
+}
+
+bool lines_hold(const ChannelLines& lines, uint32_t n) {
+  return std::all_of(lines.begin(), lines.end(), [n](const auto& l) { return l.size() >= n; });
+}
+
+// Reads a whole file that must be exactly `bytes` long into content; false when it
+// is shorter, longer or unreadable.
+bool read_exactly(StoreFile& file, std::vector<uint8_t>& content, size_t bytes) {
+  // One byte more than expected is asked for: getting it means the file is longer.
+  if (!platform::try_resize(content, bytes + 1)) return false;
+  return file.read(content.data(), 1, bytes + 1) == bytes;
+}
+
+// Writes content to a fresh file beside path and makes it durable; the file's name
+// stays in file.created_path(). On failure nothing is left behind.
+bool write_beside(StoreFile& file, const std::string& path, const uint8_t* content, size_t bytes) {
+  if (!file.create_beside(path)) return false;
+  const bool written = file.write(content, 1, bytes) == bytes && file.flush() && file.close();
+  if (!written) {
+    file.close();
+    std::remove(file.created_path().c_str());
+  }
+  return written;
+}
+
+// Reads the counter file's value: exactly two bytes.
+bool read_counter(StoreFile& file, uint16_t& value) {
+  uint8_t bytes[kCounterBytes + 1];
+  if (file.read(bytes, 1, sizeof bytes) != kCounterBytes) return false;
+  value = get_u16(bytes);
+  return true;
+}
+
+bool write_counter(StoreFile& file, uint16_t value) {
+  uint8_t bytes[kCounterBytes];
+  put_u16(bytes, value);
+  return file.seek(0) && file.write(bytes, 1, sizeof bytes) == sizeof bytes && file.flush();
+}
+
+}  // namespace
+
+std::string shading_file_path(uint8_t lamp_mode, uint32_t resolution) {
+  return in_temp_directory(shading_file_name(lamp_mode, resolution));
+}
+
+std::string counter_file_path() {
+  return in_temp_directory("QRX7730H.SHD");
+}
+
+uint64_t shading_file_size(uint8_t lamp_mode, uint32_t resolution) {
+  return kHeaderBytes + uint64_t{16} * shading_pixels(lamp_mode, resolution);
+}
+
+bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8_t lamp_mode,
+                  const transport::ExposureSet& exposure, const ChannelLines& white,
+                  const ChannelLines& dark) {
+  const uint32_t n = shading_pixels(lamp_mode, resolution);
+  context.scan_count = 0;
+  // Film modes have no file of their own.
+  if (shading_file_name(lamp_mode, resolution) == nullptr) return false;
+  if (!lines_hold(white, n) || !lines_hold(dark, n)) return false;
+  const std::string shading_path = shading_file_path(lamp_mode, resolution);
+  const std::string counter_path = counter_file_path();
+  if (shading_path.empty() || counter_path.empty()) return false;
+
+  std::vector<uint8_t> content;
+  const size_t bytes = static_cast<size_t>(shading_file_size(lamp_mode, resolution));
+  if (!platform::try_resize(content, bytes)) return false;
+  content[0] = static_cast<uint8_t>(context.link.port_type());
+  put_exposure(content.data() + 1, exposure);
+  uint8_t* at = content.data() + kHeaderBytes;
+  for (const ChannelLines* lines : {&white, &dark}) {
+    for (const auto& line : *lines) {
+      for (uint32_t x = 0; x < n; ++x, at += 2) put_u16(at, line[x]);
+    }
+  }
+  const uint8_t zero_count[kCounterBytes] = {0, 0};
+
+  StoreFile shading;
+  StoreFile counter;
+  if (!write_beside(shading, shading_path, content.data(), bytes)) return false;
+  if (!write_beside(counter, counter_path, zero_count, sizeof zero_count)) {
+    std::remove(shading.created_path().c_str());
+    return false;
+  }
+  if (!platform::replace_file(shading.created_path(), shading_path)) {
+    std::remove(shading.created_path().c_str());
+    std::remove(counter.created_path().c_str());
+    return false;
+  }
+  // The shading file is in place; a counter that cannot follow fails the save.
+  if (!platform::replace_file(counter.created_path(), counter_path)) {
+    std::remove(counter.created_path().c_str());
+    return false;
+  }
+  return true;
+}
+
+uint16_t load_shading_for_scan(transport::ScannerContext& context,
+                               const settings::ScannerSetting& setting, uint32_t resolution,
+                               uint8_t lamp_mode, uint32_t bits_per_pixel, bool count,
+                               transport::ExposureSet& exposure) {
+  const uint32_t n = shading_pixels(lamp_mode, resolution);
+  if (!lines_hold(context.shading_gain, n) || !lines_hold(context.shading_offset, n) ||
+      !lines_hold(context.shading_white, n)) {
+    return QRX_E_NOMEM_BUFFER;
+  }
+
+  // Both files are read and checked completely before anything is changed.
+  StoreFile shading;
+  if (!shading.open(shading_file_path(lamp_mode, resolution), "rb")) {
+    return QRX_E_CALIBRATION_DATA;
+  }
+  std::vector<uint8_t> content;
+  const size_t bytes = static_cast<size_t>(shading_file_size(lamp_mode, resolution));
+  if (!read_exactly(shading, content, bytes)) return QRX_E_CALIBRATION_DATA;
+  shading.close();
+
+  StoreFile counter;
+  uint16_t scans = 0;
+  if (!counter.open(counter_file_path(), "rb+") || !read_counter(counter, scans)) {
+    return QRX_E_CALIBRATION_DATA;
+  }
+  if (count) {
+    if (scans < UINT16_MAX) ++scans;
+    if (!write_counter(counter, scans)) return QRX_E_CALIBRATION_DATA;
+  }
+  if (!counter.close()) return QRX_E_CALIBRATION_DATA;
+
+  exposure = get_exposure(content.data() + 1);
+  const uint8_t* at = content.data() + kHeaderBytes;
+  for (auto* lines : {&context.shading_gain, &context.shading_offset}) {
+    for (auto& line : *lines) {
+      for (uint32_t x = 0; x < n; ++x, at += 2) line[x] = get_u16(at);
+    }
+  }
+  context.shading_pixel_count = n;
+  context.scan_count = scans;
+  for (size_t c = 0; c < 4; ++c) {
+    std::copy_n(context.shading_gain[c].begin(), n, context.shading_white[c].begin());
+  }
+  compute_shading(setting, n, lamp_mode, resolution, bits_per_pixel, context.link.port_type(),
+                  context.shading_gain, context.shading_offset);
+  return QRX_OK;
+}
+
+uint8_t freshness_check(transport::ScannerContext& context, uint32_t resolution,
+                        uint8_t lamp_mode) {
+  StoreFile shading;
+  StoreFile counter;
+  if (!shading.open(shading_file_path(lamp_mode, resolution), "rb") ||
+      !counter.open(counter_file_path(), "rb+")) {
+    return 2;
+  }
+  uint64_t bytes = 0;
+  uint8_t port_type = 0;
+  uint16_t scans = 0;
+  if (!shading.size(bytes) || bytes != shading_file_size(lamp_mode, resolution) ||
+      shading.read(&port_type, 1, 1) != 1 || !read_counter(counter, scans)) {
+    return 2;
+  }
+  context.scan_count = scans;
+  if (port_type != context.link.port_type()) return 2;
+  if (scans < kScansPerCalibration) return 0;
+  if (context.ag_flag != 0) {
+    // The host's own gains are in use: no new calibration, the count steps back.
+    context.scan_count = static_cast<uint16_t>(scans - 1);
+    write_counter(counter, context.scan_count);
+    return 0;
+  }
+  context.scan_count = 0;
+  write_counter(counter, 0);
+  return 1;
+}
+
+}  // namespace qrx::calibration

@@ -1,0 +1,55 @@
+// The shading file store: calibration results kept between runs in the user's
+// temporary directory, one file per flatbed resolution with the exposure times
+// and raw white and dark reference lines, and one counter of scans since the last
+// calibration.
+//
+//   "QRX7730A.SHD" .. "QRX7730F.SHD"  75, 150, 300, 600, 1200, 2400/4800 dpi
+//   "Unknown.shd"                      any other flatbed resolution
+//   "QRX7730H.SHD"                     the scan counter (u16 little-endian)
+//
+// Shading file layout (little-endian): port type byte, 12-byte exposure set, then
+// the white lines R, G, B, IR and the dark lines R, G, B, IR of n = pixels per
+// channel u16 each: 13 + 16 n bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "calibration/channel_lines.h"
+#include "settings/scanner_setting.h"
+#include "transport/scanner_context.h"
+
+namespace qrx::calibration {
+
+// Full paths (temporary directory + name). A film lamp mode has no shading file:
+// its "path" is the directory itself, which never opens as a file.
+std::string shading_file_path(uint8_t lamp_mode, uint32_t resolution);
+std::string counter_file_path();
+
+// Expected size of a shading file for a lamp mode and resolution.
+uint64_t shading_file_size(uint8_t lamp_mode, uint32_t resolution);
+
+// Writes the shading file and a counter of 0 (the context's scan count is reset).
+// A file is replaced only once its new content is complete.
+bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8_t lamp_mode,
+                  const transport::ExposureSet& exposure, const ChannelLines& white,
+                  const ChannelLines& dark);
+
+// Loads the shading file of a scan into the context's shading arrays (white into
+// the gain lines, dark into the offset lines, a copy of the white into the white
+// copy), reads the counter (adding 1 when count is set) and computes the shading
+// for the scan's bits per pixel and the context's port type. QRX_OK,
+// QRX_E_NOMEM_BUFFER when the arrays are missing, QRX_E_CALIBRATION_DATA when a
+// file is missing, of the wrong size or unreadable.
+uint16_t load_shading_for_scan(transport::ScannerContext& context,
+                               const settings::ScannerSetting& setting, uint32_t resolution,
+                               uint8_t lamp_mode, uint32_t bits_per_pixel, bool count,
+                               transport::ExposureSet& exposure);
+
+// Whether the stored calibration can serve a scan: 0 usable, 1 due (the counter
+// reached 1000; it is reset), 2 no usable shading (a file missing or damaged, or
+// written for another port type). With the host's AG block in use a counter of
+// 1000 or more is lowered by one instead.
+uint8_t freshness_check(transport::ScannerContext& context, uint32_t resolution, uint8_t lamp_mode);
+
+}  // namespace qrx::calibration

@@ -1,0 +1,19 @@
+// The ways the reference-line reduction (average_lines) can run: column by column
+// through trimmed_mean, or on 16-, 32- or 64-byte vectors of columns. average_lines
+// takes the widest one the processor has; tests run every one of them.
+#pragma once
+
+#include <cstdint>
+
+namespace qrx::calibration {
+
+enum class AverageKernel : uint8_t { kBest, kByColumn, kVector16, kVector32, kVector64 };
+
+// Whether this build and processor can run the kernel.
+bool average_kernel_available(AverageKernel kernel);
+
+// average_lines with the given kernel; false also when it is not available.
+bool average_lines_with(AverageKernel kernel, const uint8_t* data, uint32_t lines, uint32_t samples,
+                        uint32_t upper_percent, uint32_t lower_percent, uint16_t* out);
+
+}  // namespace qrx::calibration
