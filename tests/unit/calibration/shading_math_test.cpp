@@ -154,11 +154,14 @@ TEST_F(Shading, OffsetsTruncateAndNeverGoBelowZero) {
 TEST_F(Shading, FlatbedInfraredGetsGainZeroAndKeepsItsDark) {
   set(0, 40000, 1000);
   set(1, 1000, 1000);
-  compute(2);
+  set(2, 1002, 1000);  // d = 2: any target at all would give a gain
+  compute(3);
   EXPECT_EQ(gain[3][0], 0) << "no infrared target on the flatbed";
   EXPECT_EQ(offset[3][0], 1000);
   EXPECT_EQ(gain[3][1], 8192);
   EXPECT_EQ(offset[3][1], 1000);
+  EXPECT_EQ(gain[3][2], 0);
+  EXPECT_EQ(offset[3][2], 1000);
 }
 
 TEST_F(Shading, FilmUsesTheFilmTargetsForAllFourChannels) {
