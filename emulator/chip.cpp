@@ -89,7 +89,7 @@ uint8_t Chip::peek_register(uint8_t reg) const {
 uint8_t Chip::read_register(uint8_t reg) {
   // Reading the first byte of a multi-byte counter latches the whole value, so that
   // the following bytes belong to the same count.
-  if (reg == 0x42) counter_latch_ = buffer_.size() / 4;
+  if (reg == 0x42) counter_latch_ = buffer_.unread_words();
   if (reg == 0x4B) count_latch_ = std::min<uint32_t>(lines_count_, 0xFFFFFF);
   return peek_register(reg);
 }

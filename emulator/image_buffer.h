@@ -16,7 +16,12 @@ class ImageBuffer {
   uint32_t capacity() const { return static_cast<uint32_t>(data_.size()); }
   uint32_t size() const { return size_; }
   uint32_t free_space() const { return capacity() - size_; }
-  void clear() { head_ = size_ = 0; }
+  void clear() { head_ = size_ = read_phase_ = 0; }
+  // Words of 4 bytes not yet read completely: a word counts once all its bytes
+  // are stored, and goes once all of them are read. Words are aligned to the
+  // stream since the last clear, so a reader that took half a word still sees
+  // that word until it has taken the rest.
+  uint32_t unread_words() const { return (size_ + read_phase_) / 4; }
 
   // Appends n bytes; the caller has checked free_space().
   void push(const uint8_t* src, uint32_t n) {
@@ -46,6 +51,7 @@ class ImageBuffer {
       head_ = (head_ + chunk) % capacity();
       size_ -= chunk;
     }
+    read_phase_ = (read_phase_ + done) % 4;
     return done;
   }
 
@@ -53,6 +59,7 @@ class ImageBuffer {
   std::vector<uint8_t> data_;
   uint32_t head_ = 0;
   uint32_t size_ = 0;
+  uint32_t read_phase_ = 0;  // bytes read of the current word
 };
 
 }  // namespace qrx::emu

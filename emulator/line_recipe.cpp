@@ -139,8 +139,10 @@ void LineRecipe::build(const Scene& scene, int y, uint64_t line_number, uint8_t*
       int32_t sample = static_cast<int32_t>(v + 0.5f);
       sample = sample < 0 ? 0 : (sample > 65535 ? 65535 : sample);
       if (shading_) {
-        const int32_t d = sample - offset_[b][px];
-        const int64_t corrected = d <= 0 ? 0 : (int64_t{d} * gain_[b][px]) >> 13;
+        // Shading words follow the order the samples leave the chip in (the order
+        // calibration read its references in), not the sensor's pixel order.
+        const int32_t d = sample - offset_[b][pos];
+        const int64_t corrected = d <= 0 ? 0 : (int64_t{d} * gain_[b][pos]) >> 13;
         sample = corrected > 65535 ? 65535 : static_cast<int32_t>(corrected);
       }
       if (wide_) {

@@ -4,6 +4,7 @@
 #include "api/export_guard.h"
 #include "device/data_file.h"
 #include "device/discovery.h"
+#include "device/initialize.h"
 #include "device/power_on.h"
 #include "device/push_buttons.h"
 #include "platform/shared_block.h"
@@ -68,7 +69,20 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
 QRX7730_API QRX_BOOL InitializeScanner(void* /*host*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
+    uint16_t home = lib.status_block.home_offset();
+    uint16_t aux = lib.status_block.home_offset_aux();
+    // The search runs once per life of the status block: a stored offset means
+    // some process has found the scan origin already.
+    if (home == 0) {
+      const uint16_t status = qrx::device::find_scan_origin(lib.context, lib.setting, home, aux);
+      if (status != QRX_OK) return finish(lib, status);
+      lib.last_error = QRX_OK;
+    }
+    lib.context.reference_offset = home;
+    lib.context.reference_aux = aux;
+    lib.status_block.write_field(1, &aux, sizeof aux);
+    lib.status_block.write_field(2, &home, sizeof home);
+    return QRX_TRUE;
   });
 }
 

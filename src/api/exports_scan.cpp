@@ -4,6 +4,8 @@
 
 #include "api/call_frame.h"
 #include "api/export_guard.h"
+#include "calibration/calibration_driver.h"
+#include "platform/shared_block.h"
 #include "engine/scan_parameters.h"
 #include "qrx7730.h"
 
@@ -36,11 +38,17 @@ QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* param
   });
 }
 
-QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t /*film*/, uint8_t /*kind*/,
-                                   uint16_t /*resolution*/) {
+QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
+                                   uint16_t resolution) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
+    qrx::calibration::PassEnvironment environment;
+    environment.lamp_select = lib.lamp_select;
+    const uint8_t* shared = qrx::platform::shared_section();
+    environment.exposure.fau_scan_position = shared != nullptr ? shared[1] : 3;
+    return finish(lib, qrx::calibration::do_calibration(lib.context, lib.setting, environment, film,
+                                                         kind, resolution,
+                                                         lib.scan_values.stored.xRes));
   });
 }
 

@@ -107,6 +107,32 @@ TEST_F(MultiProcessTest, AProcessKilledWhileHoldingTheLockDoesNotBlockTheOthers)
   EXPECT_EQ(waiting->wait(20000), 0);
 }
 
+TEST_F(MultiProcessTest, TheReferenceSearchRunsOncePerStatusBlock) {
+  const std::string sim_path = "sim:#" + path_;
+  auto first = client({"init", sim_path});
+  std::string line;
+  ASSERT_TRUE(first->read_line(line, 60000));
+  std::istringstream a(line);
+  unsigned status = 1, home = 0, passes = 0;
+  a >> status >> home >> passes;
+  EXPECT_EQ(status, 0u);
+  EXPECT_GT(home, 0u);
+  EXPECT_GT(passes, 0u) << "the first process homed and searched";
+
+  auto second = client({"init", sim_path});
+  ASSERT_TRUE(second->read_line(line, 60000));
+  std::istringstream b(line);
+  unsigned status2 = 1, home2 = 0, passes2 = 1;
+  b >> status2 >> home2 >> passes2;
+  EXPECT_EQ(status2, 0u);
+  EXPECT_EQ(home2, home) << "the second process takes the stored offset";
+  EXPECT_EQ(passes2, 0u) << "and does not move the carriage";
+  first->close_input();
+  second->close_input();
+  EXPECT_EQ(first->wait(20000), 0);
+  EXPECT_EQ(second->wait(20000), 0);
+}
+
 TEST_F(MultiProcessTest, OneBlockPerPathSharedWhileAnyProcessHoldsIt) {
   const std::string second_path = path_ + "-other";
   auto writer = client({"write", path_, "4321"});

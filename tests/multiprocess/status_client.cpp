@@ -7,6 +7,9 @@
 //   status_client lock                                take the machine-wide lock and hang
 //   status_client write <path> <home offset>          store HomeOffset, print "ready", wait for stdin
 //   status_client read <path>                         print "<created> <home offset> <lamp state>"
+//   status_client init <sim path>                     open and initialise the emulated scanner,
+//                                                     print "<status> <home offset> <passes started>",
+//                                                     then wait for stdin to close
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -18,7 +21,10 @@
 #include <string>
 #include <thread>
 
+#include "api/library.h"
 #include "api/status_block.h"
+#include "emulator/inprocess.h"
+#include "emulator/scanner.h"
 #include "platform/clock.h"
 #include "platform/shared_block.h"
 #include "qrx7730.h"
@@ -157,6 +163,26 @@ int main(int argc, char** argv) {
     char c;
     while (read(0, &c, 1) > 0) {
     }
+    return 0;
+  }
+  if (mode == "init" && argc == 3) {
+    auto scanner = qrx::emu::reset_inprocess_scanner(qrx::emu::Options{});
+    if (!scanner || FindScannerEx(nullptr, argv[2], QRX7730_USB_PRODUCT_ID) != QRX_TRUE) return 3;
+    scanner->clear_trace();
+    const QRX_BOOL ok = InitializeScanner(nullptr);
+    uint16_t status = 0;
+    GetScannerStatus(nullptr, &status);
+    size_t passes = 0;
+    for (const auto& e : scanner->trace({qrx::emu::RequestKind::ControlOut, 0x83, 0x0F})) {
+      passes += e.ok ? 1 : 0;
+    }
+    std::printf("%u %u %zu\n", ok == QRX_TRUE ? 0u : status,
+                qrx::api::library().status_block.home_offset(), passes);
+    std::fflush(stdout);
+    char c;
+    while (read(0, &c, 1) > 0) {
+    }
+    TerminateScanner(nullptr);
     return 0;
   }
   if (mode == "read" && argc == 3) {

@@ -1,0 +1,163 @@
+// The calibration driver (see calibration_driver.h).
+#include "calibration/calibration_driver.h"
+
+#include "calibration/shading_files.h"
+#include "calibration/shading_math.h"
+#include "engine/carriage.h"
+#include "qrx7730.h"
+#include "settings/scanner_model.h"
+#include "settings/tuning_index.h"
+
+namespace qrx::calibration {
+namespace {
+
+// Film calibration reads its white on the film adapter's strip, this far past
+// the reference edge.
+constexpr uint32_t kFilmWhiteBeyondEdge = 937;
+constexpr uint32_t kFilmResolutions[] = {300, 600, 1200, 2400, 4800};
+
+bool flatbed_mode(uint8_t lamp_mode) { return (lamp_mode & 0x0C) == 0; }
+
+struct Buffers {
+  ChannelLines white, dark, derived;
+};
+
+// The flatbed series at 300 dpi also leaves the 150 and 75 dpi files, with the
+// 300 dpi exposure, fresh darks and whites derived from the 300 dpi white.
+uint16_t flatbed_300(transport::ScannerContext& context, const settings::ScannerSetting& setting,
+                     const PassEnvironment& environment, uint8_t lamp_mode, Buffers& b) {
+  transport::ExposureSet exposure;
+  uint16_t status = reference_pass(context, setting, environment, 300, lamp_mode, exposure,
+                                   PassKind::kDark, b.white, b.dark);
+  if (status == QRX_OK) {
+    status = reference_pass(context, setting, environment, 300, lamp_mode, exposure,
+                            PassKind::kWhite, b.white, b.dark);
+  }
+  if (status != QRX_OK) return status;
+  if (!save_shading(context, 300, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
+  const transport::ExposureSet kept = exposure;
+  for (uint32_t target : {150u, 75u}) {
+    status = reference_pass(context, setting, environment, target, lamp_mode, exposure,
+                            PassKind::kDark, b.white, b.dark);
+    if (status != QRX_OK) return status;
+    status = low_resolution_white(lamp_mode, 300, b.white, target, b.derived);
+    if (status != QRX_OK) return status;
+    if (!save_shading(context, target, lamp_mode, kept, b.derived, b.dark)) {
+      return QRX_E_SHADING_SAVE;
+    }
+  }
+  return QRX_OK;
+}
+
+uint16_t flatbed_at(transport::ScannerContext& context, const settings::ScannerSetting& setting,
+                    const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
+                    Buffers& b) {
+  transport::ExposureSet exposure;
+  uint16_t status = reference_pass(context, setting, environment, resolution, lamp_mode, exposure,
+                                   PassKind::kDark, b.white, b.dark);
+  if (status == QRX_OK) {
+    status = reference_pass(context, setting, environment, resolution, lamp_mode, exposure,
+                            PassKind::kWhite, b.white, b.dark);
+  }
+  if (status != QRX_OK) return status;
+  return save_shading(context, resolution, lamp_mode, exposure, b.white, b.dark)
+             ? QRX_OK
+             : QRX_E_SHADING_SAVE;
+}
+
+uint16_t film_series(transport::ScannerContext& context, const settings::ScannerSetting& setting,
+                     const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
+                     Buffers& b) {
+  const uint32_t white_position = context.reference_offset + kFilmWhiteBeyondEdge;
+  bool first = true;
+  for (uint32_t r : kFilmResolutions) {
+    if (resolution != 0 && r != resolution) continue;
+    uint16_t status = QRX_OK;
+    if (!first) {
+      status = engine::home_and_step_out(context, setting);
+      if (status != QRX_OK) return status;
+    }
+    first = false;
+    transport::ExposureSet exposure;
+    status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
+                            PassKind::kDark, b.white, b.dark);
+    if (status != QRX_OK) return status;
+    status = engine::move(context, setting, white_position, engine::kRowHomeFast, 0, 0, 0, 0);
+    if (status == QRX_OK) status = engine::wait_for_stop(context);
+    if (status != QRX_OK) return status;
+    status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
+                            PassKind::kWhite, b.white, b.dark);
+    if (status != QRX_OK) return status;
+    if (!save_shading(context, r, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
+    status = engine::return_home(context, setting, true, false);
+    if (status != QRX_OK) return status;
+  }
+  return QRX_OK;
+}
+
+}  // namespace
+
+uint16_t calibration_series(transport::ScannerContext& context,
+                            const settings::ScannerSetting& setting,
+                            const PassEnvironment& environment, uint32_t resolution,
+                            uint8_t lamp_mode) {
+  const bool flatbed = flatbed_mode(lamp_mode);
+  if (flatbed) {
+    // The sensor is read at 2400 dpi at most: 4800 dpi scans are read at 2400
+    // across and share its shading file, so that is what calibrating 4800 means.
+    if (resolution == settings::kMaximumResolution) resolution = settings::kOpticalResolution;
+    if (resolution == 0 || settings::resolution_index(resolution) < 0 ||
+        resolution > settings::kOpticalResolution) {
+      return QRX_E_RESOLUTION;
+    }
+  }
+  context.light_selection = lamp_mode;
+  Buffers buffers;
+  if (!allocate_lines(buffers.white) || !allocate_lines(buffers.dark) ||
+      !allocate_lines(buffers.derived)) {
+    return QRX_E_NOMEM_BUFFER;
+  }
+  uint16_t status = engine::home_and_step_out(context, setting);
+  if (status != QRX_OK) return status;
+  if (!flatbed) return film_series(context, setting, environment, resolution, lamp_mode, buffers);
+
+  status = resolution == 300
+               ? flatbed_300(context, setting, environment, lamp_mode, buffers)
+               : flatbed_at(context, setting, environment, resolution, lamp_mode, buffers);
+  if (status != QRX_OK) return status;
+  return engine::return_home(context, setting, true, false);
+}
+
+uint16_t do_calibration(transport::ScannerContext& context, const settings::ScannerSetting& setting,
+                        const PassEnvironment& environment, uint8_t film, uint8_t kind,
+                        uint16_t resolution, uint16_t scan_x_res) {
+  switch (kind) {
+    case 0:
+    case 1:
+      return calibration_series(context, setting, environment, resolution,
+                                film != 0 ? kLampFilm : kLampFlatbed);
+    case 2:
+      if (film == 0) {
+        for (uint32_t r : {300u, 600u, 1200u, 2400u}) {
+          const uint16_t status = calibration_series(context, setting, environment, r, kLampFlatbed);
+          if (status != QRX_OK) return status;
+        }
+        return QRX_OK;
+      }
+      if (film == 1 || film == 3) return calibration_series(context, setting, environment, 0, kLampFilm);
+      return QRX_OK;
+    case 3: {
+      uint32_t r = (static_cast<uint32_t>(scan_x_res) + 599) / 600 * 600;
+      if (film == 0) {
+        if (r == 2400) r = 4800;
+        return calibration_series(context, setting, environment, r, kLampFlatbed);
+      }
+      if (film == 1 || film == 3) return calibration_series(context, setting, environment, r, kLampFilm);
+      return QRX_OK;
+    }
+    default:
+      return QRX_OK;
+  }
+}
+
+}  // namespace qrx::calibration

@@ -1,0 +1,85 @@
+// InitializeScanner: the first homing and reference edge search, once per status
+// block, and what it stores when the mark cannot be found.
+#include <gtest/gtest.h>
+
+#include "support/sim_fixture.h"
+
+namespace qrx::test {
+namespace {
+
+class InitializeTest : public SimTest {
+ protected:
+  size_t starts() {
+    size_t n = 0;
+    for (const auto& e : scanner->trace({emu::RequestKind::ControlOut, 0x83, 0x0F})) n += e.ok;
+    return n;
+  }
+};
+
+TEST_F(InitializeTest, FindsTheReferenceMarkAndSharesTheOffset) {
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(last_error(), QRX_OK);
+  const uint16_t home = lib().status_block.home_offset();
+  EXPECT_NEAR(home, scanner->expected_home_offset(), 2);
+  EXPECT_EQ(lib().status_block.home_offset_aux(), 0);
+  EXPECT_EQ(lib().context.reference_offset, home);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0) << "the search ends with the carriage home";
+
+  // Once found, later calls (from any process) reuse it without moving.
+  scanner->clear_trace();
+  lib().last_error = 0x1234;
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(starts(), 0u);
+  EXPECT_EQ(last_error(), 0x1234) << "nothing ran, nothing reported";
+}
+
+TEST_F(InitializeTest, PortTypeTwoFindsTheSameOrigin) {
+  emu::Options options;
+  options.port_type = 2;
+  reset_scanner(options);
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+  EXPECT_NEAR(lib().status_block.home_offset(), scanner->expected_home_offset(), 2);
+}
+
+struct MarkCase {
+  const char* name;
+  emu::Options::Mark mark;
+  uint32_t lamp_percent;
+};
+
+TEST_F(InitializeTest, WithoutAUsableMarkNothingIsStoredAndTheNextCallTriesAgain) {
+  const MarkCase cases[] = {{"no mark", emu::Options::Mark::kNone, 100},
+                            {"mark under both columns", emu::Options::Mark::kWide, 100},
+                            {"no contrast", emu::Options::Mark::kStandard, 0}};
+  for (const MarkCase& c : cases) {
+    emu::Options options;
+    options.mark = c.mark;
+    options.lamp_percent = c.lamp_percent;
+    reset_scanner(options);
+    TerminateScanner(nullptr);
+    ASSERT_TRUE(open_scanner()) << c.name;
+    EXPECT_EQ(InitializeScanner(nullptr), QRX_FALSE) << c.name;
+    EXPECT_EQ(last_error(), QRX_E_REFERENCE_MARK) << c.name;
+    EXPECT_EQ(lib().status_block.home_offset(), 0) << c.name;
+    EXPECT_EQ(lib().status_block.busy(), 0u) << c.name;
+  }
+  // The mark back in place: the search runs again and succeeds.
+  reset_scanner(emu::Options{});
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  EXPECT_EQ(InitializeScanner(nullptr), QRX_TRUE);
+  EXPECT_NEAR(lib().status_block.home_offset(), scanner->expected_home_offset(), 2);
+}
+
+TEST_F(InitializeTest, ADeviceFailureDuringTheSearchPassesItsCodeThrough) {
+  ASSERT_TRUE(open_scanner());
+  scanner->jam_motor(true);
+  EXPECT_EQ(InitializeScanner(nullptr), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_MOTOR_TIMEOUT);
+  EXPECT_EQ(lib().status_block.home_offset(), 0);
+}
+
+}  // namespace
+}  // namespace qrx::test
