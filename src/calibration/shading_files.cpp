@@ -15,7 +15,6 @@
 #include "calibration/shading_math.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
-#include "platform/private_file.h"
 #include "qrx7730.h"
 
 namespace qrx::calibration {
@@ -78,12 +77,11 @@ bool lines_hold(const ChannelLines& lines, uint32_t n) {
   return std::all_of(lines.begin(), lines.end(), [n](const auto& l) { return l.size() >= n; });
 }
 
-// Reads a whole file that must be exactly `bytes` long into content; false when it
-// is shorter, longer or unreadable.
+// Reads a whole file that must be exactly `bytes` long into content, which has room
+// for one byte more; false when it is shorter, longer or unreadable.
 bool read_exactly(StoreFile& file, std::vector<uint8_t>& content, size_t bytes) {
   // One byte more than expected is asked for: getting it means the file is longer.
-  if (!platform::try_resize(content, bytes + 1)) return false;
-  return file.read(content.data(), 1, bytes + 1) == bytes;
+  return content.size() > bytes && file.read(content.data(), 1, bytes + 1) == bytes;
 }
 
 // Writes content to a fresh file beside path and makes it durable; the file's name
@@ -158,13 +156,13 @@ bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8
     std::remove(shading.created_path().c_str());
     return false;
   }
-  if (!platform::replace_file(shading.created_path(), shading_path)) {
+  if (!replace_with_retries(shading.created_path(), shading_path)) {
     std::remove(shading.created_path().c_str());
     std::remove(counter.created_path().c_str());
     return false;
   }
   // The shading file is in place; a counter that cannot follow fails the save.
-  if (!platform::replace_file(counter.created_path(), counter_path)) {
+  if (!replace_with_retries(counter.created_path(), counter_path)) {
     std::remove(counter.created_path().c_str());
     return false;
   }
@@ -182,13 +180,14 @@ uint16_t load_shading_for_scan(transport::ScannerContext& context,
   }
 
   // Both files are read and checked completely before anything is changed.
-  StoreFile shading;
-  if (!shading.open(shading_file_path(lamp_mode, resolution), "rb")) {
-    return QRX_E_CALIBRATION_DATA;
-  }
   std::vector<uint8_t> content;
   const size_t bytes = static_cast<size_t>(shading_file_size(lamp_mode, resolution));
-  if (!read_exactly(shading, content, bytes)) return QRX_E_CALIBRATION_DATA;
+  if (!platform::try_resize(content, bytes + 1)) return QRX_E_NOMEM_BUFFER;
+  StoreFile shading;
+  if (!shading.open(shading_file_path(lamp_mode, resolution), "rb") ||
+      !read_exactly(shading, content, bytes)) {
+    return QRX_E_CALIBRATION_DATA;
+  }
   shading.close();
 
   StoreFile counter;

@@ -39,8 +39,10 @@ bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8
 // the gain lines, dark into the offset lines, a copy of the white into the white
 // copy), reads the counter (adding 1 when count is set) and computes the shading
 // for the scan's bits per pixel and the context's port type. QRX_OK,
-// QRX_E_NOMEM_BUFFER when the arrays are missing, QRX_E_CALIBRATION_DATA when a
-// file is missing, of the wrong size or unreadable.
+// QRX_E_NOMEM_BUFFER when the arrays are missing (or no room to read the file),
+// QRX_E_CALIBRATION_DATA when a file is missing, not exactly of its layout's size,
+// unreadable or refused, or the counter cannot be written back. Both files are
+// checked whole first: on any failure the context and exposure are left unchanged.
 uint16_t load_shading_for_scan(transport::ScannerContext& context,
                                const settings::ScannerSetting& setting, uint32_t resolution,
                                uint8_t lamp_mode, uint32_t bits_per_pixel, bool count,

@@ -28,6 +28,15 @@ std::FILE* with_retries(Attempt attempt) {
 
 }  // namespace
 
+bool replace_with_retries(const std::string& from, const std::string& to) {
+  bool moved = platform::replace_file(from, to);
+  for (int retry = 0; !moved && retry < StoreFile::kRetries; ++retry) {
+    platform::clock().sleep_ms(StoreFile::kRetryMs);
+    moved = platform::replace_file(from, to);
+  }
+  return moved;
+}
+
 bool StoreFile::open(const std::string& path, const char* mode) {
   close();
   created_.clear();

@@ -10,6 +10,10 @@
 
 namespace qrx::calibration {
 
+// Moves the file at from over the one at to (platform::replace_file), retried like an
+// open: on Windows a reader that has the old file open that moment blocks the move.
+bool replace_with_retries(const std::string& from, const std::string& to);
+
 class StoreFile {
  public:
   // Opens after the first failure this many more times, this far apart.

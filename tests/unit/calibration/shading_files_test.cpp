@@ -16,6 +16,7 @@
 #include "calibration/shading_files.h"
 #include "calibration/shading_math.h"
 #include "platform/clock.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "qrx7730.h"
 #include "support/scripted_channel.h"
@@ -257,6 +258,9 @@ TEST_F(ShadingFiles, MissingArraysAreReported) {
   transport::ExposureSet loaded{};
   transport::ScannerContext bare;
   EXPECT_EQ(load300(bare, true, loaded), QRX_E_NOMEM_BUFFER);
+  platform::fail_allocation_after(0);  // no room to read the file into
+  EXPECT_EQ(load300(*context, true, loaded), QRX_E_NOMEM_BUFFER);
+  platform::fail_allocation_after(-1);
   auto short_copy = make_context(1);
   short_copy->shading_white[3].resize(kPixels300 - 1);
   EXPECT_EQ(load300(*short_copy, true, loaded), QRX_E_NOMEM_BUFFER);
@@ -392,7 +396,9 @@ TEST_F(ShadingFiles, AnInterruptedSaveLeavesThePreviousFiles) {
 TEST_F(ShadingFiles, ASaveThatCannotTakeTheNameLeavesNothingUsable) {
   // A directory sits at the shading file's name: the finished file cannot replace it.
   fs::create_directories(shading300() + "/inside");
+  const uint64_t before = clock.sleeps();
   EXPECT_FALSE(save300());
+  EXPECT_EQ(clock.sleeps() - before, 5u) << "the move is tried six times";
   EXPECT_EQ(directory_entries(), (std::set<std::string>{"QRX7730C.SHD"}))
       << "no temporary or counter file is left";
   EXPECT_EQ(freshness_check(*context, 300, kLampFlatbed), 2);
