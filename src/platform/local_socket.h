@@ -34,8 +34,4 @@ class LocalListener {
   virtual void shut_down() = 0;
 };
 
-// Blocks until the process receives SIGINT or SIGTERM (Linux); returns at once
-// where signals are not supported.
-void wait_for_termination_signal();
-
 }  // namespace qrx::platform

@@ -70,7 +70,8 @@ TEST_F(AcquisitionTest, AControllerThatStopsDeliveringFailsInsteadOfHanging) {
   const auto wall = std::chrono::steady_clock::now();
   const uint64_t virtual_start = clock.now_us();
   EXPECT_EQ(acquire(request(600, 48, 3, 16), lines), QRX_E_ACQUIRE_DATA);
-  EXPECT_LT(std::chrono::steady_clock::now() - wall, std::chrono::seconds(5));
+  // Only catches a wait that slipped onto the real clock.
+  EXPECT_LT(std::chrono::steady_clock::now() - wall, std::chrono::seconds(25));
   EXPECT_GE(clock.now_us() - virtual_start, 1000u * calibration::kDataSilenceLimitMs);
   EXPECT_TRUE(lines.empty());
 }

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -14,7 +13,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
 namespace qrx::platform {
 namespace {
@@ -256,61 +254,6 @@ std::unique_ptr<LocalListener> LocalListener::listen(const std::string& path, st
     return nullptr;
   }
   return std::make_unique<PosixListener>(fd, wake[0], wake[1], path, st.st_dev, st.st_ino);
-}
-
-namespace {
-
-// The pipe that the signal handler writes to; created once, kept for the process.
-// The write end is published through an atomic (lock-free, so the handler may
-// read it) after the pipe exists.
-std::atomic<int> g_signal_write{-1};
-int g_signal_read = -1;
-std::once_flag g_signal_pipe_once;
-
-extern "C" void on_termination_signal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  const int fd = g_signal_write.load(std::memory_order_acquire);
-  if (fd >= 0) {
-    [[maybe_unused]] const ssize_t ignored = ::write(fd, &byte, 1);
-  }
-  errno = saved;
-}
-
-}  // namespace
-
-void wait_for_termination_signal() {
-  static_assert(std::atomic<int>::is_always_lock_free);
-  std::call_once(g_signal_pipe_once, [] {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    g_signal_read = ends[0];
-    g_signal_write.store(ends[1], std::memory_order_release);
-  });
-  if (g_signal_read < 0) return;
-  char drained[16];
-  // A byte left from a signal that came as an earlier wait was ending belongs to it.
-  while (::read(g_signal_read, drained, sizeof drained) > 0) {
-  }
-
-  struct sigaction action {};
-  action.sa_handler = on_termination_signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  struct sigaction previous_int {};
-  struct sigaction previous_term {};
-  ::sigaction(SIGINT, &action, &previous_int);
-  ::sigaction(SIGTERM, &action, &previous_term);
-
-  pollfd fd{g_signal_read, POLLIN, 0};
-  for (;;) {
-    if (::poll(&fd, 1, -1) > 0 && (fd.revents & POLLIN) != 0) break;
-  }
-  while (::read(g_signal_read, drained, sizeof drained) > 0) {
-  }
-  // A second signal during the shutdown that follows acts as it did before.
-  ::sigaction(SIGINT, &previous_int, nullptr);
-  ::sigaction(SIGTERM, &previous_term, nullptr);
 }
 
 }  // namespace qrx::platform

@@ -13,6 +13,4 @@ std::unique_ptr<LocalListener> LocalListener::listen(const std::string& path, st
   return nullptr;
 }
 
-void wait_for_termination_signal() {}
-
 }  // namespace qrx::platform
