@@ -10,3 +10,4 @@ cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQRX7730_BUILD_TESTS=OFF -DQRX7730_BUILD_BENCHMARKS=OFF
 cmake --build build-demo -j"$(nproc)" --target qrxscan
 ./build-demo/tools/qrxscan/qrxscan --device sim: info
+./build-demo/tools/qrxscan/qrxscan --device sim: calibrate 600

@@ -1,8 +1,11 @@
 // qrxscan: drives the scanner through the library's 32 exported functions, as a
 // host application does.
 //
-//   qrxscan [--device PATH] info     open the scanner and report what it is and can do
+//   qrxscan [--device PATH] info            open the scanner and report what it is and can do
+//   qrxscan [--device PATH] calibrate [DPI] find the scan origin and calibrate at DPI (600)
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -72,22 +75,47 @@ int info(const std::string& device) {
   return 0;
 }
 
+int calibrate(const std::string& device, uint16_t resolution) {
+  using Clock = std::chrono::steady_clock;
+  const auto seconds_since = [](Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+  };
+  if (!FindScannerEx(nullptr, device.c_str(), QRX7730_USB_PRODUCT_ID)) return fail("FindScannerEx");
+  auto start = Clock::now();
+  if (!InitializeScanner(nullptr)) return fail("InitializeScanner");
+  std::printf("scan origin located (%.1f s)\n", seconds_since(start));
+  start = Clock::now();
+  if (!DoCalibration(nullptr, 0, 0, resolution)) return fail("DoCalibration");
+  std::printf("calibrated at %u dpi: exposure set, dark and white shading stored (%.1f s)\n",
+              resolution, seconds_since(start));
+  TerminateScanner(nullptr);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string device = "sim:";
   std::string command;
+  std::string value;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--device" && i + 1 < argc) {
       device = argv[++i];
     } else if (command.empty() && arg[0] != '-') {
       command = arg;
+    } else if (value.empty() && arg[0] != '-') {
+      value = arg;
     } else {
       command = "help";
     }
   }
-  if (command == "info") return info(device);
-  std::fprintf(stderr, "usage: qrxscan [--device PATH] info\n");
+  if (command == "info" && value.empty()) return info(device);
+  if (command == "calibrate") {
+    const long dpi = value.empty() ? 600 : std::strtol(value.c_str(), nullptr, 10);
+    if (dpi > 0 && dpi <= 4800) return calibrate(device, static_cast<uint16_t>(dpi));
+  }
+  std::fprintf(stderr, "usage: qrxscan [--device PATH] info\n"
+                       "       qrxscan [--device PATH] calibrate [DPI]\n");
   return 2;
 }
