@@ -88,49 +88,40 @@ bool DeviceLink::control_write_locked(uint8_t request, uint16_t index, uint8_t l
 bool DeviceLink::bulk_read(uint32_t address, uint8_t* buffer, uint32_t count) {
   if (buffer == nullptr && count != 0) return false;
   std::lock_guard<std::mutex> lock(transaction_);
-  std::array<uint8_t, 8> header{};
-  put_le32(header.data(), address);
-  put_le32(header.data() + 4, count);
-  if (!control_write_locked(request::kBulkHeader, 0, 8, header.data())) return false;
-  uint32_t remaining = count;
-  int tries = kEmptyTransferTries;
-  while (remaining > 0) {
-    uint32_t piece = std::min(remaining, kBulkPieceBytes);
-    uint32_t got = 0;
-    if (!channel_->bulk_read(buffer, piece, got)) return false;
-    got = std::min(got, piece);  // never trust a backend to stay inside the piece
-    if (got == 0) {
-      if (--tries == 0) return false;
-      continue;
-    }
-    tries = kEmptyTransferTries;
-    buffer += got;
-    remaining -= got;
-  }
-  return true;
+  return bulk_transfer(address, count, 0, [&](uint32_t done, uint32_t piece, uint32_t& moved) {
+    return channel_->bulk_read(buffer + done, piece, moved);
+  });
 }
 
 bool DeviceLink::bulk_write(uint32_t address, const uint8_t* data, uint32_t count) {
   if (data == nullptr && count != 0) return false;
   std::lock_guard<std::mutex> lock(transaction_);
+  return bulk_transfer(address, count, 1, [&](uint32_t done, uint32_t piece, uint32_t& moved) {
+    return channel_->bulk_write(data + done, piece, moved);
+  });
+}
+
+template <typename Move>
+bool DeviceLink::bulk_transfer(uint32_t address, uint32_t count, uint16_t direction, Move move) {
   std::array<uint8_t, 8> header{};
   put_le32(header.data(), address);
   put_le32(header.data() + 4, count);
-  if (!control_write_locked(request::kBulkHeader, 1, 8, header.data())) return false;
-  uint32_t remaining = count;
+  if (!control_write_locked(request::kBulkHeader, direction, 8, header.data())) return false;
+  // Pieces of at most 61440 bytes; a transfer that moves nothing five times in a
+  // row has failed, one that moves anything starts the count again.
+  uint32_t done = 0;
   int tries = kEmptyTransferTries;
-  while (remaining > 0) {
-    uint32_t piece = std::min(remaining, kBulkPieceBytes);
-    uint32_t sent = 0;
-    if (!channel_->bulk_write(data, piece, sent)) return false;
-    sent = std::min(sent, piece);
-    if (sent == 0) {
+  while (done < count) {
+    const uint32_t piece = std::min(count - done, kBulkPieceBytes);
+    uint32_t moved = 0;
+    if (!move(done, piece, moved)) return false;
+    moved = std::min(moved, piece);  // never trust a backend to stay inside the piece
+    if (moved == 0) {
       if (--tries == 0) return false;
       continue;
     }
     tries = kEmptyTransferTries;
-    data += sent;
-    remaining -= sent;
+    done += moved;
   }
   return true;
 }

@@ -76,6 +76,9 @@ class DeviceLink {
  private:
   bool control_write_locked(uint8_t request, uint16_t index, uint8_t length,
                             const uint8_t* data);
+  // The header, then the pieces; move(done, piece, moved) moves one piece.
+  template <typename Move>
+  bool bulk_transfer(uint32_t address, uint32_t count, uint16_t direction, Move move);
 
   std::mutex transaction_;
   std::unique_ptr<DeviceChannel> channel_;

@@ -3,19 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "emulator/geometry.h"
-#include "usb_helper.h"
+#include "scanner_fixture.h"
 
 namespace qrx::emu::test {
 namespace {
 
-class MemoryTest : public ::testing::Test {
+class MemoryTest : public ScannerFixture<> {
  protected:
-  void SetUp() override {
-    std::string error;
-    scanner_ = Scanner::create(Options{}, error, &clock_);
-    ASSERT_TRUE(scanner_) << error;
-    usb_ = std::make_unique<Usb>(*scanner_);
-  }
+  void SetUp() override { make(); }
   static std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 8));
@@ -29,9 +24,6 @@ class MemoryTest : public ::testing::Test {
     ASSERT_TRUE(usb_->start());
     clock_.sleep_ms(2000);
   }
-  platform::VirtualClock clock_;
-  std::unique_ptr<Scanner> scanner_;
-  std::unique_ptr<Usb> usb_;
 };
 
 TEST_F(MemoryTest, BulkRoundTripInPiecesAndShortReads) {

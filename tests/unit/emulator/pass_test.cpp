@@ -7,43 +7,21 @@
 #include <numeric>
 
 #include "emulator/geometry.h"
-#include "usb_helper.h"
+#include "scanner_fixture.h"
 
 namespace qrx::emu::test {
 namespace {
 
-class PassTest : public ::testing::Test {
+class PassTest : public ScannerFixture<> {
  protected:
-  void make(Options options = {}) {
-    std::string error;
-    scanner_ = Scanner::create(options, error, &clock_);
-    ASSERT_TRUE(scanner_) << error;
-    usb_ = std::make_unique<Usb>(*scanner_);
-  }
   // Reads every line of the running pass the way the image reader does.
-  std::vector<uint8_t> read_all(uint32_t total) {
-    std::vector<uint8_t> all;
-    for (int polls = 0; all.size() < total && polls < 100000; ++polls) {
-      const uint32_t avail = std::min<uint32_t>(usb_->buffered(), total - uint32_t(all.size()));
-      if (avail == 0) {
-        clock_.sleep_ms(10);
-        continue;
-      }
-      std::vector<uint8_t> chunk;
-      EXPECT_TRUE(usb_->read_bulk(0x10000000, avail, chunk));
-      all.insert(all.end(), chunk.begin(), chunk.end());
-    }
-    return all;
-  }
+  std::vector<uint8_t> read_all(uint32_t total) { return read_pass(total, 100000); }
   void wait_idle() {
     for (int i = 0; i < 100000 && scanner_->motor_running(); ++i) clock_.sleep_ms(10);
   }
   static uint16_t sample16(const std::vector<uint8_t>& line, size_t i) {
     return static_cast<uint16_t>(line[2 * i] | (line[2 * i + 1] << 8));
   }
-  platform::VirtualClock clock_;
-  std::unique_ptr<Scanner> scanner_;
-  std::unique_ptr<Usb> usb_;
 };
 
 TEST_F(PassTest, LeadInPutsWindowEdgeAfter128UnitsAt300Dpi) {

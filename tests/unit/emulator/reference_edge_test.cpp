@@ -3,36 +3,23 @@
 #include <gtest/gtest.h>
 
 #include "emulator/geometry.h"
-#include "usb_helper.h"
+#include "scanner_fixture.h"
 
 namespace qrx::emu::test {
 namespace {
 
-class ReferenceEdgeTest : public ::testing::TestWithParam<int> {
+class ReferenceEdgeTest : public ScannerFixture<::testing::TestWithParam<int>> {
  protected:
   void SetUp() override {
     Options o;
     o.port_type = static_cast<uint8_t>(GetParam());
-    std::string error;
-    scanner_ = Scanner::create(o, error, &clock_);
-    ASSERT_TRUE(scanner_) << error;
-    usb_ = std::make_unique<Usb>(*scanner_);
+    make(o);
   }
   // Programs, starts and reads a pass to its end, waiting for the motor like the driver.
   std::vector<uint8_t> run(const PassSetup& s, uint32_t bytes) {
     EXPECT_TRUE(program_pass(*usb_, *scanner_, s));
     EXPECT_TRUE(usb_->start());
-    std::vector<uint8_t> all;
-    for (int polls = 0; all.size() < bytes && polls < 200000; ++polls) {
-      const uint32_t avail = std::min<uint32_t>(usb_->buffered(), bytes - uint32_t(all.size()));
-      if (avail == 0) {
-        clock_.sleep_ms(10);
-        continue;
-      }
-      std::vector<uint8_t> part;
-      EXPECT_TRUE(usb_->read_bulk(0x10000000, avail, part));
-      all.insert(all.end(), part.begin(), part.end());
-    }
+    std::vector<uint8_t> all = read_pass(bytes);
     for (int i = 0; i < 6000 && (usb_->must_read(0x41) & 1); ++i) clock_.sleep_ms(100);
     EXPECT_TRUE(usb_->set_bits(0x01, 0, 0, 0));
     return all;
@@ -42,9 +29,6 @@ class ReferenceEdgeTest : public ::testing::TestWithParam<int> {
     for (size_t i = from; i < to; ++i) sum += line[i];
     return sum / int(to - from);
   }
-  platform::VirtualClock clock_;
-  std::unique_ptr<Scanner> scanner_;
-  std::unique_ptr<Usb> usb_;
 };
 
 TEST_P(ReferenceEdgeTest, EdgeSearchFindsTheExpectedHomeOffset) {

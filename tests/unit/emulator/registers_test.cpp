@@ -6,23 +6,14 @@
 #include "emulator/geometry.h"
 #include "emulator/inprocess.h"
 #include "qrx7730.h"
-#include "usb_helper.h"
+#include "scanner_fixture.h"
 
 namespace qrx::emu::test {
 namespace {
 
-class RegistersTest : public ::testing::Test {
+class RegistersTest : public ScannerFixture<> {
  protected:
-  void make(Options options = {}) {
-    std::string error;
-    scanner_ = Scanner::create(options, error, &clock_);
-    ASSERT_TRUE(scanner_) << error;
-    usb_ = std::make_unique<Usb>(*scanner_);
-  }
   void SetUp() override { make(); }
-  platform::VirtualClock clock_;
-  std::unique_ptr<Scanner> scanner_;
-  std::unique_ptr<Usb> usb_;
 };
 
 // The tuning defaults of the power-on register table, in the order they are written.
