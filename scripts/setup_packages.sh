@@ -17,4 +17,4 @@ run=()
 [ "$(id -u)" -ne 0 ] && run=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${run[@]}" apt-get update
-"${run[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+"${run[@]}" apt-get install -y "${missing[@]}"
