@@ -10,8 +10,8 @@
 
 #include "api/status_block.h"
 #include "device/data_file_store.h"
-#include "engine/scan_parameters.h"
 #include "imaging/jaggy_filter.h"
+#include "imaging/scan_values.h"
 #include "qrx7730.h"
 #include "settings/scanner_setting.h"
 #include "transport/scanner_context.h"
@@ -35,7 +35,7 @@ struct Library {
   uint32_t device_open = 0;
   std::array<uint8_t, QRX_AG_BLOCK_SIZE> ag_block{};  // the host's block from SetAGData
   uint8_t lamp_select = 0;          // light source last given to SetLamp
-  engine::ScanValues scan_values;   // from the last SetScanParameter
+  imaging::ScanValues scan_values;  // from the last SetScanParameter
   uint32_t last_button = 0;         // button seen by the previous poll
 };
 

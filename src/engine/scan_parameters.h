@@ -6,21 +6,14 @@
 #include <array>
 #include <cstdint>
 
+#include "imaging/scan_values.h"
 #include "qrx7730.h"
 #include "settings/scanner_setting.h"
 #include "transport/scanner_context.h"
 
 namespace qrx::engine {
 
-// What the library keeps from one SetScanParameter to the next.
-struct ScanValues {
-  ScanParameter stored{};       // the caller's record as given (window in 1/9600 inch)
-  uint32_t line_pixels = 0;     // pixels per output line
-  uint32_t line_bytes = 0;      // bytes per output line
-  uint32_t line_count = 0;      // output lines
-  uint32_t half_x_res = 0;      // 4800 x 4800: read at 2400 across and widened
-  uint32_t wide_samples = 0;    // 16-bit samples delivered for an 8- or 24-bit request
-};
+using imaging::ScanValues;
 
 // The window checks, in order; 0 or the first failing check's code.
 uint16_t check_window(const ScanParameter& parameter);
