@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "emulator/scanner.h"
+#include "platform/clock.h"
 #include "platform/paths.h"
 
 namespace qrx::emu {
@@ -12,6 +13,18 @@ namespace {
 
 std::mutex g_mutex;
 std::shared_ptr<Scanner> g_scanner;
+// The faster clock of a scanner built with a speed. Never freed: it stays the
+// process clock until the very end, when other objects' destructors still wait.
+platform::ScaledClock* g_fast_clock = nullptr;
+
+// With a speed other than 1 the process clock (which the library waits on and the
+// scanner follows) becomes a scaled one, unless another clock is installed already
+// (a test's virtual clock): scanner and library then run equally faster.
+void apply_speed(double speed) {
+  if (speed == 1.0 || &platform::clock() != &platform::system_clock()) return;
+  g_fast_clock = new platform::ScaledClock(speed);
+  platform::set_clock(g_fast_clock);
+}
 
 std::shared_ptr<Scanner> build(const Options& options) {
   std::string error;
@@ -27,6 +40,7 @@ std::shared_ptr<Scanner> inprocess_scanner() {
     std::string error;
     if (!parse_options(platform::environment(kOptionsVariable), options, error)) return nullptr;
     g_scanner = build(options);
+    if (g_scanner) apply_speed(options.speed);
   }
   return g_scanner;
 }
@@ -36,6 +50,7 @@ std::shared_ptr<Scanner> reset_inprocess_scanner(const Options& options) {
   if (!scanner) return nullptr;  // the scanner in place stays
   std::lock_guard<std::mutex> lock(g_mutex);
   g_scanner = scanner;
+  apply_speed(options.speed);
   return scanner;
 }
 

@@ -2,6 +2,7 @@
 #include "emulator/options.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace qrx::emu {
 namespace {
@@ -79,6 +80,12 @@ bool parse_options(std::string_view text, Options& options, std::string& error) 
       } else {
         ok = false;
       }
+    } else if (key == "speed") {
+      double speed = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), speed);
+      ok = !value.empty() && ec == std::errc() && end == value.data() + value.size() &&
+           std::isfinite(speed) && speed >= kMinSpeed && speed <= kMaxSpeed;
+      if (ok) parsed.speed = speed;
     } else if (key == "buffer") {
       ok = parse_number(value, 1u << 30, number) && number >= 4096;
       if (ok) parsed.buffer_bytes = static_cast<uint32_t>(number);

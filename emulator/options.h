@@ -20,15 +20,23 @@ struct Options {
   // darkens both columns of the edge search at once.
   enum class Mark { kStandard, kNone, kWide };
   Mark mark = Mark::kStandard;
+  // How many times faster than real time the in-process scanner behind "sim:" runs
+  // (0.01 to 1000). Not 1: the process clock becomes a clock that runs this fast,
+  // so the library's waits shrink with the scanner's work.
+  double speed = 1.0;
 };
+
+// Range of the speed factor.
+inline constexpr double kMinSpeed = 0.01;
+inline constexpr double kMaxSpeed = 1000.0;
 
 // Environment variable with the options of the in-process emulator behind "sim:",
 // for example QRX7730_SIM="seed=5,port-type=2,board-variant=1,document=/tmp/page.png".
 inline constexpr const char* kOptionsVariable = "QRX7730_SIM";
 
 // Parses comma-separated key=value pairs (seed, port-type, board-variant, document,
-// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide)) over
-// the values already in options. False with a message
+// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide), speed)
+// over the values already in options. False with a message
 // on an unknown key or a bad value; options is then unchanged.
 bool parse_options(std::string_view text, Options& options, std::string& error);
 

@@ -219,6 +219,8 @@ enum QRX_Status {
 
     /* 0x96: the carriage is still moving */
     QRX_E_CARRIAGE_MOVING = 0x9601,
+    QRX_E_SCAN_RUNNING = 0x9602,         /* a scan of this process runs: StopScanEx ends it first */
+    QRX_E_CALIBRATING = 0x9603,          /* a background calibration runs: poll GetCalibrationStatus */
 
     /* 0x97: a caller's parameter is outside what the device supports */
     QRX_E_PARAMETER = 0x9700,            /* memory test argument, gamma table, calibration source resolution */
@@ -334,6 +336,7 @@ enum QRX_Status {
     QRX_E_REFERENCE_MARK = 0xB300,
 
     /* 0xFA: a worker thread or its buffer could not be set up */
+    QRX_E_IMAGE_RING = 0xFA01,           /* scan start: no memory for the image ring */
     QRX_E_READER_THREAD = 0xFA02,
     QRX_E_CALIBRATION_THREAD = 0xFA03,
 

@@ -19,6 +19,8 @@ class CallFrame {
 
   // Releases the flag early (the rest of the export runs outside the frame).
   void release();
+  // Leaves the flag taken, for a worker thread that gives it back when it ends.
+  void hand_over() { held_ = false; }
 
  private:
   Library& library_;

@@ -5,14 +5,52 @@
 #include "api/call_frame.h"
 #include "api/export_guard.h"
 #include "calibration/calibration_driver.h"
-#include "platform/shared_block.h"
+#include "engine/background_calibration.h"
 #include "engine/scan_parameters.h"
+#include "engine/scan_start.h"
+#include "engine/scan_stop.h"
+#include "platform/shared_block.h"
 #include "qrx7730.h"
+#include "transport/registers.h"
 
 using qrx::api::CallFrame;
 using qrx::api::finish;
 using qrx::api::guard;
 using qrx::api::Library;
+
+namespace {
+
+// Status byte of GetCalibrationStatus while the background calibration runs.
+constexpr uint8_t kCalibrationRunning = 2;
+// Register 0x41 bit 6: the pass has taken all its lines.
+constexpr uint8_t kPassFinished = 0x40;
+
+qrx::calibration::PassEnvironment pass_environment(Library& lib) {
+  qrx::calibration::PassEnvironment environment;
+  environment.lamp_select = lib.lamp_select;
+  const uint8_t* shared = qrx::platform::shared_section();
+  environment.exposure.fau_scan_position = shared != nullptr ? shared[1] : 3;
+  return environment;
+}
+
+// The background calibration thread gives the scanner back through this.
+void release_scanner(void* owner) { static_cast<Library*>(owner)->status_block.release_busy(); }
+
+void reset_lamp_warm_up_attempts(Library& /*lib*/) {}
+
+// The end of a scan: after draining what the scanner holds while lines are still
+// owed or still coming, at once when everything was read and the pass is over.
+uint16_t stop_scan(Library& lib) {
+  if (lib.scan_values.line_count != 0) {
+    return qrx::engine::stop_after_draining(lib.context, lib.setting);
+  }
+  uint8_t status = 0;
+  qrx::transport::read_register(lib.context.link, qrx::transport::reg::kStatus, status);
+  return (status & kPassFinished) != 0 ? qrx::engine::stop_now(lib.context, lib.setting)
+                                       : qrx::engine::stop_after_draining(lib.context, lib.setting);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -33,6 +71,10 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t /*light_source*/) {
 QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* parameter) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (parameter == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    // The background calibration reads the scan fields while it runs.
+    if (qrx::engine::background_calibration_running(lib.context)) {
+      return finish(lib, QRX_E_CALIBRATING);
+    }
     return finish(lib, qrx::engine::set_scan_parameter(lib.context, lib.setting, lib.scan_values,
                                                        *parameter, lib.lamp_select, lib.ag_block));
   });
@@ -42,11 +84,8 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
                                    uint16_t resolution) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
-    qrx::calibration::PassEnvironment environment;
-    environment.lamp_select = lib.lamp_select;
-    const uint8_t* shared = qrx::platform::shared_section();
-    environment.exposure.fau_scan_position = shared != nullptr ? shared[1] : 3;
-    return finish(lib, qrx::calibration::do_calibration(lib.context, lib.setting, environment, film,
+    return finish(lib, qrx::calibration::do_calibration(lib.context, lib.setting,
+                                                         pass_environment(lib), film,
                                                          kind, resolution,
                                                          lib.scan_values.stored.xRes));
   });
@@ -55,7 +94,22 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
 QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
+    // A second start would re-programme the scanner under the running scan.
+    if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    const uint8_t need = qrx::engine::recalibration_check(
+        lib.context, lib.scan_values.stored.xRes, lib.lamp_select);
+    if (need == qrx::engine::kCalibrationUsable) return finish(lib, QRX_OK);
+    qrx::engine::BackgroundCalibration& job = lib.background_calibration;
+    job.context = &lib.context;
+    job.setting = &lib.setting;
+    job.environment = pass_environment(lib);
+    job.light = lib.lamp_select;
+    job.finished = &release_scanner;
+    job.owner = &lib;
+    const uint16_t status = qrx::engine::start_background_calibration(job);
+    // The thread holds the scanner until it ends: the framed exports wait meanwhile.
+    if (status == QRX_OK) frame.hand_over();
+    return finish(lib, status);
   });
 }
 
@@ -70,7 +124,9 @@ QRX7730_API QRX_BOOL ReadScan(void* /*host*/, void* /*passthrough*/, void* buffe
 QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
+    const uint16_t status = stop_scan(lib);
+    if (status == QRX_OK) reset_lamp_warm_up_attempts(lib);
+    return finish(lib, status);
   });
 }
 
@@ -84,7 +140,20 @@ QRX7730_API QRX_BOOL GetDataStatus(void* /*host*/, DataStatus* status) {
 QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (status == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
-    return finish(lib, QRX_E_UNSUPPORTED);
+    bool running = false;
+    const uint16_t calibration = qrx::engine::background_calibration_result(lib.context, running);
+    *status = running ? kCalibrationRunning : 0;
+    if (running) return QRX_TRUE;
+    if (calibration != QRX_OK) return finish(lib, calibration);
+    // The scan start proper, with the scanner held like any framed export.
+    CallFrame frame(lib);
+    if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    qrx::engine::ScanStartEnvironment environment;
+    environment.data_file = &lib.data_file;
+    environment.pass = pass_environment(lib);
+    const uint16_t started = qrx::engine::start_scan(lib.context, lib.setting, environment);
+    if (started != QRX_OK) return finish(lib, started);
+    return QRX_TRUE;
   });
 }
 

@@ -2,10 +2,19 @@
 // initialisation (before any export can run) and destroyed at unload.
 #include "api/library.h"
 
+#include "engine/background_calibration.h"
+#include "imaging/reader_thread.h"
+
 namespace qrx::api {
 namespace {
 Library g_library;
 }  // namespace
+
+Library::~Library() {
+  // A calibration ends after the resolution it is at; the reader at its next turn.
+  engine::stop_background_calibration(context);
+  imaging::stop_image_reader(context);
+}
 
 Library& library() { return g_library; }
 

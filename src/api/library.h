@@ -10,6 +10,7 @@
 
 #include "api/status_block.h"
 #include "device/data_file_store.h"
+#include "engine/background_calibration.h"
 #include "imaging/jaggy_filter.h"
 #include "imaging/scan_values.h"
 #include "qrx7730.h"
@@ -22,6 +23,13 @@ namespace qrx::api {
 struct Diagnostics {};
 
 struct Library {
+  Library() = default;
+  // Ends the worker threads before any member goes: they use the context, the
+  // tuning record, the data-file store and the status block.
+  ~Library();
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
   imaging::JaggyFilter line_filter;
   StatusBlock status_block;
   transport::ScannerContext context;
@@ -37,6 +45,8 @@ struct Library {
   uint8_t lamp_select = 0;          // light source last given to SetLamp
   imaging::ScanValues scan_values;  // from the last SetScanParameter
   uint32_t last_button = 0;         // button seen by the previous poll
+  // What the background calibration thread runs with, while it runs.
+  engine::BackgroundCalibration background_calibration;
 };
 
 // The one instance of this process.

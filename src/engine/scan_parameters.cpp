@@ -51,6 +51,12 @@ ScanFields derive_fields(const ScanParameter& working, uint8_t lamp_select) {
     f.bit_depth = 24;
     f.color_channels = 3;
     f.gray_from_color = 1;
+  } else if (f.bit_depth == 16) {
+    // The scanner has no 16-bit one-channel timing: 16-bit grey is read as 48-bit
+    // colour and the read path delivers the green samples.
+    f.bit_depth = 48;
+    if (f.color_channels == 1) f.color_channels = 3;
+    f.gray_from_color = 1;
   }
   return f;
 }

@@ -57,6 +57,9 @@ uint16_t stop_now(transport::ScannerContext& context, const settings::ScannerSet
   if (context.lamp_select == kPlaybackLight) return QRX_OK;
   imaging::stop_image_reader(context);
   context.image_ring.reset();
+  // A pass still taking lines (or held by a full buffer) ends now rather than
+  // after all its lines: the motor then only has to slow down.
+  if (!clear_scan_enable(context.link)) return QRX_E_STOP_SCAN_ENABLE;
   uint16_t status = wait_for_stop(context);
   if (status != QRX_OK) return status;
   if (!transport::set_line(context.link, kScanLine, 1)) return QRX_E_LINE10;

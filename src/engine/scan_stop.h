@@ -15,9 +15,10 @@ namespace qrx::engine {
 // has been delivered yet; a scanner that sends nothing for this long never will.
 inline constexpr uint32_t kFirstLineWaitMs = 30000;
 
-// Stops the reader, frees the ring, waits for the motor, switches output line 10
-// on and sends the carriage home without waiting for it; clears the scan's line
-// count, the oversampling byte and scan enable. 0 or the failing step's code.
+// Stops the reader, frees the ring, ends the pass (scan enable cleared), waits for
+// the motor, switches output line 10 on and sends the carriage home without
+// waiting for it; clears the scan's line count, the oversampling byte and scan
+// enable. 0 or the failing step's code.
 uint16_t stop_now(transport::ScannerContext& context, const settings::ScannerSetting& setting);
 
 // Waits (bounded) for a first line when none was delivered, stops the reader and

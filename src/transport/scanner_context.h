@@ -109,12 +109,13 @@ struct ScannerContext {
   // --- exposure ------------------------------------------------------------------
   // Exposures found by calibration per resolution 300..4800 dpi (R, G, B, IR).
   std::array<std::array<uint16_t, 4>, 5> exposure_cache{};
+  // Set while the background calibration runs its flatbed series: each resolution
+  // then starts its exposure search from the one before.
   uint32_t exposure_cache_enabled = 0;
 
   // --- scan start and stop ------------------------------------------------------
   std::unique_ptr<platform::Thread> calibration_thread;
-  std::atomic<uint32_t> calibration_stop{0};
-  std::atomic<uint32_t> background_calibration_running{0};
+  std::atomic<uint32_t> calibration_stop{0};   // asks the calibration thread to end early
   std::unique_ptr<platform::Thread> reader_thread;
   std::atomic<uint32_t> stop_reader{0};
   std::shared_ptr<imaging::ImageRing> image_ring;

@@ -135,6 +135,22 @@ TEST_F(SetScanParameterTest, GreyAt150DpiUnderTheFlatbedLightIsReadAsColour) {
   EXPECT_EQ(context->color_channels, 4) << "the infrared light is read as a fourth channel";
 }
 
+TEST_F(SetScanParameterTest, SixteenBitGreyIsReadAsFortyEightBitColour) {
+  // The scanner has no 16-bit one-channel line timing at any resolution.
+  ScanParameter p = flatbed(0, 0, 9600, 9600);
+  p.BitsPerPixel = 16;
+  for (uint16_t resolution : {75, 150, 300, 600, 1200, 2400, 4800}) {
+    p.xRes = p.yRes = resolution;
+    ASSERT_EQ(set(p), QRX_OK) << resolution;
+    EXPECT_EQ(context->bit_depth, 48);
+    EXPECT_EQ(context->color_channels, 3);
+    EXPECT_EQ(context->gray_from_color, 1u);
+  }
+  p.xRes = p.yRes = 600;
+  ASSERT_EQ(set(p), QRX_OK);
+  EXPECT_EQ(values.line_bytes, 600u * 2) << "two bytes per grey pixel for the host";
+}
+
 TEST_F(SetScanParameterTest, FourThousandEightHundredIsReadAtHalfWidthAcross) {
   ScanParameter p = flatbed(0, 0, 9600, 9600);
   p.xRes = p.yRes = 4800;
@@ -186,10 +202,8 @@ TEST_F(SetScanParameterTest, ModesTheScannerCannotRunAreRefused) {
   p.yRes = 2400;
   EXPECT_EQ(set(p), QRX_E_RESOLUTION);
   EXPECT_EQ(values.half_x_res, 0u);
-  // 16-bit grey has no line timing in any mode; odd depths are no mode at all.
+  // Odd depths are no mode at all.
   p.xRes = p.yRes = 600;
-  p.BitsPerPixel = 16;
-  EXPECT_EQ(set(p), QRX_E_SCAN_MODE);
   p.BitsPerPixel = 12;
   EXPECT_EQ(set(p), QRX_E_SCAN_MODE);
   // Between the listed resolutions is fine.

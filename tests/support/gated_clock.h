@@ -1,0 +1,64 @@
+// GatedClock: a virtual clock that can hold the library's worker threads. While
+// the gate is closed, every sleep of a thread that was not marked free parks
+// until the gate opens, so a test can look at the library while a background
+// calibration or image reader stands still at a known kind of place (a wait).
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/clock.h"
+
+namespace qrx::test {
+
+class GatedClock final : public platform::Clock {
+ public:
+  GatedClock() { free_.insert(std::this_thread::get_id()); }
+  ~GatedClock() override { open(); }
+
+  uint64_t now_us() override { return inner_.now_us(); }
+  void sleep_ms(uint32_t ms) override {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (free_.count(std::this_thread::get_id()) == 0) {
+        ++held_;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return open_; });
+        --held_;
+      }
+    }
+    inner_.sleep_ms(ms);
+  }
+
+  // The calling thread's sleeps are never held.
+  void run_free() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.insert(std::this_thread::get_id());
+  }
+  void close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = false;
+  }
+  void open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  // Waits (in real time, at most about ten seconds) until a thread is parked.
+  bool wait_until_held() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return held_ > 0; });
+  }
+
+ private:
+  platform::VirtualClock inner_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::set<std::thread::id> free_;
+  bool open_ = true;
+  int held_ = 0;
+};
+
+}  // namespace qrx::test
