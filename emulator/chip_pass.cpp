@@ -42,9 +42,11 @@ void Chip::finish_lines() {
 }
 
 void Chip::abort_pass() {
-  // Scan enable cleared during a pass: no more lines; the motor decelerates and stops.
+  // Scan enable cleared during a pass: no more lines. A pass taking lines slows
+  // down and stops; one still on its way there (accelerating or feeding, as a
+  // carriage move mostly is) travels on and stops where its lines would begin.
   finish_lines();
-  if (phase_ == Phase::Decel) return;
+  if (phase_ != Phase::Lines && phase_ != Phase::RunOut) return;
   t_ = now_;
   enter(programme_.motor ? Phase::Decel : Phase::Done);
 }
@@ -113,6 +115,10 @@ void Chip::advance(uint64_t now) {
       if (index_ < p.feed) break;
       enter(Phase::Lines);
     } else if (phase_ == Phase::Lines) {
+      if (lines_finished_) {  // scan enable was cleared on the way here
+        enter(p.motor ? Phase::Decel : Phase::Done);
+        continue;
+      }
       if (index_ >= p.lines) {
         finish_lines();
         enter(Phase::RunOut);

@@ -9,7 +9,6 @@
 
 #include "integration/scan_test_fixture.h"
 #include "platform/memory.h"
-#include "support/gated_clock.h"
 
 namespace qrx::test {
 namespace {
@@ -18,8 +17,6 @@ namespace {
 constexpr uint32_t kInch = 2400;
 
 TEST_F(ScanTest, WithoutShadingTheScannerIsCalibratedInTheBackgroundFirst) {
-  GatedClock gate;
-  platform::ScopedClock use_gate(gate);
   ASSERT_EQ(set_scan(300, 24, 0, 0, kInch, kInch), QRX_TRUE);
   gate.close();
   ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();

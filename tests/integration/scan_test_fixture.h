@@ -1,6 +1,7 @@
 // ScanTest: an opened and initialised emulated scanner with the flatbed light,
-// a private temporary directory for the shading files, and helpers to describe
-// and start a scan through the exports and to take raw lines out of its ring.
+// a private temporary directory for the shading files, a virtual clock that can
+// hold the library's worker threads, and helpers to describe and start a scan
+// through the exports and to take raw lines out of its ring.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "engine/scan_stop.h"
 #include "imaging/image_ring.h"
 #include "imaging/reader_thread.h"
+#include "support/gated_clock.h"
 #include "support/sim_fixture.h"
 #include "support/temp_dir.h"
 
@@ -113,6 +115,9 @@ class ScanTest : public SimTest {
   }
 
   ScopedTempDir temp;
+  // Installed over the fixture's virtual clock before the scanner is first used.
+  GatedClock gate;
+  platform::ScopedClock use_gate{gate};
 };
 
 }  // namespace qrx::test
