@@ -38,7 +38,9 @@ class ScanStopTest : public ScanTest {
       return scanner->carriage_paused() &&
              context.image_ring->free_space() < context.read_line_bytes;
     };
-    for (int i = 0; i < 100000 && !held(); ++i) gate.sleep_ms(10);
+    for (const auto since = std::chrono::steady_clock::now(); !held() && still_waiting(since);) {
+      gate.sleep_ms(10);
+    }
     ASSERT_TRUE(held());
     take_lines(10);
   }

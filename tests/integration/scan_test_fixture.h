@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -36,6 +37,12 @@ class ScanTest : public SimTest {
     SimTest::TearDown();
   }
 
+  // Guards a poll on the virtual clock against hanging for ever: the threads it
+  // waits for run on real time (slowly under a sanitizer).
+  static bool still_waiting(std::chrono::steady_clock::time_point since) {
+    return std::chrono::steady_clock::now() - since < std::chrono::minutes(2);
+  }
+
   // SetScanParameter for a window given in 2400 dpi units.
   QRX_BOOL set_scan(uint16_t resolution, uint8_t depth, uint32_t x, uint32_t y, uint32_t width,
                     uint32_t length, uint8_t use_ag = 0) {
@@ -53,7 +60,7 @@ class ScanTest : public SimTest {
     uint8_t local = 2;
     uint8_t& status = last_status != nullptr ? *last_status : local;
     status = 2;
-    for (int i = 0; i < 1'000'000; ++i) {
+    for (const auto since = std::chrono::steady_clock::now(); still_waiting(since);) {
       const QRX_BOOL result = GetCalibrationStatus(nullptr, &status);
       if (status != 2) return result;
       platform::clock().sleep_ms(10);
@@ -66,7 +73,7 @@ class ScanTest : public SimTest {
   void wait_for_reader_end() {
     auto& context = lib().context;
     ASSERT_NE(context.reader_thread, nullptr);
-    for (int i = 0; i < 1'000'000; ++i) {
+    for (const auto since = std::chrono::steady_clock::now(); still_waiting(since);) {
       if (context.reader_thread->exit_code() != platform::Thread::kStillActive) break;
       platform::clock().sleep_ms(10);
     }
@@ -79,9 +86,9 @@ class ScanTest : public SimTest {
     const uint32_t bytes = context.read_line_bytes;
     std::vector<uint8_t> lines(static_cast<size_t>(bytes) * n);
     for (uint32_t i = 0; i < n; ++i) {
-      int polls = 0;
+      const auto since = std::chrono::steady_clock::now();
       while (!context.image_ring->read(lines.data() + static_cast<size_t>(i) * bytes, bytes)) {
-        if (++polls > 1'000'000) {
+        if (!still_waiting(since)) {
           ADD_FAILURE() << "line " << i << " never arrived";
           return lines;
         }

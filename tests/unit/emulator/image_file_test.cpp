@@ -317,11 +317,15 @@ TEST(Options, ParsesKeysAndRejectsBadOnesWithoutChanges) {
   EXPECT_FALSE(o.sensor_nonuniformity);
   EXPECT_EQ(o.buffer_bytes, 65536u);
   EXPECT_EQ(o.document, "/x.png");
+  ASSERT_TRUE(parse_options("speed=12.5", o, error)) << error;
+  EXPECT_EQ(o.speed, 12.5);
   const Options before = o;
-  for (const char* bad : {"port-type=3", "colour=1", "seed", "seed=abc", "buffer=100", "noise=maybe"}) {
+  for (const char* bad : {"port-type=3", "colour=1", "seed", "seed=abc", "buffer=100", "noise=maybe",
+                          "speed=0", "speed=1001", "speed=fast", "speed=nan", "speed="}) {
     EXPECT_FALSE(parse_options(bad, o, error)) << bad;
     EXPECT_EQ(o.port_type, before.port_type);
     EXPECT_EQ(o.seed, before.seed);
+    EXPECT_EQ(o.speed, before.speed);
   }
   EXPECT_TRUE(parse_options("", o, error));
 }

@@ -3,6 +3,7 @@
 
 #include "emulator/inprocess.h"
 #include "emulator/scanner.h"
+#include "platform/clock.h"
 #include "qrx7730.h"
 #include "transport/backends/emulator_channel.h"
 
@@ -60,6 +61,31 @@ TEST(InProcessChannel, ServesTheProcessScannerAndKeepsItAlive) {
   uint32_t moved = 0;
   EXPECT_FALSE(first->control_read(0x8E, 0, nullptr, 1));
   EXPECT_FALSE(first->bulk_read(nullptr, 16, moved));
+  ASSERT_NE(emu::reset_inprocess_scanner(emu::Options{}), nullptr);
+}
+
+TEST(InProcessChannel, ASpeedMakesTheProcessClockRunThatMuchFaster) {
+  emu::Options fast;
+  fast.speed = 100;
+  {
+    // A clock a test installed stays: the speed is for real time only.
+    platform::VirtualClock virtual_clock;
+    platform::ScopedClock installed(virtual_clock);
+    ASSERT_NE(emu::reset_inprocess_scanner(fast), nullptr);
+    EXPECT_EQ(&platform::clock(), &virtual_clock);
+  }
+  ASSERT_EQ(&platform::clock(), &platform::system_clock());
+  ASSERT_NE(emu::reset_inprocess_scanner(fast), nullptr);
+  platform::Clock& scaled = platform::clock();
+  EXPECT_NE(&scaled, &platform::system_clock());
+  // Real time read around each reading of the scaled clock bounds how far it ran.
+  platform::Clock& real = platform::system_clock();
+  const double r0 = real.now_us(), s0 = scaled.now_us(), r1 = real.now_us();
+  real.sleep_ms(5);
+  const double r2 = real.now_us(), s1 = scaled.now_us(), r3 = real.now_us();
+  EXPECT_GE(s1 - s0, 100 * (r2 - r1) - 100);
+  EXPECT_LE(s1 - s0, 100 * (r3 - r0) + 100);
+  platform::set_clock(nullptr);
   ASSERT_NE(emu::reset_inprocess_scanner(emu::Options{}), nullptr);
 }
 
