@@ -75,6 +75,8 @@ TEST_F(CalibrationTest, FourThousandEightHundredIsCalibratedWhereTheSensorIsRead
   ASSERT_EQ(SetScanParameter(nullptr, &p), QRX_TRUE);
   ASSERT_EQ(DoCalibration(nullptr, 0, 3, 0), QRX_TRUE) << std::hex << last_error();
   EXPECT_EQ(file_size(file("QRX7730F.SHD")), 328717) << "the 2400 dpi layout serves 4800 dpi scans";
+  EXPECT_EQ(calibration::freshness_check(lib().context, 4800, 1), 0)
+      << "a 4800 dpi scan finds its calibration usable";
 }
 
 TEST_F(CalibrationTest, KindsWithNothingToDoSucceed) {
