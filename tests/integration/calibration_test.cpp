@@ -102,6 +102,10 @@ TEST_F(CalibrationTest, AResolutionTheScannerCannotReadIsRefused) {
   EXPECT_EQ(last_error(), QRX_E_RESOLUTION);
   EXPECT_EQ(DoCalibration(nullptr, 0, 0, 3600), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_RESOLUTION);
+  // Film has resolutions of its own; 150 dpi is not one of them.
+  EXPECT_EQ(DoCalibration(nullptr, 1, 0, 150), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_RESOLUTION);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0) << "refused before the carriage moves";
   EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 
