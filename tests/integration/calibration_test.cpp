@@ -6,7 +6,6 @@
 
 #include "calibration/shading_files.h"
 #include "support/sim_fixture.h"
-#include "support/temp_dir.h"
 
 namespace qrx::test {
 namespace {
@@ -23,7 +22,6 @@ class CalibrationTest : public SimTest {
     ASSERT_TRUE(open_scanner());
   }
   std::string file(const char* name) { return temp.library_dir() + name; }
-  ScopedTempDir temp;
 };
 
 TEST_F(CalibrationTest, OneResolutionWritesItsShadingFileAndResetsTheCounter) {

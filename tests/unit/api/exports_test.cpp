@@ -14,7 +14,6 @@
 
 #include "platform/clock.h"
 #include "support/api_fixture.h"
-#include "support/temp_dir.h"
 
 namespace qrx::test {
 namespace {
@@ -197,10 +196,9 @@ TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
 TEST_F(ExportsTest, AFailedDataFileLoadLeavesAnotherCallersFlagAlone) {
   platform::VirtualClock clock;
   platform::ScopedClock use_clock{clock};
-  ScopedTempDir install;
-  const std::string data_file = install.path() + "/QRX7730N.dat";
+  const std::string data_file = temp.path() + "/QRX7730N.dat";
   ASSERT_EQ(mkfifo(data_file.c_str(), 0600), 0);
-  setenv("QRX7730_INSTALL_DIR", (install.path() + "/").c_str(), 1);
+  setenv("QRX7730_INSTALL_DIR", (temp.path() + "/").c_str(), 1);
   // A pipe that the test holds open for writing keeps the load waiting for more.
   const int pipe = ::open(data_file.c_str(), O_RDWR);
   ASSERT_GE(pipe, 0);
