@@ -117,7 +117,7 @@ void StatusBlock::copy_field_locked(platform::SharedBlock& block, int id, void* 
   if (buffer == nullptr || !layout_of(id, layout)) return;
   const size_t n = std::min(size, layout.width);
   bool ok = write ? block.write(layout.offset, buffer, n) : block.read(layout.offset, buffer, n);
-  uint8_t* section = platform::shared_section();
+  uint8_t* section = copies_ != nullptr ? copies_ : platform::shared_section();
   if (ok && section != nullptr) std::memcpy(section + layout.copy_offset, buffer, n);
 }
 

@@ -48,7 +48,10 @@ class StatusBlock {
   // Names one hold of the busy flag; 0 names none.
   using BusyTicket = uint64_t;
 
-  StatusBlock() = default;
+  // copies: where the shared copies go; null (the library's own block) for the
+  // library's shared section. Tests give a 16-byte area of their own, since the
+  // section is shared with every process of the machine.
+  explicit StatusBlock(uint8_t* copies = nullptr) : copies_(copies) {}
   ~StatusBlock();
   StatusBlock(const StatusBlock&) = delete;
   StatusBlock& operator=(const StatusBlock&) = delete;
@@ -96,11 +99,12 @@ class StatusBlock {
   void unlock();
   uint32_t access_field(int id, void* buffer, size_t size, bool write);
   // With the locks held: copies one field of block and stores its shared copy.
-  static void copy_field_locked(platform::SharedBlock& block, int id, void* buffer, size_t size,
-                                bool write);
+  void copy_field_locked(platform::SharedBlock& block, int id, void* buffer, size_t size,
+                         bool write);
   // With the locks held: writes 0 to Busy of the open block and ends the hold.
   void end_hold_locked();
 
+  uint8_t* const copies_;
   // Guards every member below; taken before the machine-wide lock.
   mutable std::mutex local_;
   std::unique_ptr<platform::SystemMutex> mutex_;

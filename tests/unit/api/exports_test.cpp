@@ -46,7 +46,8 @@ TEST_F(ExportsTest, FindScannerRefusesAnotherModelAndLeavesNothingOpen) {
   device->product_id = QRX7730_USB_PRODUCT_ID;
   EXPECT_EQ(FindScannerEx(nullptr, path.c_str(), 0x7777), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
-  EXPECT_EQ(FindScannerEx(nullptr, "no-such-device", QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  const std::string unknown = "no-such-device-" + std::to_string(getpid());
+  EXPECT_EQ(FindScannerEx(nullptr, unknown.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
 }
 
@@ -59,7 +60,8 @@ TEST_F(ExportsTest, FindScannerRefusesUnusablePathsBeforeTouchingAnything) {
   EXPECT_EQ(FindScannerEx(nullptr, too_long.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_DEVICE_PATH);
   EXPECT_TRUE(device->calls.empty());
-  const std::string longest = "test:" + std::string(QRX7730_MAX_DEVICE_PATH - 5, 'y');
+  std::string longest = "test:" + std::to_string(getpid()) + "-";
+  longest.resize(QRX7730_MAX_DEVICE_PATH, 'y');
   EXPECT_EQ(FindScannerEx(nullptr, longest.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE)
       << "a path of exactly the limit is fine";
 }
