@@ -135,6 +135,7 @@ uint32_t StatusBlock::read_field(int id, void* destination, size_t size) {
 }
 
 uint32_t StatusBlock::write_field(int id, const void* source, size_t size) {
+  if (id == static_cast<int>(StatusField::kBusy)) return kBadFieldId;
   return access_field(id, const_cast<void*>(source), size, true);
 }
 

@@ -72,7 +72,9 @@ class StatusBlock {
   std::string block_name() const;
 
   // Copy one field (at most its width) to or from the caller; 0, or 50 for an id
-  // outside 1 to 5 (nothing copied).
+  // outside 1 to 5 (nothing copied). Busy (id 3) is only read here: it is taken
+  // and given back through try_take_busy and release_busy alone, so a write of
+  // id 3 is refused with 50 as well.
   uint32_t read_field(int id, void* destination, size_t size);
   uint32_t write_field(int id, const void* source, size_t size);
 

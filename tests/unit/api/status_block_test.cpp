@@ -110,6 +110,9 @@ TEST(StatusBlockTest, FieldIdsAndTheirSharedCopies) {
   ASSERT_NE(next, 0u);
   block.release_busy(ticket);
   EXPECT_EQ(block.busy(), 1u) << "an ended hold cannot release the next one";
+  const uint32_t zero = 0;
+  EXPECT_EQ(block.write_field(3, &zero, 4), 50u) << "Busy is given back by its hold alone";
+  EXPECT_EQ(block.busy(), 1u);
   block.release_busy(next);
   EXPECT_EQ(block.busy(), 0u);
 
