@@ -95,10 +95,10 @@ uint32_t StatusBlock::open(const char* device_path) {
   std::unique_ptr<platform::SharedBlock> old = std::move(block_);
   block_ = std::move(opened.block);
   block_path_ = block_ ? lowered : std::string();
+  const uint32_t result = block_ || opened.os_error != 0 ? opened.os_error : 1;
   old.reset();
   unlock();
-  if (!block_) return opened.os_error != 0 ? opened.os_error : 1;
-  return opened.os_error;
+  return result;
 }
 
 bool StatusBlock::is_open() const {
