@@ -48,9 +48,9 @@ class StatusBlock {
   // Names one hold of the busy flag; 0 names none.
   using BusyTicket = uint64_t;
 
-  // copies: where the shared copies go; null (the library's own block) for the
-  // library's shared section. Tests give a 16-byte area of their own, since the
-  // section is shared with every process of the machine.
+  // copies: a 16-byte area for the shared copies in place of the library's shared
+  // section (null: the section, as the library's own block uses). Tests give one,
+  // since the section is written by every process of the machine.
   explicit StatusBlock(uint8_t* copies = nullptr) : copies_(copies) {}
   ~StatusBlock();
   StatusBlock(const StatusBlock&) = delete;
