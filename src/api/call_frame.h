@@ -1,6 +1,9 @@
 // The call frame of the exports that touch the device: wait until no caller of
 // any process or thread holds the scanner (polling every 10 ms), take it, do the
-// work, and give it back on every way out.
+// work, and give it back on every way out. The frame is the only way an export
+// takes or gives back the busy flag, and it gives back only the hold it took:
+// once released, the flag may belong to another caller, and nothing of this
+// call may write it again.
 #pragma once
 
 #include "api/library.h"
@@ -22,7 +25,7 @@ class CallFrame {
 
  private:
   Library& library_;
-  bool held_ = true;
+  StatusBlock::BusyTicket ticket_ = 0;
 };
 
 // Stores status as the last error and turns it into the export's result.
