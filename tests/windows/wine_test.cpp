@@ -302,6 +302,7 @@ void check_dead_holder(const Dll& dll, MappingView& block, MappingView& owner) {
 // scanner. Ends with the flatbed light ready, as the later checks expect.
 void check_lamp_and_self_tests(const Dll& dll, MappingView& block) {
   const Exports& x = dll.x;
+  CHECK(x.FindScannerEx(nullptr, kSimPath, QRX7730_USB_PRODUCT_ID) == QRX_TRUE, "reopen sim:");
   CHECK(x.SetLamp(nullptr, QRX_LAMP_FILM) == QRX_FALSE, "SetLamp(4) is refused");
   CHECK(last_status(x) == QRX_E_NO_FILM_ADAPTER, "no film adapter: 0x%04X", last_status(x));
   CHECK(x.GetLampStatus(nullptr, 0) == QRX_FALSE, "the film light is not ready at once");
