@@ -16,20 +16,6 @@ using qrx::api::Library;
 
 extern "C" {
 
-QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
-  });
-}
-
-QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t /*light_source*/) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
-  });
-}
-
 QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* parameter) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (parameter == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
@@ -104,21 +90,6 @@ QRX7730_API QRX_BOOL GetAGData(void* /*host*/, uint16_t* values) {
     values[1] = 0xFFFF;
     values[17] = 0xFFFF;
     return QRX_TRUE;
-  });
-}
-
-QRX7730_API QRX_BOOL TestScanner(void* /*host*/, uint8_t test, uint8_t /*argument*/,
-                                 uint8_t /*unused*/) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    CallFrame frame(lib);
-    switch (test) {
-      case 0: case 4: case 5: case 6: case 50: case 51: case 52: case 53: case 54: case 56:
-      case 57:
-        return finish(lib, QRX_E_UNSUPPORTED);
-      default:
-        // Test 1, test 55 and numbers outside the list do nothing and succeed.
-        return finish(lib, QRX_OK);
-    }
   });
 }
 
