@@ -20,8 +20,11 @@ Chip::Chip(const Options& options, std::unique_ptr<Scene> scene)
       board_variant_(options.board_variant != 0 ? 1 : 0),
       scene_(std::move(scene)),
       sensor_(options.seed, options.sensor_nonuniformity, options.sensor_noise,
-              static_cast<float>(options.lamp_percent) / 100.0f),
+              static_cast<float>(options.lamp_percent) / 100.0f, options.falloff_percent / 100.0,
+              static_cast<float>(options.dark_level)),
+      film_lamp_(options.film_light),
       buffer_(std::max<uint32_t>(4096, options.buffer_bytes) & ~3u) {
+  memory_.set_stuck_bit(options.ram_stuck_bit);
   reset_registers();
 }
 
@@ -44,6 +47,7 @@ void Chip::power_cycle() {
 void Chip::chip_reset() {
   // A reset stops everything at once: no deceleration, buffer and counts cleared.
   reset_registers();
+  film_lamp_.set_lit(false, now_);
   if (pass_active()) phase_ = Phase::Done;
   jammed_ = false;
   paused_ = false;
@@ -104,6 +108,11 @@ void Chip::write_register(uint8_t reg, uint8_t value) {
       if (was_enabled && (value & 1) == 0 && pass_active()) abort_pass();
       return;
     }
+    case 0x03:
+      // Both light-select bits set light the film lamp.
+      regs_[0x03] = value;
+      film_lamp_.set_lit(((value >> 4) & 3) == 3, now_);
+      return;
     case 0x0D:
       if (value & 1) {
         // Reset request: line count to zero and the line buffer emptied.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulator/chip_memory.h"
+#include "emulator/film_lamp.h"
 #include "emulator/geometry.h"
 #include "emulator/image_buffer.h"
 #include "emulator/line_recipe.h"
@@ -96,6 +97,7 @@ class Chip {
   int board_variant_;
   std::unique_ptr<Scene> scene_;
   Sensor sensor_;
+  FilmLamp film_lamp_;
   ChipMemory memory_;
   ImageBuffer buffer_;
   std::array<uint8_t, 256> regs_{};

@@ -43,10 +43,16 @@ bool ChipMemory::read(uint32_t address, uint8_t* data, uint32_t size) const {
   return true;
 }
 
+void ChipMemory::set_stuck_bit(int64_t bit) {
+  stuck_bit_ = bit >= 0 && bit < int64_t{kRamBytes} * 8 ? bit : -1;
+  if (stuck_bit_ >= 0) ram_[stuck_bit_ / 8] &= static_cast<uint8_t>(~(1u << (stuck_bit_ % 8)));
+}
+
 bool ChipMemory::write(uint32_t address, const uint8_t* data, uint32_t size) {
   uint8_t* p = locate(address, size);
   if (p == nullptr || (data == nullptr && size != 0)) return false;
   if (size != 0) std::memcpy(p, data, size);
+  if (stuck_bit_ >= 0) ram_[stuck_bit_ / 8] &= static_cast<uint8_t>(~(1u << (stuck_bit_ % 8)));
   return true;
 }
 

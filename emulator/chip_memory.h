@@ -19,12 +19,16 @@ class ChipMemory {
   uint16_t word(uint32_t address) const;
   // True when address is inside the RAM.
   static bool in_ram(uint32_t address);
+  // A defective RAM cell: bit (byte offset * 8 + bit) can no longer hold a 1 and
+  // reads 0 whatever was written; negative: none.
+  void set_stuck_bit(int64_t bit);
 
  private:
   uint8_t* locate(uint32_t address, uint64_t size);
   const uint8_t* locate(uint32_t address, uint64_t size) const;
   std::vector<uint8_t> ram_;
   std::vector<uint8_t> gamma_;
+  int64_t stuck_bit_ = -1;
 };
 
 }  // namespace qrx::emu

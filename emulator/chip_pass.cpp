@@ -20,6 +20,7 @@ void Chip::start_pass() {
   paused_ = false;
   line_started_ = false;
   t_ = now_;
+  film_lamp_.pass_started();
   enter(programme_.motor ? Phase::Accel : Phase::Lines);
 }
 
@@ -81,6 +82,7 @@ void Chip::store_line() {
   if (image_stall_) return;
   const uint32_t bytes = recipe_->line_bytes();
   if (bytes > buffer_.capacity()) return;  // a line that can never fit is lost
+  recipe_->set_film_light(line_row_ >= kFilmAreaTopUnits ? film_lamp_.counts(t_) : 0.0f);
   recipe_->build(*scene_, line_row_, number, line_scratch_.data());
   buffer_.push(line_scratch_.data(), bytes);
   ++lines_count_;

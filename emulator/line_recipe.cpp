@@ -57,13 +57,18 @@ LineRecipe::LineRecipe(const Programme& p, const Sensor& sensor, const ChipMemor
     }
   }
   dark_.resize(pixels_);
+  inside_.resize(pixels_);
   for (uint32_t i = 0; i < pixels_; ++i) {
     float sum = 0;
+    int inside = 0;
     for (int j = 0; j < element_count_[i]; ++j) {
       const int e = first_element_[i] + j;
-      sum += (e >= 0 && e < kSensorElements) ? sensor.dark(e) : Sensor::kDarkLevel;
+      const bool on_sensor = e >= 0 && e < kSensorElements;
+      sum += on_sensor ? sensor.dark(e) : sensor.dark_level();
+      inside += on_sensor ? 1 : 0;
     }
     dark_[i] = sum / element_count_[i];
+    inside_[i] = static_cast<float>(inside) / element_count_[i];
   }
   // Raw order: below 1200 dpi pixel order; from 1200 dpi k sub-blocks, sub-block b
   // holding the pixels of phase (b & 1) * k / 2 + b / 2, the remainder at the end.
@@ -134,6 +139,7 @@ void LineRecipe::build(const Scene& scene, int y, uint64_t line_number, uint8_t*
         for (int j = 0; j < count; ++j) signal += refl[first + j] * weight[first + j];
         signal /= static_cast<float>(count);
       }
+      signal += film_ * inside_[px];
       float v = dark_[px] + signal;
       if (noise_) v += sensor_.sigma(signal) * sensor_.normal(line_number, px, colour_[b]);
       int32_t sample = static_cast<int32_t>(v + 0.5f);

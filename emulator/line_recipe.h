@@ -24,6 +24,8 @@ class LineRecipe {
   uint32_t line_bytes() const { return line_bytes_; }
   // Glass x seen by window pixel p (its first sensor element).
   int glass_x(uint32_t p) const { return first_element_[p] - lead_in_; }
+  // Counts the film lamp adds to every sensor element of the following lines.
+  void set_film_light(float counts) { film_ = counts; }
   // Writes the raw line seen at glass row y into out[0 .. line_bytes()).
   void build(const Scene& scene, int y, uint64_t line_number, uint8_t* out);
 
@@ -46,6 +48,8 @@ class LineRecipe {
   int span_first_ = 0, span_count_ = 0;  // sensor elements the window touches
   std::vector<float> weight_[3];     // per element of the span: response * exposure / count
   std::vector<float> dark_;          // per pixel
+  std::vector<float> inside_;        // per pixel: share of its elements on the sensor
+  float film_ = 0;
   std::vector<uint16_t> offset_[3], gain_[3];  // shading per pixel
   std::vector<uint8_t> curve_[3];    // 8-bit gamma by high byte
   std::vector<float> row_[3];        // reflectance of the span at row_y_

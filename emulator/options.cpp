@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "emulator/geometry.h"
+
 namespace qrx::emu {
 namespace {
 
@@ -33,6 +35,42 @@ bool parse_flag(std::string_view text, bool& value) {
   return false;
 }
 
+// The light and sensor fault keys. False when key is none of them; otherwise ok
+// tells whether the value was good.
+bool parse_fault_option(std::string_view key, std::string_view value, Options& parsed, bool& ok) {
+  uint64_t number = 0;
+  if (key == "film-light") {
+    if (value == "none") {
+      parsed.film_light = Options::FilmLight::kNone;
+    } else if (value == "warm") {
+      parsed.film_light = Options::FilmLight::kWarm;
+    } else if (value == "unsettled") {
+      parsed.film_light = Options::FilmLight::kUnsettled;
+    } else if (value == "weak") {
+      parsed.film_light = Options::FilmLight::kWeak;
+    } else {
+      ok = false;
+    }
+  } else if (key == "falloff") {
+    ok = parse_number(value, 100, number);
+    if (ok) parsed.falloff_percent = static_cast<uint32_t>(number);
+  } else if (key == "dark") {
+    ok = parse_number(value, 65535, number);
+    if (ok) parsed.dark_level = static_cast<uint32_t>(number);
+  } else if (key == "stuck-bit") {
+    // OFFSET:BIT, the byte offset into the RAM and the bit 0..7 of that byte.
+    const size_t colon = value.find(':');
+    uint64_t offset = 0, bit = 0;
+    ok = colon != std::string_view::npos &&
+         parse_number(value.substr(0, colon), kRamBytes - 1, offset) &&
+         parse_number(value.substr(colon + 1), 7, bit);
+    if (ok) parsed.ram_stuck_bit = static_cast<int64_t>(offset * 8 + bit);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool parse_options(std::string_view text, Options& options, std::string& error) {
@@ -52,7 +90,9 @@ bool parse_options(std::string_view text, Options& options, std::string& error) 
     const std::string_view key = item.substr(0, eq), value = item.substr(eq + 1);
     uint64_t number = 0;
     bool ok = true;
-    if (key == "seed") {
+    if (parse_fault_option(key, value, parsed, ok)) {
+      // handled above
+    } else if (key == "seed") {
       ok = parse_number(value, UINT64_MAX, number);
       if (ok) parsed.seed = number;
     } else if (key == "port-type") {

@@ -16,6 +16,15 @@ struct Options {
   bool sensor_nonuniformity = true;  // per-pixel dark offset and response non-uniformity
   uint32_t buffer_bytes = 852 * 8192;  // the chip's line buffer (a multiple of 4, at least 4096)
   uint32_t lamp_percent = 100;   // LED strength: below 100 an aged or failing light
+  // Light and sensor faults for the lamp and self-test paths (keys film-light,
+  // falloff, dark, stuck-bit; see emulator/README.md):
+  // the film adapter's lamp in the lid: absent (nothing lights), warming up to full
+  // strength, flickering from pass to pass so that it never settles, or weak.
+  enum class FilmLight { kNone, kWarm, kUnsettled, kWeak };
+  FilmLight film_light = FilmLight::kNone;
+  uint32_t falloff_percent = 6;  // LED light lost towards both ends of the sensor
+  uint32_t dark_level = 2800;    // nominal dark output of a sensor element, 16-bit counts
+  int64_t ram_stuck_bit = -1;    // RAM byte offset * 8 + bit that always reads 0; -1 none
   // The black reference mark: where it should be, missing, or so wide that it
   // darkens both columns of the edge search at once.
   enum class Mark { kStandard, kNone, kWide };

@@ -13,14 +13,15 @@ float symmetric(uint64_t h) { return static_cast<float>((h >> 11) * (1.0 / 90071
 
 }  // namespace
 
-Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp)
-    : seed_(mix(seed)), noise_(noise) {
+Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp, double falloff_share,
+               float dark_level)
+    : seed_(mix(seed)), noise_(noise), dark_level_(dark_level) {
   dark_.resize(kSensorElements);
   for (auto& r : response_) r.resize(kSensorElements);
   const double centre = kSensorElements / 2.0;
   for (int e = 0; e < kSensorElements; ++e) {
     const int chip = e / kSensorChipElements;
-    float dark = kDarkLevel;
+    float dark = dark_level;
     if (nonuniformity) {
       dark += 250.0f * symmetric(mix(seed_ ^ (0x100 + chip)));
       dark += 60.0f * normal(~0ull, static_cast<uint32_t>(e), 3);
@@ -28,7 +29,7 @@ Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp)
     dark_[e] = dark;
     // The LED light guide is dimmer towards both ends of the sensor.
     const double off = (e - centre) / centre;
-    const float falloff = static_cast<float>(1.0 - 0.06 * off * off);
+    const float falloff = static_cast<float>(1.0 - falloff_share * off * off);
     for (int c = 0; c < 3; ++c) {
       float gain = 1.0f;
       if (nonuniformity) {

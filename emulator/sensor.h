@@ -11,8 +11,11 @@ namespace qrx::emu {
 
 class Sensor {
  public:
-  // lamp: strength of the LEDs relative to a healthy light (1.0).
-  Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp = 1.0f);
+  // lamp: strength of the LEDs relative to a healthy light (1.0); falloff: share of
+  // the LED light lost at the very ends of the sensor (applied with the
+  // non-uniformity); dark_level: nominal dark output of an element.
+  Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp = 1.0f,
+         double falloff = kFalloff, float dark_level = kDarkLevel);
 
   // Dark output of element e, in 16-bit counts.
   float dark(int e) const { return dark_[e]; }
@@ -20,6 +23,8 @@ class Sensor {
   // reflectance of 1, in 16-bit counts.
   float response(int c, int e) const { return response_[c][e]; }
   bool noisy() const { return noise_; }
+  // Dark output of a position with no sensor element behind it.
+  float dark_level() const { return dark_level_; }
   // Standard deviation of the noise for a signal of the given counts above dark.
   float sigma(float signal) const {
     int i = static_cast<int>(signal * (1.0f / 256.0f));
@@ -45,11 +50,13 @@ class Sensor {
 
   // Nominal figures of the model (before non-uniformity).
   static constexpr float kDarkLevel = 2800.0f;
+  static constexpr double kFalloff = 0.06;
   static constexpr float kLedResponse[3] = {7.4f, 8.0f, 6.8f};
 
  private:
   uint64_t seed_;
   bool noise_;
+  float dark_level_;
   std::vector<float> dark_;
   std::array<std::vector<float>, 3> response_;
   std::array<float, 257> sigma_{};

@@ -178,6 +178,12 @@ QRX7730_API QRX_BOOL GetScannerStatus(void *host, uint16_t *status);
 QRX7730_API QRX_BOOL GetCalibrationStatus(void *host, uint8_t *status);
 QRX7730_API QRX_BOOL SetAGData(void *host, const void *block /* 44 bytes */);
 QRX7730_API QRX_BOOL GetAGData(void *host, uint16_t *values /* 21 values */);
+/* Service test `test` with its argument; the status is its result (for tests 51 and 52
+ * the bit map of the input lines, TRUE up to 0xFF). Test 0 is an endurance run: it repeats
+ * a carriage pass while the scanner works and returns only when a pass fails, with that
+ * failure's status and the scanner free again. A host ends it by making the scanner stop
+ * answering (unplugging or switching it off, stopping the emulator daemon) or by ending its
+ * own process, whose hold on the scanner the next caller then takes over. */
 QRX7730_API QRX_BOOL TestScanner(void *host, uint8_t test, uint8_t argument, uint8_t unused);
 QRX7730_API QRX_BOOL InitialButton(void *host, ButtonLayout *layout);
 QRX7730_API QRX_BOOL ReadPushButton(void *host, uint8_t ignored, ButtonEvent *event);

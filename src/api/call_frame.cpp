@@ -12,7 +12,7 @@ CallFrame::CallFrame(Library& library) : library_(library) {
   // Waits without a time limit while another caller works. A holder that died
   // with the flag taken is recognised by the status block and does not keep
   // everybody else waiting.
-  while (!library_.status_block.try_take_busy()) {
+  while ((ticket_ = library_.status_block.try_take_busy()) == 0) {
     platform::clock().sleep_ms(kBusyPollMs);
   }
 }
@@ -20,10 +20,8 @@ CallFrame::CallFrame(Library& library) : library_(library) {
 CallFrame::~CallFrame() { release(); }
 
 void CallFrame::release() {
-  if (held_) {
-    library_.status_block.release_busy();
-    held_ = false;
-  }
+  library_.status_block.release_busy(ticket_);
+  ticket_ = 0;
 }
 
 }  // namespace qrx::api

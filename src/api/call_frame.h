@@ -1,6 +1,9 @@
 // The call frame of the exports that touch the device: wait until no caller of
 // any process or thread holds the scanner (polling every 10 ms), take it, do the
-// work, and give it back on every way out.
+// work, and give it back on every way out. The frame is the only way an export
+// takes or gives back the busy flag, and it gives back only the hold it took:
+// once released, the flag may belong to another caller, and nothing of this
+// call may write it again.
 #pragma once
 
 #include "api/library.h"
@@ -19,12 +22,15 @@ class CallFrame {
 
   // Releases the flag early (the rest of the export runs outside the frame).
   void release();
-  // Leaves the flag taken, for a worker thread that gives it back when it ends.
-  void hand_over() { held_ = false; }
+  // The hold this frame took.
+  StatusBlock::BusyTicket ticket() const { return ticket_; }
+  // Leaves the flag taken, for a worker thread that gives it back with ticket()
+  // when it ends.
+  void hand_over() { ticket_ = 0; }
 
  private:
   Library& library_;
-  bool held_ = true;
+  StatusBlock::BusyTicket ticket_ = 0;
 };
 
 // Stores status as the last error and turns it into the export's result.

@@ -54,10 +54,13 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
       lib.device_open = 0;
       return finish(lib, status);
     }
+    // The data file is read outside the frame. By the time a load fails another
+    // caller may hold the scanner: closing the device is device work again, done
+    // in a frame of its own once that caller is through.
     frame.release();
 
     if (!qrx::device::load_data_file(lib.data_file)) {
-      lib.status_block.release_busy();
+      CallFrame closing(lib);
       lib.context.link.close();
       lib.device_open = 0;
       return finish(lib, QRX_E_DATA_FILE);

@@ -1,11 +1,11 @@
-// Exports of the scan itself: light, parameters, calibration, start, data, stop,
-// gamma and the service tests.
+// Exports of the scan itself: parameters, calibration, start, data and stop.
 #include <cstring>
 
 #include "api/call_frame.h"
 #include "api/export_guard.h"
 #include "calibration/calibration_driver.h"
 #include "engine/background_calibration.h"
+#include "engine/lamp.h"
 #include "engine/scan_parameters.h"
 #include "engine/scan_start.h"
 #include "engine/scan_stop.h"
@@ -34,9 +34,10 @@ qrx::calibration::PassEnvironment pass_environment(Library& lib) {
 }
 
 // The background calibration thread gives the scanner back through this.
-void release_scanner(void* owner) { static_cast<Library*>(owner)->status_block.release_busy(); }
-
-void reset_lamp_warm_up_attempts(Library& /*lib*/) {}
+void release_scanner(void* owner) {
+  Library& lib = *static_cast<Library*>(owner);
+  lib.status_block.release_busy(lib.calibration_hold);
+}
 
 // The end of a scan: after draining what the scanner holds while lines are still
 // owed or still coming, at once when everything was read and the pass is over.
@@ -53,20 +54,6 @@ uint16_t stop_scan(Library& lib) {
 }  // namespace
 
 extern "C" {
-
-QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
-  });
-}
-
-QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t /*light_source*/) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
-  });
-}
 
 QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* parameter) {
   return guard([&](Library& lib) -> QRX_BOOL {
@@ -106,6 +93,7 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
     job.light = lib.lamp_select;
     job.finished = &release_scanner;
     job.owner = &lib;
+    lib.calibration_hold = frame.ticket();
     const uint16_t status = qrx::engine::start_background_calibration(job);
     // The thread holds the scanner until it ends: the framed exports wait meanwhile.
     if (status == QRX_OK) frame.hand_over();
@@ -125,7 +113,7 @@ QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
     const uint16_t status = stop_scan(lib);
-    if (status == QRX_OK) reset_lamp_warm_up_attempts(lib);
+    if (status == QRX_OK) qrx::engine::reset_warm_up_attempts(lib.context);
     return finish(lib, status);
   });
 }
@@ -173,21 +161,6 @@ QRX7730_API QRX_BOOL GetAGData(void* /*host*/, uint16_t* values) {
     values[1] = 0xFFFF;
     values[17] = 0xFFFF;
     return QRX_TRUE;
-  });
-}
-
-QRX7730_API QRX_BOOL TestScanner(void* /*host*/, uint8_t test, uint8_t /*argument*/,
-                                 uint8_t /*unused*/) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    CallFrame frame(lib);
-    switch (test) {
-      case 0: case 4: case 5: case 6: case 50: case 51: case 52: case 53: case 54: case 56:
-      case 57:
-        return finish(lib, QRX_E_UNSUPPORTED);
-      default:
-        // Test 1, test 55 and numbers outside the list do nothing and succeed.
-        return finish(lib, QRX_OK);
-    }
   });
 }
 

@@ -45,8 +45,10 @@ struct Library {
   uint8_t lamp_select = 0;          // light source last given to SetLamp
   imaging::ScanValues scan_values;  // from the last SetScanParameter
   uint32_t last_button = 0;         // button seen by the previous poll
-  // What the background calibration thread runs with, while it runs.
+  // What the background calibration thread runs with, and the hold of the busy
+  // flag it gives back when it ends.
   engine::BackgroundCalibration background_calibration;
+  StatusBlock::BusyTicket calibration_hold = 0;
 };
 
 // The one instance of this process.

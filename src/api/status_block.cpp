@@ -29,11 +29,9 @@ bool layout_of(int id, FieldLayout& layout) {
 StatusBlock::~StatusBlock() {
   // Close the block under the lock so that no other process opens it while the
   // last holder lets it go.
-  if (block_) {
-    lock();
-    block_.reset();
-    unlock();
-  }
+  lock();
+  block_.reset();
+  unlock();
   mutex_.reset();
 }
 
@@ -49,53 +47,77 @@ std::string StatusBlock::lowered_path(const std::string& device_path) {
 }
 
 void StatusBlock::lock() {
+  local_.lock();
   if (mutex_) mutex_->lock();
 }
 
 void StatusBlock::unlock() {
   if (mutex_) mutex_->unlock();
+  local_.unlock();
 }
 
 uint32_t StatusBlock::open(const char* device_path) {
-  // Release what an earlier open held before taking the new objects.
-  if (block_) {
-    lock();
-    block_.reset();
-    unlock();
-  }
-  mutex_ = platform::SystemMutex::open();
-  if (device_path == nullptr) return kNullPath;
-
   lock();
-  platform::SharedBlock::OpenResult opened =
-      platform::SharedBlock::open(lowered_path(device_path));
-  block_ = std::move(opened.block);
-  if (block_ && opened.created) {
+  // One machine-wide lock serves every path: it is opened once and kept, since
+  // another thread may be waiting for it or holding it right now.
+  if (!mutex_) {
+    mutex_ = platform::SystemMutex::open();
+    if (mutex_) mutex_->lock();
+  }
+  if (device_path == nullptr) {
+    unlock();
+    return kNullPath;
+  }
+  const std::string lowered = lowered_path(device_path);
+  if (block_ && lowered == block_path_) {
+    unlock();
+    return kBlockExisted;
+  }
+
+  platform::SharedBlock::OpenResult opened = platform::SharedBlock::open(lowered);
+  if (opened.block && opened.created) {
     // Creation values, in field order, written before any other process can
     // open the block and see it half made.
     uint16_t zero16 = 0;
     uint32_t zero32 = 0;
     uint8_t scan_position = 3;
     uint8_t lamp_state = 1;
-    copy_field_locked(1, &zero16, 2, true);
-    copy_field_locked(2, &zero16, 2, true);
-    copy_field_locked(3, &zero32, 4, true);
-    copy_field_locked(4, &scan_position, 1, true);
-    copy_field_locked(5, &lamp_state, 1, true);
+    copy_field_locked(*opened.block, 1, &zero16, 2, true);
+    copy_field_locked(*opened.block, 2, &zero16, 2, true);
+    copy_field_locked(*opened.block, 3, &zero32, 4, true);
+    copy_field_locked(*opened.block, 4, &scan_position, 1, true);
+    copy_field_locked(*opened.block, 5, &lamp_state, 1, true);
   }
+  // The new block is open before the old one closes, so that a block both names
+  // lead to is never dropped in between. A flag this process holds on the old
+  // block must not outlive its handle there: other processes would wait for it.
+  if (held_ticket_ != 0) end_hold_locked();
+  std::unique_ptr<platform::SharedBlock> old = std::move(block_);
+  block_ = std::move(opened.block);
+  block_path_ = block_ ? lowered : std::string();
+  const uint32_t result = block_ || opened.os_error != 0 ? opened.os_error : 1;
+  old.reset();
   unlock();
-  if (!block_) return opened.os_error != 0 ? opened.os_error : 1;
-  return opened.os_error;
+  return result;
 }
 
-std::string StatusBlock::block_name() const { return block_ ? block_->name() : std::string(); }
+bool StatusBlock::is_open() const {
+  std::lock_guard<std::mutex> guard(local_);
+  return block_ != nullptr;
+}
 
-void StatusBlock::copy_field_locked(int id, void* buffer, size_t size, bool write) {
+std::string StatusBlock::block_name() const {
+  std::lock_guard<std::mutex> guard(local_);
+  return block_ ? block_->name() : std::string();
+}
+
+void StatusBlock::copy_field_locked(platform::SharedBlock& block, int id, void* buffer,
+                                    size_t size, bool write) {
   FieldLayout layout{};
-  if (!block_ || buffer == nullptr || !layout_of(id, layout)) return;
+  if (buffer == nullptr || !layout_of(id, layout)) return;
   const size_t n = std::min(size, layout.width);
-  bool ok = write ? block_->write(layout.offset, buffer, n) : block_->read(layout.offset, buffer, n);
-  uint8_t* section = platform::shared_section();
+  bool ok = write ? block.write(layout.offset, buffer, n) : block.read(layout.offset, buffer, n);
+  uint8_t* section = copies_ != nullptr ? copies_ : platform::shared_section();
   if (ok && section != nullptr) std::memcpy(section + layout.copy_offset, buffer, n);
 }
 
@@ -103,7 +125,7 @@ uint32_t StatusBlock::access_field(int id, void* buffer, size_t size, bool write
   FieldLayout layout{};
   if (!layout_of(id, layout)) return kBadFieldId;
   lock();
-  copy_field_locked(id, buffer, size, write);
+  if (block_) copy_field_locked(*block_, id, buffer, size, write);
   unlock();
   return 0;
 }
@@ -113,6 +135,7 @@ uint32_t StatusBlock::read_field(int id, void* destination, size_t size) {
 }
 
 uint32_t StatusBlock::write_field(int id, const void* source, size_t size) {
+  if (id == static_cast<int>(StatusField::kBusy)) return kBadFieldId;
   return access_field(id, const_cast<void*>(source), size, true);
 }
 
@@ -142,29 +165,38 @@ uint8_t StatusBlock::lamp_state() {
 
 void StatusBlock::set_lamp_state(uint8_t value) { write_field(5, &value, sizeof value); }
 
-bool StatusBlock::try_take_busy() {
-  if (!block_) return true;
+StatusBlock::BusyTicket StatusBlock::try_take_busy() {
   lock();
-  uint32_t busy = 0;
-  block_->read(4, &busy, sizeof busy);
-  bool taken = false;
-  if (busy == 0 || block_->busy_owner_gone()) {
-    uint32_t one = 1;
-    copy_field_locked(3, &one, sizeof one, true);
-    block_->record_busy_owner();
-    taken = true;
+  BusyTicket ticket = ++last_ticket_;
+  if (block_) {
+    uint32_t busy = 0;
+    block_->read(4, &busy, sizeof busy);
+    if (busy == 0 || block_->busy_owner_gone()) {
+      uint32_t one = 1;
+      copy_field_locked(*block_, 3, &one, sizeof one, true);
+      block_->record_busy_owner();
+      held_ticket_ = ticket;
+    } else {
+      ticket = 0;
+    }
   }
   unlock();
-  return taken;
+  return ticket;
 }
 
-void StatusBlock::release_busy() {
-  if (!block_) return;
+void StatusBlock::release_busy(BusyTicket ticket) {
   lock();
-  uint32_t zero = 0;
-  copy_field_locked(3, &zero, sizeof zero, true);
-  block_->clear_busy_owner();
+  if (ticket != 0 && ticket == held_ticket_) end_hold_locked();
   unlock();
+}
+
+void StatusBlock::end_hold_locked() {
+  if (block_) {
+    uint32_t zero = 0;
+    copy_field_locked(*block_, 3, &zero, sizeof zero, true);
+    block_->clear_busy_owner();
+  }
+  held_ticket_ = 0;
 }
 
 }  // namespace qrx::api

@@ -13,11 +13,16 @@
 // library's 16-byte shared section (lamp state at 0, scan position at 1, aux at 4,
 // home offset at 8, busy at 12). Before a block is open, reads leave the
 // destination unchanged and writes do nothing.
+//
+// Any thread may call any member at any time: the objects behind the block are
+// replaced, and looked at, only under a lock of this process taken before the
+// machine-wide one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/shared_block.h"
@@ -40,7 +45,13 @@ inline constexpr uint32_t kNullPath = 87;
 
 class StatusBlock {
  public:
-  StatusBlock() = default;
+  // Names one hold of the busy flag; 0 names none.
+  using BusyTicket = uint64_t;
+
+  // copies: a 16-byte area for the shared copies in place of the library's shared
+  // section (null: the section, as the library's own block uses). Tests give one,
+  // since the section is written by every process of the machine.
+  explicit StatusBlock(uint8_t* copies = nullptr) : copies_(copies) {}
   ~StatusBlock();
   StatusBlock(const StatusBlock&) = delete;
   StatusBlock& operator=(const StatusBlock&) = delete;
@@ -48,16 +59,22 @@ class StatusBlock {
   // Backslashes removed, A-Z lowered, every other byte as it is.
   static std::string lowered_path(const std::string& device_path);
 
-  // Opens the system lock and the block of device_path, replacing any earlier
-  // ones. Returns 0 when the block was created now (its creation values are then
-  // written), 183 when it existed, 87 for a null path, or the OS error.
+  // Opens the system lock (once; it is kept) and the block of device_path.
+  // Returns 0 when the block was created now (its creation values are then
+  // written), 183 when it existed, 87 for a null path, or the OS error. The block
+  // already open is kept when the path names it again, so that its values live on
+  // even when this process is its only holder; a block of another path is opened
+  // before the old one is closed. A hold of the old block's busy flag by this
+  // process ends with it.
   uint32_t open(const char* device_path);
-  bool is_open() const { return block_ != nullptr; }
+  bool is_open() const;
   // OS name of the open block (empty when none).
   std::string block_name() const;
 
   // Copy one field (at most its width) to or from the caller; 0, or 50 for an id
-  // outside 1 to 5 (nothing copied).
+  // outside 1 to 5 (nothing copied). Busy (id 3) is only read here: it is taken
+  // and given back through try_take_busy and release_busy alone, so a write of
+  // id 3 is refused with 50 as well.
   uint32_t read_field(int id, void* destination, size_t size);
   uint32_t write_field(int id, const void* source, size_t size);
 
@@ -69,21 +86,34 @@ class StatusBlock {
   void set_lamp_state(uint8_t value);
 
   // Under the lock: when Busy is 0, or its recorded holder process has died,
-  // sets it to 1 for this process and succeeds. A block that is not open never
-  // blocks anybody.
-  bool try_take_busy();
-  // Writes 0 to Busy.
-  void release_busy();
+  // sets it to 1 for this process and returns the ticket of this hold; 0 when
+  // another caller holds it. A block that is not open never blocks anybody (a
+  // ticket is returned, nothing is written).
+  BusyTicket try_take_busy();
+  // Gives the flag back: writes 0 to Busy only while `ticket` names the current
+  // hold. A ticket whose hold has ended (released already, or its block replaced)
+  // changes nothing, so nobody can release a flag another caller has taken since.
+  void release_busy(BusyTicket ticket);
 
  private:
+  // Both locks: this process's, then the machine-wide one.
   void lock();
   void unlock();
   uint32_t access_field(int id, void* buffer, size_t size, bool write);
-  // With the lock held: copies one field and stores its shared copy.
-  void copy_field_locked(int id, void* buffer, size_t size, bool write);
+  // With the locks held: copies one field of block and stores its shared copy.
+  void copy_field_locked(platform::SharedBlock& block, int id, void* buffer, size_t size,
+                         bool write);
+  // With the locks held: writes 0 to Busy of the open block and ends the hold.
+  void end_hold_locked();
 
+  uint8_t* const copies_;
+  // Guards every member below; taken before the machine-wide lock.
+  mutable std::mutex local_;
   std::unique_ptr<platform::SystemMutex> mutex_;
   std::unique_ptr<platform::SharedBlock> block_;
+  std::string block_path_;      // lowered path of the open block
+  BusyTicket last_ticket_ = 0;  // the most recent ticket handed out
+  BusyTicket held_ticket_ = 0;  // this process's current hold of the open block's flag
 };
 
 }  // namespace qrx::api

@@ -1,6 +1,9 @@
 // The calibration driver (see calibration_driver.h).
 #include "calibration/calibration_driver.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "calibration/shading_files.h"
 #include "calibration/shading_math.h"
 #include "engine/carriage.h"
@@ -110,6 +113,11 @@ uint16_t calibration_series(transport::ScannerContext& context,
         resolution > settings::kOpticalResolution) {
       return QRX_E_RESOLUTION;
     }
+  } else if (resolution != 0 && std::find(std::begin(kFilmResolutions), std::end(kFilmResolutions),
+                                          resolution) == std::end(kFilmResolutions)) {
+    // Film is calibrated at its own resolutions only (0: all of them); anything
+    // else would do nothing but leave the carriage stepped out.
+    return QRX_E_RESOLUTION;
   }
   context.light_selection = lamp_mode;
   Buffers buffers;

@@ -15,7 +15,9 @@ namespace qrx::calibration {
 // One calibration series at a resolution for a lamp mode (1 flatbed, 12 or 4
 // film; resolution 0 with a film mode: every film resolution). 0, 0x9801 without
 // working memory, 0xFC02 when a shading file could not be saved, 0x9704 for a
-// resolution the scanner cannot calibrate, or the failing pass's or move's code.
+// resolution the scanner cannot calibrate in that mode (film: 300, 600, 1200,
+// 2400 and 4800 dpi only), refused before the carriage moves, or the failing
+// pass's or move's code.
 uint16_t calibration_series(transport::ScannerContext& context,
                             const settings::ScannerSetting& setting,
                             const PassEnvironment& environment, uint32_t resolution,

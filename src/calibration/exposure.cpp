@@ -76,14 +76,22 @@ void set_up(transport::ScannerContext& context, const settings::ScannerSetting& 
       offset[x] = static_cast<uint16_t>(base - dark[c][x]);
     }
   }
+  // The upper bound keeps 50 + 255 of the line period free. A line period of
+  // 65536 or more, too long for the exposure times, counts as 58982, of which
+  // 255 are kept free.
   const uint32_t p = state.line_period;
   const uint32_t longest = p >= 65536 ? kLongestExposure : p;
-  const uint16_t upper = static_cast<uint16_t>(longest > 305 ? longest - 50 - 255 : 0);
+  uint32_t upper = 0;
+  if (p >= 65536) {
+    upper = kLongestExposure - 255;
+  } else if (p > 305) {
+    upper = p - 50 - 255;
+  }
   const std::array<uint16_t, kSlots> film_low = {550, 400, 200, 170};
   for (int s = 0; s < kSlots; ++s) {
     state.slots[s] = Slot{};
     state.slots[s].low = flatbed ? 140 : film_low[s];
-    state.slots[s].high = upper;
+    state.slots[s].high = static_cast<uint16_t>(upper);
   }
   if (flatbed) {
     Slot& infrared = state.slots[0];
@@ -155,13 +163,22 @@ void bracket(Slot& slot, uint8_t target, uint8_t range, bool first_try) {
   }
 }
 
+// Keeps an exposure within the slot's bounds (the upper one wins should the
+// bounds cross).
+uint16_t within_bounds(const Slot& slot, uint32_t exposure) {
+  return static_cast<uint16_t>(
+      std::min<uint32_t>(std::max<uint32_t>(exposure, slot.low), slot.high));
+}
+
 void scale(Slot& slot, uint8_t target) {
   // No light at all has no proportion to scale by: take the longest exposure.
   if (slot.peak == 0) {
     slot.exposure = slot.high;
     return;
   }
-  slot.exposure = clamp16(static_cast<uint32_t>(slot.exposure) * target / slot.peak);
+  // A weak light would ask for times past the line period: the search keeps to
+  // the bracketing search's bounds.
+  slot.exposure = within_bounds(slot, static_cast<uint32_t>(slot.exposure) * target / slot.peak);
 }
 
 }  // namespace
@@ -197,7 +214,8 @@ uint16_t search_exposure(transport::ScannerContext& context, const settings::Sca
   if (search == Search::kProportional && flatbed) {
     const double k = resolution == 600 ? 0.5 : (resolution == 1200 ? 0.87 : 0.95);
     for (int c = 0; c < 3; ++c) {
-      state.slots[c + 1].exposure = clamp16(static_cast<uint32_t>(seed.exposure[c] * 2 * k));
+      Slot& slot = state.slots[c + 1];
+      slot.exposure = within_bounds(slot, static_cast<uint32_t>(seed.exposure[c] * 2 * k));
     }
   } else {
     for (Slot& slot : state.slots) {

@@ -46,6 +46,18 @@ const char* shading_file_name(uint8_t lamp_mode, uint32_t resolution) {
   }
 }
 
+// The resolution whose layout a file holds. A 4800 dpi scan is read at 2400 dpi
+// across, so its shading is the 2400 dpi one: "QRX7730F.SHD" holds that layout
+// for both, whichever of the two saved it.
+uint32_t stored_resolution(uint8_t lamp_mode, uint32_t resolution) {
+  return is_flatbed(lamp_mode) && resolution == 4800 ? 2400 : resolution;
+}
+
+// Pixels per channel of a file's lines.
+uint32_t stored_pixels(uint8_t lamp_mode, uint32_t resolution) {
+  return shading_pixels(lamp_mode, stored_resolution(lamp_mode, resolution));
+}
+
 // The name in the temporary directory; empty when there is no safe directory (so
 // that nothing is ever opened relative to the working directory).
 std::string in_temp_directory(const char* name) {
@@ -121,13 +133,13 @@ std::string counter_file_path() {
 }
 
 uint64_t shading_file_size(uint8_t lamp_mode, uint32_t resolution) {
-  return kHeaderBytes + uint64_t{16} * shading_pixels(lamp_mode, resolution);
+  return kHeaderBytes + uint64_t{16} * stored_pixels(lamp_mode, resolution);
 }
 
 bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8_t lamp_mode,
                   const transport::ExposureSet& exposure, const ChannelLines& white,
                   const ChannelLines& dark) {
-  const uint32_t n = shading_pixels(lamp_mode, resolution);
+  const uint32_t n = stored_pixels(lamp_mode, resolution);
   context.scan_count = 0;
   // Film modes have no file of their own.
   if (shading_file_name(lamp_mode, resolution) == nullptr) return false;
@@ -173,7 +185,7 @@ uint16_t load_shading_for_scan(transport::ScannerContext& context,
                                const settings::ScannerSetting& setting, uint32_t resolution,
                                uint8_t lamp_mode, uint32_t bits_per_pixel, bool count,
                                transport::ExposureSet& exposure) {
-  const uint32_t n = shading_pixels(lamp_mode, resolution);
+  const uint32_t n = stored_pixels(lamp_mode, resolution);
   if (!lines_hold(context.shading_gain, n) || !lines_hold(context.shading_offset, n) ||
       !lines_hold(context.shading_white, n)) {
     return QRX_E_NOMEM_BUFFER;

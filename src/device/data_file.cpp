@@ -43,13 +43,18 @@ bool load_data_file_from(DataFileStore& store, const std::string& path) {
   for (size_t i = 0; i < region.size(); ++i) {
     region[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
+  store.filled[0] = true;
   return true;
 }
 
 bool load_data_file(DataFileStore& store) {
+  return load_data_file(store, install_directory_candidate(), beside_library_candidate());
+}
+
+bool load_data_file(DataFileStore& store, const std::string& configured,
+                    const std::string& beside) {
   // The install directory first; when the file is not there (or the directory
   // was configured without its trailing separator) the copy beside the library.
-  const std::string configured = install_directory_candidate();
   if (!configured.empty()) {
     File probe(std::fopen(configured.c_str(), "rb"));
     if (probe) {
@@ -57,7 +62,7 @@ bool load_data_file(DataFileStore& store) {
       return load_data_file_from(store, configured);
     }
   }
-  return load_data_file_from(store, beside_library_candidate());
+  return load_data_file_from(store, beside);
 }
 
 uint16_t compose_with_data_file(transport::ScannerContext& context, const DataFileStore& store) {
@@ -67,6 +72,10 @@ uint16_t compose_with_data_file(transport::ScannerContext& context, const DataFi
   } else if (context.film_type != 0) {
     region_index = 1;
   }
+  // A region no file has filled is all zero: composing with it would map every
+  // entry to the first one and turn the whole scan black. Such lights keep their
+  // tables as they are.
+  if (!store.filled[region_index]) return QRX_OK;
   std::vector<uint16_t> region;
   std::vector<uint16_t> copy;
   if (!platform::try_resize(region, kRegionEntries) ||

@@ -25,11 +25,16 @@ std::string beside_library_candidate();
 // than the three curves is refused: the store keeps its previous curves and the
 // load fails, rather than mixing a partial file with old or zero entries.
 bool load_data_file(DataFileStore& store);
+// The same with the two candidates given: configured first (when it opens), then
+// beside.
+bool load_data_file(DataFileStore& store, const std::string& configured,
+                    const std::string& beside);
 // Loads from one path (tests, tools).
 bool load_data_file_from(DataFileStore& store, const std::string& path);
 
 // Composes each channel's gamma table with the data file's curve for the light in
-// use: new entry i = old entry at index curve[i]. 0, or 0x9804 without memory.
+// use: new entry i = old entry at index curve[i]. A region the file never filled
+// (film and other lights) leaves the tables unchanged. 0, or 0x9804 without memory.
 uint16_t compose_with_data_file(transport::ScannerContext& context, const DataFileStore& store);
 
 }  // namespace qrx::device

@@ -6,7 +6,6 @@
 
 #include "calibration/shading_files.h"
 #include "support/sim_fixture.h"
-#include "support/temp_dir.h"
 
 namespace qrx::test {
 namespace {
@@ -23,7 +22,6 @@ class CalibrationTest : public SimTest {
     ASSERT_TRUE(open_scanner());
   }
   std::string file(const char* name) { return temp.library_dir() + name; }
-  ScopedTempDir temp;
 };
 
 TEST_F(CalibrationTest, OneResolutionWritesItsShadingFileAndResetsTheCounter) {
@@ -75,6 +73,8 @@ TEST_F(CalibrationTest, FourThousandEightHundredIsCalibratedWhereTheSensorIsRead
   ASSERT_EQ(SetScanParameter(nullptr, &p), QRX_TRUE);
   ASSERT_EQ(DoCalibration(nullptr, 0, 3, 0), QRX_TRUE) << std::hex << last_error();
   EXPECT_EQ(file_size(file("QRX7730F.SHD")), 328717) << "the 2400 dpi layout serves 4800 dpi scans";
+  EXPECT_EQ(calibration::freshness_check(lib().context, 4800, 1), 0)
+      << "a 4800 dpi scan finds its calibration usable";
 }
 
 TEST_F(CalibrationTest, KindsWithNothingToDoSucceed) {
@@ -100,6 +100,10 @@ TEST_F(CalibrationTest, AResolutionTheScannerCannotReadIsRefused) {
   EXPECT_EQ(last_error(), QRX_E_RESOLUTION);
   EXPECT_EQ(DoCalibration(nullptr, 0, 0, 3600), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_RESOLUTION);
+  // Film has resolutions of its own; 150 dpi is not one of them.
+  EXPECT_EQ(DoCalibration(nullptr, 1, 0, 150), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_RESOLUTION);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0) << "refused before the carriage moves";
   EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 

@@ -13,7 +13,6 @@
 #include "engine/scan_program.h"
 #include "platform/clock.h"
 #include "support/sim_fixture.h"
-#include "support/temp_dir.h"
 #include "transport/registers.h"
 
 namespace qrx::test {
@@ -65,7 +64,6 @@ class FlatnessTest : public SimTest, public ::testing::WithParamInterface<uint16
     EXPECT_EQ(engine::wait_for_stop(context), QRX_OK);
     return data;
   }
-  ScopedTempDir temp;
 };
 
 TEST_P(FlatnessTest, TheCorrectedWhiteStripIsFlat) {

@@ -32,6 +32,12 @@ TEST_F(InitializeTest, FindsTheReferenceMarkAndSharesTheOffset) {
   ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE);
   EXPECT_EQ(starts(), 0u);
   EXPECT_EQ(last_error(), 0x1234) << "nothing ran, nothing reported";
+
+  // FindScannerEx again on the path keeps the block with the offset in it.
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(starts(), 0u);
+  EXPECT_EQ(lib().status_block.home_offset(), home);
 }
 
 TEST_F(InitializeTest, PortTypeTwoFindsTheSameOrigin) {

@@ -28,12 +28,12 @@ class ScanTest : public SimTest {
     SimTest::SetUp();
     ASSERT_TRUE(open_scanner());
     ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
-    lib().lamp_select = 1;  // the flatbed light, as SetLamp(1) leaves it
+    ASSERT_EQ(SetLamp(nullptr, 1), QRX_TRUE) << std::hex << last_error();
   }
   void TearDown() override {
     engine::stop_background_calibration(lib().context);
     if (engine::scan_running(lib().context)) engine::stop_now(lib().context, lib().setting);
-    lib().lamp_select = 0;
+    lib().lamp_select = 0;  // as loaded, for the next test of this process
     SimTest::TearDown();
   }
 

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "api/status_block.h"
+#include "platform/shared_block.h"
 #include "support/child_process.h"
 
 namespace qrx::test {
@@ -43,6 +45,11 @@ class MultiProcessTest : public ::testing::Test {
   void TearDown() override {
     munmap(counters_, sizeof(SharedCounters));
     unlink(file_.c_str());
+    // A client killed while it held a block leaves the block's object behind; no
+    // process of this test holds one any more.
+    for (const std::string& path : {path_, path_ + "-other", "sim:#" + path_}) {
+      shm_unlink(platform::shared_block_name(api::StatusBlock::lowered_path(path)).c_str());
+    }
   }
   std::unique_ptr<ChildProcess> client(const std::vector<std::string>& args) {
     std::vector<std::string> argv{QRX_STATUS_CLIENT};

@@ -1,5 +1,6 @@
 // ApiTest: runs the exported functions against a scripted device on a device
-// path of its own, and leaves the library closed again afterwards.
+// path of its own, with a temporary directory of its own, and leaves the library
+// closed again afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "api/library.h"
 #include "qrx7730.h"
 #include "support/scripted_channel.h"
+#include "support/temp_dir.h"
 
 namespace qrx::test {
 
@@ -28,6 +30,7 @@ class ApiTest : public ::testing::Test {
     return status;
   }
 
+  ScopedTempDir temp;
   std::shared_ptr<ScriptedDevice> device;
   std::string path;
 };

@@ -1,6 +1,7 @@
 // SimTest: runs the library against a fresh in-process emulated scanner on a
 // virtual clock, under a device path ("sim:#<test>-<pid>") whose status block
-// belongs to this test alone.
+// belongs to this test alone, with a temporary directory of its own (so shading
+// and counter files never meet another test's).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "emulator/scanner.h"
 #include "platform/clock.h"
 #include "qrx7730.h"
+#include "support/temp_dir.h"
 
 namespace qrx::test {
 
@@ -45,6 +47,7 @@ class SimTest : public ::testing::Test {
     return status;
   }
 
+  ScopedTempDir temp;
   platform::VirtualClock clock;
   platform::ScopedClock use_clock{clock};
   std::shared_ptr<emu::Scanner> scanner;

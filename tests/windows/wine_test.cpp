@@ -298,6 +298,34 @@ void check_dead_holder(const Dll& dll, MappingView& block, MappingView& owner) {
   note("dead holders and an abandoned lock do not block framed exports");
 }
 
+// The light selection, its warm-up poll and a few self-tests on the emulated
+// scanner. Ends with the flatbed light ready, as the later checks expect.
+void check_lamp_and_self_tests(const Dll& dll, MappingView& block) {
+  const Exports& x = dll.x;
+  CHECK(x.FindScannerEx(nullptr, kSimPath, QRX7730_USB_PRODUCT_ID) == QRX_TRUE, "reopen sim:");
+  CHECK(x.SetLamp(nullptr, QRX_LAMP_FILM) == QRX_FALSE, "SetLamp(4) is refused");
+  CHECK(last_status(x) == QRX_E_NO_FILM_ADAPTER, "no film adapter: 0x%04X", last_status(x));
+  CHECK(x.GetLampStatus(nullptr, 0) == QRX_FALSE, "the film light is not ready at once");
+  CHECK(last_status(x) == QRX_LAMP_WARMING_UP, "first warm-up poll: 0x%04X", last_status(x));
+  CHECK(x.SetLamp(nullptr, QRX_LAMP_FLATBED) == QRX_TRUE, "SetLamp(1)");
+  CHECK(x.GetLampStatus(nullptr, 0) == QRX_TRUE, "the flatbed light is ready at once");
+  CHECK(block.u8(kLamp) == QRX_LAMP_FLATBED && dll.section[kCopyLamp] == QRX_LAMP_FLATBED,
+        "LampState 1 in the block and its shared copy");
+
+  CHECK(x.TestScanner(nullptr, 51, 0, 0) == QRX_TRUE, "input-line test");
+  CHECK(last_status(x) == 0x7F, "at home, nothing pressed: bit map 0x%04X", last_status(x));
+  CHECK(x.TestScanner(nullptr, 56, 1, 0) == QRX_FALSE, "memory test with a parameter");
+  CHECK(last_status(x) == QRX_E_PARAMETER, "refused with 0x%04X", last_status(x));
+  CHECK(x.TestScanner(nullptr, 56, 0, 0) == QRX_TRUE, "memory test (status 0x%04X)",
+        last_status(x));
+  CHECK(x.TestScanner(nullptr, 50, 3, 0) == QRX_FALSE && last_status(x) == QRX_E_PARAMETER,
+        "uniformity test with an unknown parameter is refused");
+  CHECK(x.TestScanner(nullptr, 57, 5, 0) == QRX_TRUE && last_status(x) == QRX_OK,
+        "a short move with parameter 5 does nothing");
+  CHECK(block.u32(kBusy) == 0, "the busy flag is free after the tests");
+  note("light selection, warm-up poll and self-tests answer");
+}
+
 int run_parent() {
   Dll dll = load_dll();
   // Nobody else has loaded the DLL: the section holds the image's initial bytes.
@@ -331,6 +359,7 @@ int run_parent() {
 
   check_frame_waits(dll, block, owner);
   check_dead_holder(dll, block, owner);
+  check_lamp_and_self_tests(dll, block);
 
   // Another process sees this one's block values and shared copies, and the other way round.
   block.set_u16(kHomeOffset, kHomeMark);

@@ -1,6 +1,10 @@
 // The exports' frame, result and last-status rules, and their refusal of bad
 // input.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -8,11 +12,13 @@
 #include <string>
 #include <thread>
 
+#include "platform/clock.h"
 #include "support/api_fixture.h"
 
 namespace qrx::test {
 namespace {
 
+using api::StatusBlock;
 using ExportsTest = ApiTest;
 
 TEST_F(ExportsTest, FindScannerOpensAndIdentifiesAndASecondCallChangesNothing) {
@@ -40,7 +46,8 @@ TEST_F(ExportsTest, FindScannerRefusesAnotherModelAndLeavesNothingOpen) {
   device->product_id = QRX7730_USB_PRODUCT_ID;
   EXPECT_EQ(FindScannerEx(nullptr, path.c_str(), 0x7777), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
-  EXPECT_EQ(FindScannerEx(nullptr, "no-such-device", QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  const std::string unknown = "no-such-device-" + std::to_string(getpid());
+  EXPECT_EQ(FindScannerEx(nullptr, unknown.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
 }
 
@@ -53,7 +60,8 @@ TEST_F(ExportsTest, FindScannerRefusesUnusablePathsBeforeTouchingAnything) {
   EXPECT_EQ(FindScannerEx(nullptr, too_long.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_DEVICE_PATH);
   EXPECT_TRUE(device->calls.empty());
-  const std::string longest = "test:" + std::string(QRX7730_MAX_DEVICE_PATH - 5, 'y');
+  std::string longest = "test:" + std::to_string(getpid()) + "-";
+  longest.resize(QRX7730_MAX_DEVICE_PATH, 'y');
   EXPECT_EQ(FindScannerEx(nullptr, longest.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE)
       << "a path of exactly the limit is fine";
 }
@@ -151,9 +159,10 @@ TEST_F(ExportsTest, RegisterExportsGoStraightToTheDeviceWithoutTheFrame) {
   ASSERT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
   EXPECT_EQ(value, 0x3F);
   // Held busy flag: the register exports do not wait for it.
-  ASSERT_TRUE(lib().status_block.try_take_busy());
+  const StatusBlock::BusyTicket ticket = lib().status_block.try_take_busy();
+  ASSERT_NE(ticket, 0u);
   EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
-  lib().status_block.release_busy();
+  lib().status_block.release_busy(ticket);
 
   lib().last_error = 0x4242;
   device->register_marker = 0x54;
@@ -167,7 +176,8 @@ TEST_F(ExportsTest, RegisterExportsGoStraightToTheDeviceWithoutTheFrame) {
 
 TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
   ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
-  ASSERT_TRUE(lib().status_block.try_take_busy());
+  const StatusBlock::BusyTicket ticket = lib().status_block.try_take_busy();
+  ASSERT_NE(ticket, 0u);
   std::atomic<bool> returned{false};
   std::thread caller([&] {
     OPUMode mode;
@@ -176,9 +186,75 @@ TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   EXPECT_FALSE(returned) << "the export ran while the flag was held";
-  lib().status_block.release_busy();
+  lib().status_block.release_busy(ticket);
   caller.join();
   EXPECT_TRUE(returned);
+  EXPECT_EQ(lib().status_block.busy(), 0u);
+}
+
+// FindScannerEx reads the data file after giving the frame back. A caller that
+// takes the scanner meanwhile keeps it when that load then fails: FindScannerEx
+// waits for it before it closes the device.
+TEST_F(ExportsTest, AFailedDataFileLoadLeavesAnotherCallersFlagAlone) {
+  platform::VirtualClock clock;
+  platform::ScopedClock use_clock{clock};
+  const std::string data_file = temp.path() + "/QRX7730N.dat";
+  ASSERT_EQ(mkfifo(data_file.c_str(), 0600), 0);
+  setenv("QRX7730_INSTALL_DIR", (temp.path() + "/").c_str(), 1);
+  // A pipe that the test holds open for writing keeps the load waiting for more.
+  const int pipe = ::open(data_file.c_str(), O_RDWR);
+  ASSERT_GE(pipe, 0);
+  const char head[100] = {};
+  ASSERT_EQ(write(pipe, head, sizeof head), 100);
+  std::atomic<bool> done{false};
+  QRX_BOOL found = QRX_TRUE;
+  std::thread finder([&] {
+    found = FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID);
+    done = true;
+  });
+  // Once the load has taken the bytes, FindScannerEx is reading the file.
+  int pending = 1;
+  while (!done && ioctl(pipe, FIONREAD, &pending) == 0 && pending > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const StatusBlock::BusyTicket ticket = lib().status_block.try_take_busy();
+  const uint64_t sleeps = clock.sleeps();
+  close(pipe);  // end of file: the load comes up short and fails
+  // Either FindScannerEx waits for the flag (it sleeps between looks) or it ends.
+  while (!done && clock.sleeps() == sleeps) std::this_thread::yield();
+  const bool waited = !done;
+  const uint32_t busy = lib().status_block.busy();
+  lib().status_block.release_busy(ticket);
+  finder.join();
+  ASSERT_NE(ticket, 0u) << "the frame is given back before the load";
+  EXPECT_TRUE(waited) << "the device was closed under another caller";
+  EXPECT_EQ(busy, 1u) << "another caller's flag was released";
+  EXPECT_EQ(found, QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DATA_FILE);
+  EXPECT_EQ(lib().device_open, 0u);
+  EXPECT_EQ(lib().status_block.busy(), 0u);
+}
+
+// One thread runs framed exports while another calls FindScannerEx, on the same
+// path and on two paths in turn (the block is then replaced each time).
+TEST_F(ExportsTest, FindScannerBesideFramedExportsOnAnotherThread) {
+  platform::VirtualClock clock;
+  platform::ScopedClock use_clock{clock};
+  ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  std::atomic<bool> stop{false};
+  std::thread buttons([&] {
+    ButtonEvent event{};
+    while (!stop) ReadPushButton(nullptr, 0, &event);
+  });
+  const std::string other = path + "-other";
+  int found = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string& p = (i < 1500 || i % 2 == 0) ? path : other;
+    found += FindScannerEx(nullptr, p.c_str(), QRX7730_USB_PRODUCT_ID) == QRX_TRUE ? 1 : 0;
+  }
+  stop = true;
+  buttons.join();
+  EXPECT_EQ(found, 3000);
   EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 

@@ -26,7 +26,7 @@ TEST(StatusBlockTest, BeforeOpeningReadsLeaveTheDestinationAndWritesDoNothing) {
   EXPECT_EQ(block.read_field(2, &value, 2), 0u);
   EXPECT_EQ(value, 0xBEEF);
   EXPECT_EQ(block.write_field(2, &value, 2), 0u);
-  EXPECT_TRUE(block.try_take_busy()) << "no block: nobody is kept waiting";
+  EXPECT_NE(block.try_take_busy(), 0u) << "no block: nobody is kept waiting";
   EXPECT_EQ(block.read_field(6, &value, 2), 50u);
 }
 
@@ -56,12 +56,28 @@ TEST(StatusBlockTest, AFreshBlockHoldsTheCreationValuesAndASecondOpenSeesLaterVa
   EXPECT_EQ(second.lamp_state(), 1) << "not reset to the creation values";
 }
 
+TEST(StatusBlockTest, OpeningThePathAgainKeepsTheBlockAndItsValues) {
+  const std::string path = "test:Reopen-" + std::to_string(getpid());
+  StatusBlock block;
+  ASSERT_EQ(block.open(path.c_str()), 0u);
+  const uint16_t home = 363;
+  block.write_field(2, &home, 2);
+  block.set_lamp_state(12);
+  EXPECT_EQ(block.open(path.c_str()), 183u) << "this process alone holds it, and keeps it";
+  EXPECT_EQ(block.home_offset(), 363);
+  EXPECT_EQ(block.lamp_state(), 12);
+  const std::string other = path + "-other";
+  EXPECT_EQ(block.open(other.c_str()), 0u) << "another path: a block of its own";
+  EXPECT_EQ(block.home_offset(), 0);
+}
+
 TEST(StatusBlockTest, FieldIdsAndTheirSharedCopies) {
   const std::string path = "test:Copies-" + std::to_string(getpid());
-  StatusBlock block;
+  // The library's section is written by every process of the machine: the copies
+  // go to an area of this test.
+  uint8_t section[16] = {};
+  StatusBlock block(section);
   block.open(path.c_str());
-  uint8_t* section = platform::shared_section();
-  ASSERT_NE(section, nullptr);
 
   const uint16_t home = 0x0203, aux = 0x0405;
   const uint8_t position = 2, lamp = 12;
@@ -82,12 +98,22 @@ TEST(StatusBlockTest, FieldIdsAndTheirSharedCopies) {
   block.write_field(4, &wide, 4);
   EXPECT_EQ(block.lamp_state(), 12) << "field 4 is one byte; field 5 next to it is untouched";
 
-  ASSERT_TRUE(block.try_take_busy());
+  const StatusBlock::BusyTicket ticket = block.try_take_busy();
+  ASSERT_NE(ticket, 0u);
   uint32_t busy_copy = 0;
   std::memcpy(&busy_copy, section + 12, 4);
   EXPECT_EQ(busy_copy, 1u);
-  EXPECT_FALSE(block.try_take_busy()) << "held by a live caller";
-  block.release_busy();
+  EXPECT_EQ(block.try_take_busy(), 0u) << "held by a live caller";
+  block.release_busy(ticket);
+  EXPECT_EQ(block.busy(), 0u);
+  const StatusBlock::BusyTicket next = block.try_take_busy();
+  ASSERT_NE(next, 0u);
+  block.release_busy(ticket);
+  EXPECT_EQ(block.busy(), 1u) << "an ended hold cannot release the next one";
+  const uint32_t zero = 0;
+  EXPECT_EQ(block.write_field(3, &zero, 4), 50u) << "Busy is given back by its hold alone";
+  EXPECT_EQ(block.busy(), 1u);
+  block.release_busy(next);
   EXPECT_EQ(block.busy(), 0u);
 
   uint32_t out = 0x55;

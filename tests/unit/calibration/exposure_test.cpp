@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "calibration/acquisition.h"
@@ -117,6 +118,47 @@ TEST_F(ExposureTest, NoLightAtAllEndsAfterTwentyOneTriesWithoutDividingByZero) {
                                            1, dark, exposure),
               QRX_E_EXPOSURE_FLATBED);
     EXPECT_EQ(tries(), 21u);
+  }
+  // Without light the proportional search goes to the upper bound: at 600 dpi
+  // the 48-bit line period is 42752, less 305. A line period of 65536 or more
+  // takes 58982 in its place, less 255.
+  auto long_lines = std::make_unique<settings::ScannerSetting>(lib().setting);
+  for (auto& group : long_lines->mutable_values().LINEPERIOD_BOOK) group[3][3] = 70000;
+  struct Case {
+    const settings::ScannerSetting* setting;
+    uint16_t bound;
+    uint16_t infrared;  // the infrared slot is done from the start, at the period less 255
+  };
+  const Case cases[] = {{&lib().setting, 42447, 42497}, {long_lines.get(), 58727, 58727}};
+  for (const auto& [setting, bound, infrared] : cases) {
+    transport::ExposureSet exposure;
+    exposure.exposure = {5000, 5000, 5000, 5000};
+    EXPECT_EQ(calibration::search_exposure(lib().context, *setting, environment,
+                                           calibration::Search::kProportional, 600, 1, dark,
+                                           exposure),
+              QRX_E_EXPOSURE_FLATBED);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(exposure.exposure[c], bound) << "colour " << c;
+    EXPECT_EQ(exposure.exposure[3], infrared);
+  }
+}
+
+// A weak light asks the proportional search for ever longer times; it keeps to
+// the bounds the bracketing search has (140 up to the line period less 305).
+TEST_F(ExposureTest, TheProportionalSearchKeepsToTheBracketingBounds) {
+  emu::Options options;
+  options.lamp_percent = 8;
+  reset_scanner(options);
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  for (uint16_t seed : {20000, 100}) {
+    transport::ExposureSet exposure;
+    exposure.exposure = {seed, seed, seed, seed};
+    calibration::search_exposure(lib().context, lib().setting, environment,
+                                 calibration::Search::kProportional, 600, 1, dark, exposure);
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_LE(exposure.exposure[c], 42447) << "seed " << seed << ", colour " << c;
+      EXPECT_GE(exposure.exposure[c], 140) << "seed " << seed << ", colour " << c;
+    }
   }
 }
 

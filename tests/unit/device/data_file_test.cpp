@@ -1,15 +1,17 @@
 // The data file: where it is looked for, what a broken one does, and how the
-// gamma tables are composed with it.
+// gamma tables are composed with it. Every test keeps its files in a directory of
+// its own, given as the install directory; the file beside the library, which
+// other tests load, is never touched.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "device/data_file.h"
-#include "platform/paths.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -33,61 +35,60 @@ class DataFileTest : public SimTest {
  protected:
   void SetUp() override {
     SimTest::SetUp();
-    char pattern[] = "/tmp/qrx-data-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    beside_ = device::beside_library_candidate();
-    ASSERT_FALSE(beside_.empty());
-    std::remove(beside_.c_str());
+    ASSERT_FALSE(temp.path().empty());
+    dir_ = temp.path() + "/";
+    setenv("QRX7730_INSTALL_DIR", dir_.c_str(), 1);
   }
-  void TearDown() override {
-    SimTest::TearDown();
-    std::remove(beside_.c_str());
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
-  std::string dir_, beside_;
+  std::string file(const std::string& name) const { return dir_ + name; }
+  std::string dir_;
 };
 
-TEST_F(DataFileTest, TheInstallDirectoryComesFirstAndIsUsedAsWritten) {
+TEST_F(DataFileTest, TheInstallDirectoryIsUsedAsWritten) {
   auto store = std::make_unique<device::DataFileStore>();
-  write_curves(dir_ + "/QRX7730N.dat", 7);
-  write_curves(beside_, 3);
-  setenv("QRX7730_INSTALL_DIR", (dir_ + "/").c_str(), 1);
+  write_curves(file("QRX7730N.dat"), 7);
   ASSERT_TRUE(device::load_data_file(*store));
   EXPECT_EQ(store->region[0][0], 7);
   EXPECT_EQ(store->region[0][65536 + 10], 17);
   EXPECT_EQ(store->region[1][5], 0) << "only the flatbed region is filled";
 
   // Without its trailing separator the name is appended as it is: "<dir>QRX7730N.dat".
-  setenv("QRX7730_INSTALL_DIR", dir_.c_str(), 1);
-  ASSERT_TRUE(device::load_data_file(*store));
-  EXPECT_EQ(store->region[0][0], 3) << "fell back to the file beside the library";
-  write_curves(dir_ + "QRX7730N.dat", 11);
+  setenv("QRX7730_INSTALL_DIR", (dir_ + "sub").c_str(), 1);
+  write_curves(file("subQRX7730N.dat"), 11);
   ASSERT_TRUE(device::load_data_file(*store));
   EXPECT_EQ(store->region[0][0], 11);
-  std::remove((dir_ + "QRX7730N.dat").c_str());
+}
 
-  unsetenv("QRX7730_INSTALL_DIR");
-  ASSERT_TRUE(device::load_data_file(*store));
+TEST_F(DataFileTest, TheConfiguredFileComesFirstAndTheOneBesideTheLibraryAfter) {
+  auto store = std::make_unique<device::DataFileStore>();
+  const std::string configured = file("configured.dat");
+  const std::string beside = file("beside.dat");
+  write_curves(configured, 7);
+  write_curves(beside, 3);
+  ASSERT_TRUE(device::load_data_file(*store, configured, beside));
+  EXPECT_EQ(store->region[0][0], 7);
+  std::remove(configured.c_str());
+  ASSERT_TRUE(device::load_data_file(*store, configured, beside));
+  EXPECT_EQ(store->region[0][0], 3) << "fell back to the file beside the library";
+  write_curves(configured, 9);
+  ASSERT_TRUE(device::load_data_file(*store, "", beside)) << "nothing configured";
   EXPECT_EQ(store->region[0][0], 3);
-  std::remove(beside_.c_str());
-  EXPECT_FALSE(device::load_data_file(*store)) << "no file anywhere";
+  std::remove(beside.c_str());
+  std::remove(configured.c_str());
+  EXPECT_FALSE(device::load_data_file(*store, configured, beside)) << "no file anywhere";
 }
 
 TEST_F(DataFileTest, AShortFileIsRefusedAndTheCurvesStayWhole) {
   auto store = std::make_unique<device::DataFileStore>();
-  write_curves(dir_ + "/QRX7730N.dat", 5);
-  setenv("QRX7730_INSTALL_DIR", (dir_ + "/").c_str(), 1);
+  write_curves(file("QRX7730N.dat"), 5);
   ASSERT_TRUE(device::load_data_file(*store));
-  write_curves(dir_ + "/QRX7730N.dat", 9, 100);
+  write_curves(file("QRX7730N.dat"), 9, 100);
   EXPECT_FALSE(device::load_data_file(*store));
   EXPECT_EQ(store->region[0][0], 5) << "nothing of the short file was taken";
   EXPECT_EQ(store->region[0][150000], static_cast<uint16_t>(150000 % 65536 + 5));
 }
 
 TEST_F(DataFileTest, FindScannerFailsWithoutAUsableDataFileAndClosesTheDevice) {
-  write_curves(dir_ + "/QRX7730N.dat", 0, 100);
-  setenv("QRX7730_INSTALL_DIR", (dir_ + "/").c_str(), 1);
+  write_curves(file("QRX7730N.dat"), 0, 100);
   EXPECT_FALSE(open_scanner());
   EXPECT_EQ(last_error(), QRX_E_DATA_FILE);
   EXPECT_EQ(lib().device_open, 0u);
@@ -96,21 +97,32 @@ TEST_F(DataFileTest, FindScannerFailsWithoutAUsableDataFileAndClosesTheDevice) {
 }
 
 TEST_F(DataFileTest, ComposingTheGammaTablesAppliesTheCurveOfTheLight) {
-  ASSERT_TRUE(open_scanner());
+  write_curves(file("QRX7730N.dat"), 7);
+  ASSERT_TRUE(open_scanner());  // identity gamma tables, the file's curves loaded
   auto& context = lib().context;
-  auto store = std::make_unique<device::DataFileStore>();
-  for (size_t i = 0; i < device::kRegionEntries; ++i) {
-    store->region[0][i] = static_cast<uint16_t>(65535 - i % 65536);  // an inverting curve
-    store->region[2][i] = static_cast<uint16_t>(i % 65536 / 2);
-  }
-  context.gamma_table[0][65535] = 4242;
+  context.gamma_table[0][7] = 4242;
   context.lamp_select = 1;
-  ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
+  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
   EXPECT_EQ(context.gamma_table[0][0], 4242) << "new entry i = old entry at curve[i]";
-  EXPECT_EQ(context.gamma_table[1][100], 65435);
-  context.lamp_select = 255;  // no light: the third region
-  ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
-  EXPECT_EQ(context.gamma_table[1][200], 65435) << "composed twice, as two scan starts do";
+  EXPECT_EQ(context.gamma_table[1][100], 107);
+  EXPECT_EQ(context.gamma_table[2][65530], 1);
+  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
+  EXPECT_EQ(context.gamma_table[1][100], 114) << "composed twice, as two scan starts do";
+
+  // Film and the other lights have no curves in the file: their tables stay.
+  context.lamp_select = 12;
+  context.film_type = 1;
+  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
+  context.film_type = 0;
+  context.lamp_select = 255;
+  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
+  EXPECT_EQ(context.gamma_table[1][100], 114);
+  EXPECT_EQ(context.gamma_table[2][0], 14);
+  // Nor does a store that no file has filled change anything.
+  auto empty = std::make_unique<device::DataFileStore>();
+  context.lamp_select = 1;
+  ASSERT_EQ(device::compose_with_data_file(context, *empty), QRX_OK);
+  EXPECT_EQ(context.gamma_table[1][100], 114);
 }
 
 }  // namespace

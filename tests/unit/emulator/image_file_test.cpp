@@ -1,11 +1,13 @@
 // PNG and PNM readers on small valid and malformed files made here, the options
 // string, and a document file placed on the glass.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string>
 
 #include "emulator/image_file.h"
 #include "emulator/inflate.h"
@@ -331,7 +333,9 @@ TEST(Options, ParsesKeysAndRejectsBadOnesWithoutChanges) {
 }
 
 TEST(DocumentOnGlass, ImageFileIsPlacedAtTheOriginAtItsResolution) {
-  const auto path = std::filesystem::temp_directory_path() / "qrx_emulator_doc_test.pgm";
+  // A name of this process: no other test run writes or removes it meanwhile.
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("qrx-document-" + std::to_string(getpid()) + ".pgm");
   {
     std::ofstream f(path, std::ios::binary);
     f << "P5 2 2 255\n" << std::string("\x00\xFF\x80\x40", 4);

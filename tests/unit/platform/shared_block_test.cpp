@@ -3,7 +3,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
+#include <fstream>
 #include <set>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "platform/object_name.h"
@@ -135,12 +139,29 @@ TEST(SystemMutexTest, ExcludesTheThreadsOfOneProcess) {
   EXPECT_FALSE(overlap);
 }
 
-TEST(SharedSectionTest, HoldsSixteenSharedBytes) {
+// The section is written by every process of the machine at any time, so its
+// bytes are not compared here: the test checks that it is a shared mapping of the
+// one named object.
+TEST(SharedSectionTest, IsASharedMappingOfTheOneNamedObject) {
   uint8_t* section = shared_section();
   ASSERT_NE(section, nullptr);
-  section[15] = 0x5A;
-  EXPECT_EQ(shared_section()[15], 0x5A);
-  section[15] = 0;
+  EXPECT_EQ(shared_section(), section);
+  std::ifstream maps("/proc/self/maps");
+  const auto address = reinterpret_cast<uintptr_t>(section);
+  std::string line;
+  bool found = false;
+  while (std::getline(maps, line)) {
+    std::istringstream fields(line);
+    std::string range, permissions, offset, device, inode, file;
+    fields >> range >> permissions >> offset >> device >> inode >> file;
+    const uintptr_t start = std::stoull(range.substr(0, range.find('-')), nullptr, 16);
+    const uintptr_t end = std::stoull(range.substr(range.find('-') + 1), nullptr, 16);
+    if (address < start || address + 16 > end) continue;
+    found = true;
+    EXPECT_EQ(file, "/dev/shm/qrx7730_shared_section");
+    EXPECT_EQ(permissions, "rw-s") << "readable, writable and shared";
+  }
+  EXPECT_TRUE(found);
 }
 
 }  // namespace

@@ -1,0 +1,92 @@
+// Exports of the light and the service self-tests: SetLamp records the light the
+// next scan uses, GetLampStatus is polled until that light is ready, TestScanner
+// runs one self-test.
+#include "api/call_frame.h"
+#include "api/export_guard.h"
+#include "engine/lamp.h"
+#include "engine/self_test.h"
+#include "platform/shared_block.h"
+#include "qrx7730.h"
+
+using qrx::api::CallFrame;
+using qrx::api::finish;
+using qrx::api::guard;
+using qrx::api::Library;
+
+namespace {
+
+constexpr uint8_t kFilmLights = QRX_LAMP_FILM | QRX_LAMP_INFRARED;
+
+// This model reports no film adapter unit (as GetOPUMode does).
+bool film_adapter_attached() {
+  return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    // Stored before any check: a refused selection is still the one the warm-up
+    // and the next scan go by.
+    lib.lamp_select = light_source == QRX_LAMP_FILM ? QRX_LAMP_FILM_STORED : light_source;
+    bool moving = false;
+    if (!qrx::engine::motor_running(lib.context, moving)) {
+      return finish(lib, QRX_E_STATUS_REGISTER);
+    }
+    if (moving) {
+      frame.release();
+      return finish(lib, qrx::engine::refuse_light_while_moving(lib.context));
+    }
+    if (light_source != QRX_LAMP_NONE && (lib.lamp_select & kFilmLights) != 0 &&
+        !film_adapter_attached()) {
+      return finish(lib, QRX_E_NO_FILM_ADAPTER);
+    }
+    qrx::engine::clear_light_refusal(lib.context);
+    return finish(lib, QRX_OK);
+  });
+}
+
+QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    const uint8_t light = lib.lamp_select;
+    if (light == QRX_LAMP_FLATBED) {
+      // The LEDs need no warming: ready at once, the last status left as it is.
+      frame.release();
+      lib.status_block.set_lamp_state(QRX_LAMP_FLATBED);
+      return QRX_TRUE;
+    }
+    if (light == QRX_LAMP_NONE) {
+      frame.release();
+      lib.status_block.set_lamp_state(QRX_LAMP_FLATBED);
+      return finish(lib, QRX_E_NO_LAMP_SELECTED);
+    }
+    const uint8_t ready_light = lib.status_block.lamp_state();
+    const uint16_t status = qrx::engine::poll_warm_up(lib.context, lib.setting, light, ready_light);
+    if (status != QRX_OK) return finish(lib, status);
+    lib.status_block.set_lamp_state(light);
+    return finish(lib, QRX_OK);
+  });
+}
+
+QRX7730_API QRX_BOOL TestScanner(void* /*host*/, uint8_t test, uint8_t argument,
+                                 uint8_t /*unused*/) {
+  return guard([&](Library& lib) -> QRX_BOOL {
+    CallFrame frame(lib);
+    qrx::calibration::PassEnvironment environment;
+    environment.lamp_select = lib.lamp_select;
+    const uint8_t* shared = qrx::platform::shared_section();
+    environment.exposure.fau_scan_position = shared != nullptr ? shared[1] : 3;
+    const uint16_t result =
+        qrx::engine::run_self_test(lib.context, lib.setting, environment, test, argument);
+    lib.last_error = result;
+    // The input-line tests return a bit map, which is their pass.
+    const bool passed = (test == 51 || test == 52) ? result <= 0xFF : result == QRX_OK;
+    return passed ? QRX_TRUE : QRX_FALSE;
+  });
+}
+
+}  // extern "C"

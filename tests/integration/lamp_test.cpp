@@ -1,0 +1,212 @@
+// SetLamp and GetLampStatus against the emulated scanner: the flatbed light, the
+// film light's warm-up in each of its endings, the motor watchdog, and failing
+// register accesses.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/lamp.h"
+#include "support/sim_fixture.h"
+
+namespace qrx::test {
+namespace {
+
+using emu::RequestKind;
+
+constexpr uint16_t kWarming = QRX_LAMP_WARMING_UP;
+
+class LampTest : public SimTest {
+ protected:
+  void open(emu::Options::FilmLight film) {
+    emu::Options options;
+    options.film_light = film;
+    reset_scanner(options);
+    ASSERT_TRUE(open_scanner());
+    engine::reset_warm_up_attempts(lib().context);  // no warm-up of an earlier test goes on
+    // What InitializeScanner hands over: the film area lies that far beyond it.
+    lib().context.reference_offset = scanner->expected_home_offset();
+  }
+  // Polls GetLampStatus (pace_us of host time apart) until it stops warming up.
+  // The codes answered, 0 for ready.
+  std::vector<uint16_t> poll(int at_most, uint64_t pace_us = 1'000'000) {
+    std::vector<uint16_t> codes;
+    for (int i = 0; i < at_most; ++i) {
+      codes.push_back(GetLampStatus(nullptr, 0) ? 0 : last_error());
+      EXPECT_EQ(lib().status_block.busy(), 0u);
+      if ((codes.back() & 0xFF00) != kWarming) break;
+      clock.advance_us(pace_us);
+    }
+    return codes;
+  }
+  // Every code but the last is the warming-up code with its attempt number, the
+  // first being attempt `first`.
+  static void expect_counting(const std::vector<uint16_t>& codes, size_t first = 0) {
+    for (size_t i = 0; i + 1 < codes.size(); ++i) EXPECT_EQ(codes[i], kWarming + first + i) << i;
+  }
+  bool film_light_selected() { return ((scanner->peek_register(0x03) >> 4) & 3) == 3; }
+};
+
+TEST_F(LampTest, TheFlatbedLightIsReadyAtOnceWithoutTouchingTheScanner) {
+  open(emu::Options::FilmLight::kNone);
+  ASSERT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_TRUE);
+  lib().status_block.set_lamp_state(0);
+  lib().last_error = 0x1234;
+  scanner->clear_trace();
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_TRUE);
+  EXPECT_TRUE(scanner->trace().empty());
+  EXPECT_EQ(last_error(), 0x1234) << "the flatbed answer leaves the last status";
+  EXPECT_EQ(lib().status_block.lamp_state(), QRX_LAMP_FLATBED);
+
+  ASSERT_EQ(SetLamp(nullptr, QRX_LAMP_NONE), QRX_TRUE);
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NO_LAMP_SELECTED);
+}
+
+TEST_F(LampTest, AWarmFilmLightIsSwitchedOnMeasuredAndReadyOnceSettled) {
+  open(emu::Options::FilmLight::kWarm);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FILM), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NO_FILM_ADAPTER);
+  EXPECT_EQ(lib().lamp_select, QRX_LAMP_FILM_STORED);
+
+  // The first poll switches both film lights on and measures nothing.
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_FALSE);
+  EXPECT_EQ(last_error(), kWarming);
+  EXPECT_TRUE(film_light_selected());
+  EXPECT_EQ(scanner->peek_register(0x6C) & 0x80, 0x80);
+  for (uint8_t afe = 0x28; afe <= 0x2A; ++afe) EXPECT_EQ(scanner->afe_register(afe), 75);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+
+  const std::vector<uint16_t> codes = poll(40);
+  ASSERT_EQ(codes.back(), QRX_OK);
+  expect_counting(codes, 1);
+  EXPECT_LT(codes.size(), 28u) << "settled, not given up";
+  EXPECT_GE(codes.size(), 3u) << "a lamp struck cold is not ready at its first measurement";
+  EXPECT_EQ(lib().status_block.lamp_state(), QRX_LAMP_FILM_STORED);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+  EXPECT_EQ(lib().context.warm_up_attempts, 0);
+}
+
+TEST_F(LampTest, ALightThatNeverSettlesIsTakenAfterItsTwentyNinthMeasurement) {
+  open(emu::Options::FilmLight::kUnsettled);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  const std::vector<uint16_t> codes = poll(40);
+  ASSERT_EQ(codes.size(), 30u);
+  expect_counting(codes);
+  EXPECT_EQ(codes.back(), QRX_OK);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+}
+
+TEST_F(LampTest, AWeakLightIsGivenEightyNineMeasurements) {
+  open(emu::Options::FilmLight::kWeak);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  const std::vector<uint16_t> codes = poll(100);
+  ASSERT_EQ(codes.size(), 90u);
+  expect_counting(codes);
+  EXPECT_EQ(codes.back(), QRX_OK);
+}
+
+TEST_F(LampTest, AFilmLightThatStaysDarkGivesUpAndParksTheCarriage) {
+  open(emu::Options::FilmLight::kNone);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  // Dark only counts once the allowance is used up: 10 measurements when the
+  // host polls at once, ...
+  std::vector<uint16_t> codes = poll(40, 0);
+  expect_counting(codes);
+  EXPECT_EQ(codes.back(), QRX_E_FILM_LIGHT_DARK);
+  EXPECT_EQ(codes.size(), 12u);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+  // ... or 10 seconds from the first measurement when it polls slowly.
+  codes = poll(40, 4'000'000);
+  expect_counting(codes);
+  EXPECT_EQ(codes.back(), QRX_E_FILM_LIGHT_DARK);
+  EXPECT_GE(codes.size(), 4u);
+  EXPECT_LE(codes.size(), 5u) << "the third or fourth measurement is 10 s past the first";
+  EXPECT_EQ(poll(1).front(), kWarming) << "the next poll starts a new warm-up";
+}
+
+TEST_F(LampTest, TheInfraredLightIsRecognisedOnceSwitchedOn) {
+  open(emu::Options::FilmLight::kNone);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_INFRARED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NO_FILM_ADAPTER);
+  const std::vector<uint16_t> codes = poll(3, 0);
+  EXPECT_EQ(codes, (std::vector<uint16_t>{kWarming, kWarming + 1, kWarming + 2}))
+      << "measuring, not switching it on again at every poll";
+  EXPECT_EQ(scanner->peek_register(0x6C) & 0x80, 0x80);
+}
+
+TEST_F(LampTest, WithoutTheReferenceOffsetTheMeasurementMissesTheFilmArea) {
+  open(emu::Options::FilmLight::kWarm);
+  lib().context.reference_offset = 0;
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  EXPECT_EQ(poll(40).back(), QRX_E_FILM_LIGHT_DARK);
+}
+
+TEST_F(LampTest, RefusedForHalfAMinuteWhileTheMotorRunsTheControllerIsReset) {
+  open(emu::Options::FilmLight::kNone);
+  auto jam = [&] {
+    scanner->jam_motor(true);
+    ASSERT_EQ(TestScanner(nullptr, 57, 1, 0), QRX_TRUE) << std::hex << last_error();
+    ASSERT_TRUE(scanner->motor_running());
+  };
+  auto resets = [&] { return scanner->trace({RequestKind::ControlOut, 0x83, 0x0E}).size(); };
+  jam();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  EXPECT_EQ(lib().status_block.busy(), 0u);
+  clock.advance_us(29'900'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  scanner->clear_trace();
+  clock.advance_us(200'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+  EXPECT_EQ(resets(), 2u) << "register 0x0E pulsed 1 then 0";
+  EXPECT_FALSE(scanner->motor_running()) << "the reset stopped the jammed motor";
+
+  // Until a selection goes through, every refusal resets again.
+  jam();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_TRUE);
+  jam();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING) << "the watchdog starts afresh";
+}
+
+TEST_F(LampTest, AFailingRegisterAccessGivesItsStepsCode) {
+  open(emu::Options::FilmLight::kWarm);
+  scanner->fail_request({RequestKind::ControlIn, 0x8E, 0x41}, 1);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FILM), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+  EXPECT_EQ(lib().lamp_select, QRX_LAMP_FILM_STORED) << "stored before the check";
+
+  struct Case {
+    RequestKind kind;
+    int reg;
+    uint32_t nth;
+    uint16_t code;
+  };
+  const Case first_poll[] = {
+      {RequestKind::ControlOut, 0x0A, 1, QRX_E_SETUP_REGISTER},
+      {RequestKind::ControlIn, 0x03, 1, QRX_E_WARMUP_STATE},
+      {RequestKind::ControlIn, 0x6C, 2, QRX_E_WARMUP_STATE_AGAIN},
+      {RequestKind::ControlOut, 0x03, 1, QRX_E_WARMUP_SWITCH},
+      {RequestKind::ControlOut, 0x51, 1, QRX_E_WARMUP_EXPOSURE},
+  };
+  for (const Case& c : first_poll) {
+    scanner->fail_request({c.kind, c.kind == RequestKind::ControlIn ? 0x8E : 0x83, c.reg}, c.nth);
+    EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_FALSE);
+    EXPECT_EQ(last_error(), c.code) << std::hex << c.reg;
+    EXPECT_EQ(lib().status_block.busy(), 0u);
+    scanner->clear_faults();
+  }
+  // Switched on; the first measuring poll's move to the film area fails.
+  ASSERT_EQ(poll(1).front(), kWarming);
+  scanner->fail_request({RequestKind::ControlOut, 0x83, 0x0F}, 1);
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_POWER_ON_TABLE);
+  EXPECT_EQ(poll(1).front(), kWarming) << "a failure starts the warm-up again";
+}
+
+}  // namespace
+}  // namespace qrx::test
