@@ -172,11 +172,14 @@ TEST_F(ScanStopTest, ScanEnableLeftOnAfterDrainingIsAFailedStop) {
   // The writes of register 0x01 while stopping after draining: clear, three waits
   // for the motor, and the final clear.
   scanner->fail_request({emu::RequestKind::ControlOut, 0x83, 0x01}, 5);
+  lib().context.warm_up_attempts = 5;
   EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_STOP_DRAIN);
   EXPECT_EQ(lib().status_block.busy(), 0u);
-  // Stopping again finishes the job.
+  EXPECT_EQ(lib().context.warm_up_attempts, 5) << "a failed stop leaves a warm-up going";
+  // Stopping again finishes the job, and a warm-up starts afresh.
   ASSERT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(lib().context.warm_up_attempts, 0);
   expect_stopped();
 }
 

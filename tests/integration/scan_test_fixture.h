@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/background_calibration.h"
@@ -54,8 +55,10 @@ class ScanTest : public SimTest {
     return SetScanParameter(nullptr, &p);
   }
 
-  // Polls GetCalibrationStatus (10 ms apart) until it no longer reports a
-  // background calibration; its result.
+  // Polls GetCalibrationStatus until it no longer reports a background
+  // calibration; its result. The polls are paced in real time: a host polling on
+  // the virtual clock would run the calibration's own time limits out while the
+  // calibration thread waits for a processor.
   QRX_BOOL poll_calibration_status(uint8_t* last_status = nullptr) {
     uint8_t local = 2;
     uint8_t& status = last_status != nullptr ? *last_status : local;
@@ -63,7 +66,7 @@ class ScanTest : public SimTest {
     for (const auto since = std::chrono::steady_clock::now(); still_waiting(since);) {
       const QRX_BOOL result = GetCalibrationStatus(nullptr, &status);
       if (status != 2) return result;
-      platform::clock().sleep_ms(10);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     ADD_FAILURE() << "the background calibration never ended";
     return QRX_FALSE;

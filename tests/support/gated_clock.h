@@ -1,7 +1,9 @@
 // GatedClock: a virtual clock that can hold the library's worker threads. While
-// the gate is closed, every sleep of a thread that was not marked free parks
+// the gate is closed, every sleep of a thread that was not marked free waits
 // until the gate opens, so a test can look at the library while a background
-// calibration or image reader stands still at a known kind of place (a wait).
+// calibration or image reader stands still at a known kind of place (a wait). A
+// thread parked by name waits in its sleeps until unparked, whatever the gate:
+// a polling thread then stops moving the virtual time on.
 #pragma once
 
 #include <condition_variable>
@@ -16,16 +18,23 @@ namespace qrx::test {
 class GatedClock final : public platform::Clock {
  public:
   GatedClock() { free_.insert(std::this_thread::get_id()); }
-  ~GatedClock() override { open(); }
+  ~GatedClock() override {
+    unpark();
+    open();
+  }
 
   uint64_t now_us() override { return inner_.now_us(); }
   void sleep_ms(uint32_t ms) override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      if (free_.count(std::this_thread::get_id()) == 0) {
+      const std::thread::id self = std::this_thread::get_id();
+      const auto may_go = [&] {
+        return parked_.count(self) == 0 && (open_ || free_.count(self) != 0);
+      };
+      if (!may_go()) {
         ++held_;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
+        changed_.wait(lock, may_go);
         --held_;
       }
     }
@@ -36,6 +45,16 @@ class GatedClock final : public platform::Clock {
   void run_free() {
     std::lock_guard<std::mutex> lock(mutex_);
     free_.insert(std::this_thread::get_id());
+  }
+  // Holds a (free) thread's sleeps whatever the gate, until unpark().
+  void park(std::thread::id thread) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    parked_.insert(thread);
+  }
+  void unpark() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    parked_.clear();
+    changed_.notify_all();
   }
   void close() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -57,6 +76,7 @@ class GatedClock final : public platform::Clock {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::set<std::thread::id> free_;
+  std::set<std::thread::id> parked_;
   bool open_ = true;
   int held_ = 0;
 };
