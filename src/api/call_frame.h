@@ -39,4 +39,14 @@ inline QRX_BOOL finish(Library& library, uint16_t status) {
   return status == QRX_OK ? QRX_TRUE : QRX_FALSE;
 }
 
+// While another process holds the scanner for its scan (from its StartScanEx to
+// its StopScanEx), an export that would reset, programme or move the scanner
+// refuses instead of corrupting that scan. Call inside the frame; true, with the
+// last error 0x9604, when refused.
+inline bool refused_for_other_scan(Library& library) {
+  if (!library.status_block.scan_held_elsewhere()) return false;
+  library.last_error = QRX_E_SCANNER_IN_USE;
+  return true;
+}
+
 }  // namespace qrx::api

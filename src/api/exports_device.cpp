@@ -7,6 +7,8 @@
 #include "device/initialize.h"
 #include "device/power_on.h"
 #include "device/push_buttons.h"
+#include "engine/carriage.h"
+#include "engine/scan_stop.h"
 #include "platform/shared_block.h"
 #include "qrx7730.h"
 #include "transport/registers.h"
@@ -32,7 +34,8 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
 
     // The block's own open result does not stop the call: without a block the
     // fields read as zero and the frame does not wait.
-    lib.status_block.open(device_path);
+    // A block created now has no other holder: no other process uses the scanner.
+    const bool sole_user = lib.status_block.open(device_path) == qrx::api::kBlockCreated;
     uint16_t aux = 0, home = 0;
     uint8_t scan_position = 0, lamp_state = 0;
     lib.status_block.read_field(1, &aux, sizeof aux);
@@ -42,11 +45,21 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
 
     CallFrame frame(lib);
     if (lib.device_open == 1) return QRX_TRUE;  // already open: LastError untouched
+    // The power-on below resets the controller.
+    if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
 
     uint16_t status = qrx::device::open_and_identify(lib.context, device_path, product_id);
     if (status != QRX_OK) return finish(lib, status);
     lib.device_open = 1;
     status = qrx::device::check_power_state(lib.context);
+    if (status == QRX_E_CARRIAGE_MOVING &&
+        (sole_user || lib.status_block.forget_abandoned_scan())) {
+      // No live process drives this carriage: the scan of a process that died
+      // (held by a full buffer, it would count as moving for good). End it.
+      qrx::engine::end_abandoned_pass(lib.context);
+      qrx::engine::wait_for_stop(lib.context);
+      status = qrx::device::check_power_state(lib.context);
+    }
     if (status == QRX_OK) status = qrx::device::power_on(lib.context, lib.setting);
     if (status != QRX_OK) {
       frame.release();
@@ -77,6 +90,7 @@ QRX7730_API QRX_BOOL InitializeScanner(void* /*host*/) {
     // The search runs once per life of the status block: a stored offset means
     // some process has found the scan origin already.
     if (home == 0) {
+      if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
       const uint16_t status = qrx::device::find_scan_origin(lib.context, lib.setting, home, aux);
       if (status != QRX_OK) return finish(lib, status);
       lib.last_error = QRX_OK;

@@ -32,6 +32,8 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
     // Stored before any check: a refused selection is still the one the warm-up
     // and the next scan go by.
     lib.lamp_select = light_source == QRX_LAMP_FILM ? QRX_LAMP_FILM_STORED : light_source;
+    // Its watchdog resets the controller when the carriage keeps moving.
+    if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     bool moving = false;
     if (!qrx::engine::motor_running(lib.context, moving)) {
       return finish(lib, QRX_E_STATUS_REGISTER);
@@ -64,6 +66,8 @@ QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
       lib.status_block.set_lamp_state(QRX_LAMP_FLATBED);
       return finish(lib, QRX_E_NO_LAMP_SELECTED);
     }
+    // A warm-up switches lights and moves the carriage.
+    if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     const uint8_t ready_light = lib.status_block.lamp_state();
     const uint16_t status = qrx::engine::poll_warm_up(lib.context, lib.setting, light, ready_light);
     if (status != QRX_OK) return finish(lib, status);
@@ -76,6 +80,7 @@ QRX7730_API QRX_BOOL TestScanner(void* /*host*/, uint8_t test, uint8_t argument,
                                  uint8_t /*unused*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
+    if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     qrx::calibration::PassEnvironment environment;
     environment.lamp_select = lib.lamp_select;
     const uint8_t* shared = qrx::platform::shared_section();

@@ -39,6 +39,19 @@ void release_scanner(void* owner) {
   lib.status_block.release_busy(lib.calibration_hold);
 }
 
+// Holds the scanner for this process's scan; false (the last error set) while
+// another process scans on it. What a process that died left running is ended.
+bool claim_scanner(Library& lib) {
+  using Claim = qrx::api::StatusBlock::ScanClaim;
+  const Claim claim = lib.status_block.claim_scan();
+  if (claim == Claim::kRefused) {
+    finish(lib, QRX_E_SCANNER_IN_USE);
+    return false;
+  }
+  if (claim == Claim::kTakenOver) qrx::engine::end_abandoned_pass(lib.context);
+  return true;
+}
+
 // The end of a scan: after draining what the scanner holds while lines are still
 // owed or still coming, at once when everything was read and the pass is over.
 uint16_t stop_scan(Library& lib) {
@@ -71,6 +84,7 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
                                    uint16_t resolution) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
+    if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     return finish(lib, qrx::calibration::do_calibration(lib.context, lib.setting,
                                                          pass_environment(lib), film,
                                                          kind, resolution,
@@ -81,6 +95,7 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
 QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
+    if (!claim_scanner(lib)) return QRX_FALSE;
     // A second start would re-programme the scanner under the running scan.
     if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     const uint8_t need = qrx::engine::recalibration_check(
@@ -96,7 +111,11 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
     lib.calibration_hold = frame.ticket();
     const uint16_t status = qrx::engine::start_background_calibration(job);
     // The thread holds the scanner until it ends: the framed exports wait meanwhile.
-    if (status == QRX_OK) frame.hand_over();
+    if (status == QRX_OK) {
+      frame.hand_over();
+    } else {
+      lib.status_block.release_scan();
+    }
     return finish(lib, status);
   });
 }
@@ -112,8 +131,13 @@ QRX7730_API QRX_BOOL ReadScan(void* /*host*/, void* /*passthrough*/, void* buffe
 QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
+    // Only the process that scans may stop the scanner.
+    if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     const uint16_t status = stop_scan(lib);
-    if (status == QRX_OK) qrx::engine::reset_warm_up_attempts(lib.context);
+    if (status == QRX_OK) {
+      qrx::engine::reset_warm_up_attempts(lib.context);
+      lib.status_block.release_scan();
+    }
     return finish(lib, status);
   });
 }
@@ -132,15 +156,22 @@ QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
     const uint16_t calibration = qrx::engine::background_calibration_result(lib.context, running);
     *status = running ? kCalibrationRunning : 0;
     if (running) return QRX_TRUE;
-    if (calibration != QRX_OK) return finish(lib, calibration);
+    if (calibration != QRX_OK) {
+      lib.status_block.release_scan();
+      return finish(lib, calibration);
+    }
     // The scan start proper, with the scanner held like any framed export.
     CallFrame frame(lib);
+    if (!claim_scanner(lib)) return QRX_FALSE;
     if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     qrx::engine::ScanStartEnvironment environment;
     environment.data_file = &lib.data_file;
     environment.pass = pass_environment(lib);
     const uint16_t started = qrx::engine::start_scan(lib.context, lib.setting, environment);
-    if (started != QRX_OK) return finish(lib, started);
+    if (started != QRX_OK) {
+      lib.status_block.release_scan();
+      return finish(lib, started);
+    }
     return QRX_TRUE;
   });
 }

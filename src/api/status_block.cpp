@@ -30,6 +30,7 @@ StatusBlock::~StatusBlock() {
   // Close the block under the lock so that no other process opens it while the
   // last holder lets it go.
   lock();
+  if (scan_claimed_ && block_) block_->clear_scan_holder();
   block_.reset();
   unlock();
   mutex_.reset();
@@ -92,6 +93,8 @@ uint32_t StatusBlock::open(const char* device_path) {
   // lead to is never dropped in between. A flag this process holds on the old
   // block must not outlive its handle there: other processes would wait for it.
   if (held_ticket_ != 0) end_hold_locked();
+  if (scan_claimed_ && block_) block_->clear_scan_holder();
+  scan_claimed_ = false;
   std::unique_ptr<platform::SharedBlock> old = std::move(block_);
   block_ = std::move(opened.block);
   block_path_ = block_ ? lowered : std::string();
@@ -188,6 +191,50 @@ void StatusBlock::release_busy(BusyTicket ticket) {
   lock();
   if (ticket != 0 && ticket == held_ticket_) end_hold_locked();
   unlock();
+}
+
+StatusBlock::ScanClaim StatusBlock::claim_scan() {
+  using Holder = platform::SharedBlock::ScanHolder;
+  lock();
+  ScanClaim claim = ScanClaim::kClaimed;
+  if (block_) {
+    const Holder holder = block_->scan_holder();
+    if (holder == Holder::kOtherProcess) {
+      claim = ScanClaim::kRefused;
+    } else {
+      if (holder == Holder::kGone) claim = ScanClaim::kTakenOver;
+      block_->record_scan_holder();
+      scan_claimed_ = true;
+    }
+  }
+  unlock();
+  return claim;
+}
+
+void StatusBlock::release_scan() {
+  lock();
+  if (block_ && block_->scan_holder() == platform::SharedBlock::ScanHolder::kThisProcess) {
+    block_->clear_scan_holder();
+  }
+  scan_claimed_ = false;
+  unlock();
+}
+
+bool StatusBlock::scan_held_elsewhere() {
+  lock();
+  const bool elsewhere =
+      block_ && block_->scan_holder() == platform::SharedBlock::ScanHolder::kOtherProcess;
+  unlock();
+  return elsewhere;
+}
+
+bool StatusBlock::forget_abandoned_scan() {
+  lock();
+  const bool abandoned =
+      block_ && block_->scan_holder() == platform::SharedBlock::ScanHolder::kGone;
+  if (abandoned) block_->clear_scan_holder();
+  unlock();
+  return abandoned;
 }
 
 void StatusBlock::end_hold_locked() {

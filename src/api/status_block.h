@@ -95,6 +95,23 @@ class StatusBlock {
   // changes nothing, so nobody can release a flag another caller has taken since.
   void release_busy(BusyTicket ticket);
 
+  // The scanner held by one process for its scan, from StartScanEx to StopScanEx,
+  // so that no other process calibrates, starts or stops a scan under it. It is
+  // recorded beside the block; a holder that died holds nothing.
+  enum class ScanClaim { kClaimed, kTakenOver, kRefused };
+  // Under the lock: kClaimed when nobody (or this process) held it, kTakenOver
+  // when its holder had died (what that holder left running is this process's to
+  // end), kRefused while another process holds it. A block that is not open
+  // refuses nobody.
+  ScanClaim claim_scan();
+  // Ends this process's hold; another process's hold is left alone.
+  void release_scan();
+  // True while another live process holds the scanner for its scan.
+  bool scan_held_elsewhere();
+  // When the process that held the scanner for its scan has died: forgets it and
+  // returns true (what it left running is the caller's to end).
+  bool forget_abandoned_scan();
+
  private:
   // Both locks: this process's, then the machine-wide one.
   void lock();
@@ -114,6 +131,7 @@ class StatusBlock {
   std::string block_path_;      // lowered path of the open block
   BusyTicket last_ticket_ = 0;  // the most recent ticket handed out
   BusyTicket held_ticket_ = 0;  // this process's current hold of the open block's flag
+  bool scan_claimed_ = false;   // this process holds the open block's scanner for a scan
 };
 
 }  // namespace qrx::api

@@ -73,6 +73,10 @@ uint16_t stop_now(transport::ScannerContext& context, const settings::ScannerSet
   return QRX_OK;
 }
 
+bool end_abandoned_pass(transport::ScannerContext& context) {
+  return clear_scan_enable(context.link);
+}
+
 uint16_t stop_after_draining(transport::ScannerContext& context,
                              const settings::ScannerSetting& setting) {
   if (context.lamp_select == kPlaybackLight || context.scan_line_count == 0) return QRX_OK;

@@ -21,6 +21,11 @@ inline constexpr uint32_t kFirstLineWaitMs = 30000;
 // enable. 0 or the failing step's code.
 uint16_t stop_now(transport::ScannerContext& context, const settings::ScannerSetting& setting);
 
+// Ends a pass that a process which has died left running: scan enable cleared,
+// so that the carriage stops instead of waiting for a reader that never comes.
+// False when the register cannot be written.
+bool end_abandoned_pass(transport::ScannerContext& context);
+
 // Waits (bounded) for a first line when none was delivered, stops the reader and
 // scan enable, lets the motor stop, discards what the controller still buffers,
 // and finishes with stop_now. 0 or the failing step's code.

@@ -57,6 +57,14 @@ class SharedBlock {
   // True when a holder was recorded and that process no longer exists.
   virtual bool busy_owner_gone() = 0;
 
+  // Which process holds the scanner for a scan of its own (from its start to its
+  // stop), recorded beside the block like the busy flag's holder. A recorded
+  // holder that no longer exists is kGone. Call with the SystemMutex held.
+  enum class ScanHolder { kNone, kThisProcess, kOtherProcess, kGone };
+  virtual ScanHolder scan_holder() = 0;
+  virtual void record_scan_holder() = 0;
+  virtual void clear_scan_holder() = 0;
+
   // The OS-level name of the block (tests check the naming rule).
   virtual std::string name() const = 0;
 };

@@ -39,13 +39,17 @@ constexpr const char kBlockSuffix[] = "_Scanner_Status_File_Mapping_SFS";
 // Room for the encoded path: NAME_MAX (255) less prefix, suffix and the leading '/'.
 constexpr size_t kEncodedLimit = 200;
 
-// Layout of a block file: the status block, then who holds its busy flag.
+// Layout of a block file: the status block, then who holds its busy flag, then
+// who holds the scanner for a scan.
 struct BlockFile {
   uint8_t block[SharedBlock::kSize];
   uint8_t unused[4];
   int32_t owner_pid;
   uint32_t unused2;
   uint64_t owner_start_time;
+  int32_t scan_pid;
+  uint32_t unused3;
+  uint64_t scan_start_time;
 };
 
 int open_shared_object(const char* name) {
@@ -106,6 +110,17 @@ uint64_t process_start_time(pid_t pid) {
   return field == 22 ? std::strtoull(p, nullptr, 10) : 0;
 }
 
+// Whether the process recorded as (pid, start time) has ended; a record of
+// nobody (pid 0) has not.
+bool process_gone(int32_t recorded_pid, uint64_t recorded_start) {
+  const pid_t pid = static_cast<pid_t>(recorded_pid);
+  if (pid <= 0) return false;
+  if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+  if (recorded_start == 0) return false;
+  const uint64_t now = process_start_time(pid);
+  return now != 0 && now != recorded_start;  // the id now belongs to another process
+}
+
 class PosixSystemMutex final : public SystemMutex {
  public:
   explicit PosixSystemMutex(int fd) : fd_(fd) {}
@@ -160,14 +175,24 @@ class PosixSharedBlock final : public SharedBlock {
     file_->owner_start_time = 0;
   }
 
-  bool busy_owner_gone() override {
-    pid_t pid = static_cast<pid_t>(file_->owner_pid);
-    if (pid <= 0) return false;
-    if (kill(pid, 0) != 0 && errno == ESRCH) return true;
-    uint64_t recorded = file_->owner_start_time;
-    if (recorded == 0) return false;
-    uint64_t now = process_start_time(pid);
-    return now != 0 && now != recorded;  // the id now belongs to another process
+  bool busy_owner_gone() override { return process_gone(file_->owner_pid, file_->owner_start_time); }
+
+  ScanHolder scan_holder() override {
+    if (file_->scan_pid <= 0) return ScanHolder::kNone;
+    if (process_gone(file_->scan_pid, file_->scan_start_time)) return ScanHolder::kGone;
+    return file_->scan_pid == static_cast<int32_t>(getpid()) ? ScanHolder::kThisProcess
+                                                             : ScanHolder::kOtherProcess;
+  }
+
+  void record_scan_holder() override {
+    const pid_t self = getpid();
+    file_->scan_pid = static_cast<int32_t>(self);
+    file_->scan_start_time = process_start_time(self);
+  }
+
+  void clear_scan_holder() override {
+    file_->scan_pid = 0;
+    file_->scan_start_time = 0;
   }
 
   std::string name() const override { return name_; }

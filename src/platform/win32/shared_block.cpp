@@ -36,11 +36,16 @@ constexpr size_t kNameBufferSize = 64;
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "GetVersionExA takes the 148-byte structure");
 
-// The holder of the busy flag, in the "_Owner" mapping beside the block.
+// A holding process, in the "_Owner" mapping beside the block.
 struct OwnerRecord {
   uint32_t process_id;  // 0: nobody recorded
   uint32_t reserved;
   uint64_t creation_time;  // FILETIME of the holder's creation; tells a reused id apart
+};
+// The mapping: the holder of the busy flag, then the holder of the scanner's scan.
+struct OwnerRecords {
+  OwnerRecord busy;
+  OwnerRecord scan;
 };
 
 // True (with nine_x set) when the platform could be asked.
@@ -143,6 +148,14 @@ bool process_gone(uint32_t process_id, uint64_t creation_time) {
   return gone;
 }
 
+// Records the calling process as a holder.
+void record_this_process(OwnerRecord& where) {
+  OwnerRecord record{};
+  record.process_id = GetCurrentProcessId();
+  record.creation_time = process_creation_time(GetCurrentProcess());
+  std::memcpy(&where, &record, sizeof record);
+}
+
 std::string block_name_for(const std::string& lowered_path, bool nine_x) {
   // An embedded terminator would silently name another block.
   if (lowered_path.find('\0') != std::string::npos) return {};
@@ -171,7 +184,7 @@ class Win32SystemMutex final : public SystemMutex {
 
 class Win32SharedBlock final : public SharedBlock {
  public:
-  Win32SharedBlock(HANDLE mapping, HANDLE owner_mapping, OwnerRecord* owner, std::string name)
+  Win32SharedBlock(HANDLE mapping, HANDLE owner_mapping, OwnerRecords* owner, std::string name)
       : mapping_(mapping), owner_mapping_(owner_mapping), owner_(owner), name_(std::move(name)) {}
 
   ~Win32SharedBlock() override {
@@ -204,23 +217,37 @@ class Win32SharedBlock final : public SharedBlock {
   }
 
   void record_busy_owner() override {
-    if (owner_ == nullptr) return;
-    OwnerRecord record{};
-    record.process_id = GetCurrentProcessId();
-    record.creation_time = process_creation_time(GetCurrentProcess());
-    std::memcpy(owner_, &record, sizeof record);
+    if (owner_ != nullptr) record_this_process(owner_->busy);
   }
 
   void clear_busy_owner() override {
-    if (owner_ != nullptr) std::memset(owner_, 0, sizeof *owner_);
+    if (owner_ != nullptr) std::memset(&owner_->busy, 0, sizeof owner_->busy);
   }
 
   bool busy_owner_gone() override {
     if (owner_ == nullptr) return false;
     OwnerRecord record{};
-    std::memcpy(&record, owner_, sizeof record);
+    std::memcpy(&record, &owner_->busy, sizeof record);
     if (record.process_id == 0) return false;
     return process_gone(record.process_id, record.creation_time);
+  }
+
+  ScanHolder scan_holder() override {
+    if (owner_ == nullptr) return ScanHolder::kNone;
+    OwnerRecord record{};
+    std::memcpy(&record, &owner_->scan, sizeof record);
+    if (record.process_id == 0) return ScanHolder::kNone;
+    if (process_gone(record.process_id, record.creation_time)) return ScanHolder::kGone;
+    return record.process_id == GetCurrentProcessId() ? ScanHolder::kThisProcess
+                                                      : ScanHolder::kOtherProcess;
+  }
+
+  void record_scan_holder() override {
+    if (owner_ != nullptr) record_this_process(owner_->scan);
+  }
+
+  void clear_scan_holder() override {
+    if (owner_ != nullptr) std::memset(&owner_->scan, 0, sizeof owner_->scan);
   }
 
   std::string name() const override {
@@ -234,14 +261,14 @@ class Win32SharedBlock final : public SharedBlock {
  private:
   HANDLE mapping_;
   HANDLE owner_mapping_;  // null when the owner record could not be made
-  OwnerRecord* owner_;    // mapped for the life of the object; may be null
+  OwnerRecords* owner_;   // mapped for the life of the object; may be null
   std::string name_;
 };
 
 // Opens the owner record beside the block named block_name. A missing record
 // only disables the detection of a dead holder.
 void open_owner_record(const std::string& block_name, bool nine_x, bool block_created,
-                       HANDLE& mapping, OwnerRecord*& record) noexcept {
+                       HANDLE& mapping, OwnerRecords*& record) noexcept {
   mapping = nullptr;
   record = nullptr;
   std::string name;
@@ -251,10 +278,10 @@ void open_owner_record(const std::string& block_name, bool nine_x, bool block_cr
     return;
   }
   DWORD error = 0;
-  mapping = create_mapping(name.c_str(), sizeof(OwnerRecord), nine_x, error);
+  mapping = create_mapping(name.c_str(), sizeof(OwnerRecords), nine_x, error);
   if (mapping == nullptr) return;
-  record = static_cast<OwnerRecord*>(
-      MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(OwnerRecord)));
+  record = static_cast<OwnerRecords*>(
+      MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(OwnerRecords)));
   if (record == nullptr) {
     CloseHandle(mapping);
     mapping = nullptr;
@@ -330,7 +357,7 @@ SharedBlock::OpenResult SharedBlock::open(const std::string& lowered_path) {
     }
     const bool created = error != ERROR_ALREADY_EXISTS;
     HANDLE owner_mapping = nullptr;
-    OwnerRecord* owner = nullptr;
+    OwnerRecords* owner = nullptr;
     open_owner_record(name, nine_x, created, owner_mapping, owner);
     result.block.reset(new (std::nothrow)
                            Win32SharedBlock(mapping, owner_mapping, owner, std::move(name)));

@@ -1,0 +1,121 @@
+// Two processes on one scanner (the qrx7730-sim daemon) that both want to scan:
+// while one scans, everything the other does that would reset, programme or move
+// the scanner is refused, the running scan delivers all its lines, and the other
+// scans once it has stopped, or once the scanning process has died.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+namespace qrx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kReadyMs = 10000;
+constexpr int kExitMs = 120000;
+constexpr char kSpeed[] = "50";
+
+class ScanProcessesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("QRX7730_INSTALL_DIR", QRX_TEST_DATA_DIR, 1);
+    char pattern[] = "/tmp/qrx-scan-mp-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    const char* old_tmpdir = getenv("TMPDIR");
+    if (old_tmpdir != nullptr) old_tmpdir_ = old_tmpdir;
+    setenv("TMPDIR", dir_.c_str(), 1);  // the clients share their shading files here
+    socket_ = (dir_ / "sim.sock").string();
+    daemon_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{QRX_SIM_DAEMON, "--socket", socket_, "--speed", kSpeed});
+    std::string line;
+    ASSERT_TRUE(daemon_->read_line(line, kReadyMs));
+  }
+  void TearDown() override {
+    daemon_.reset();
+    if (old_tmpdir_.empty()) {
+      unsetenv("TMPDIR");
+    } else {
+      setenv("TMPDIR", old_tmpdir_.c_str(), 1);
+    }
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::unique_ptr<ChildProcess> client(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{QRX_SCAN_CLIENT, "sim:" + socket_, kSpeed};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto child = std::make_unique<ChildProcess>(argv);
+    EXPECT_TRUE(child->started());
+    return child;
+  }
+  static std::string next_line(ChildProcess& child) {
+    std::string line;
+    return child.read_line(line, kExitMs) ? line : "(no line)";
+  }
+  // A scan from its start to its stop, let go once it runs.
+  static void finish_scan(ChildProcess& scanning, const std::string& lines) {
+    ChildProcess& c = scanning;
+    c.close_input();
+    EXPECT_EQ(next_line(c), "lines " + lines + " " + lines);
+    EXPECT_EQ(next_line(c), "stopped 1 0000");
+    EXPECT_EQ(c.wait(kExitMs), 0);
+  }
+  // The calls of another process while a scan runs.
+  std::string try_to_disturb() {
+    auto other = client({"try"});
+    const std::string codes = next_line(*other);
+    EXPECT_EQ(other->wait(kExitMs), 0);
+    return codes;
+  }
+
+  fs::path dir_;
+  std::string old_tmpdir_;
+  std::string socket_;
+  std::unique_ptr<ChildProcess> daemon_;
+};
+
+TEST_F(ScanProcessesTest, ASecondProcessWaitsForTheRunningScanToStop) {
+  auto first = client({"scan", "2400", "calibrate"});
+  ASSERT_EQ(next_line(*first), "scanning");
+  EXPECT_EQ(try_to_disturb(), "codes 9604 9604 9604 9604 9604 9604");
+  finish_scan(*first, "300");
+
+  auto second = client({"scan", "2400"});
+  ASSERT_EQ(next_line(*second), "scanning");
+  finish_scan(*second, "300");
+}
+
+TEST_F(ScanProcessesTest, AScanWhoseProcessDiedHoldsNothing) {
+  // Once with the status block kept open by a third process, once without.
+  for (bool observed : {true, false}) {
+    std::unique_ptr<ChildProcess> observer;
+    if (observed) {
+      observer = client({"idle"});
+      ASSERT_EQ(next_line(*observer), "open");
+    }
+    // It dies with its carriage standing mid-scan, waiting for a reader.
+    auto first = client({"hold"});
+    ASSERT_EQ(next_line(*first), "scanning");
+    first->kill_now(SIGKILL);
+    EXPECT_EQ(first->wait(kExitMs), 128 + SIGKILL);
+
+    auto second = client({"scan", "2400"});
+    ASSERT_EQ(next_line(*second), "scanning") << (observed ? "observed" : "alone");
+    finish_scan(*second, "300");
+    if (observer) {
+      observer->close_input();
+      EXPECT_EQ(observer->wait(kExitMs), 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qrx::test
