@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/data_file.h"
+#include "imaging/gamma.h"
 #include "platform/paths.h"
 #include "support/sim_fixture.h"
 
@@ -95,22 +96,35 @@ TEST_F(DataFileTest, FindScannerFailsWithoutAUsableDataFileAndClosesTheDevice) {
   EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 
-TEST_F(DataFileTest, ComposingTheGammaTablesAppliesTheCurveOfTheLight) {
+TEST_F(DataFileTest, ComposingTheGammaTablesAppliesTheCurveOfTheLightOnceWhateverTheScanCount) {
   ASSERT_TRUE(open_scanner());
   auto& context = lib().context;
   auto store = std::make_unique<device::DataFileStore>();
   for (size_t i = 0; i < device::kRegionEntries; ++i) {
     store->region[0][i] = static_cast<uint16_t>(65535 - i % 65536);  // an inverting curve
-    store->region[2][i] = static_cast<uint16_t>(i % 65536 / 2);
   }
-  context.gamma_table[0][65535] = 4242;
+  // The caller's curve: entry i = i / 4 on every channel, and one marked entry.
+  std::vector<uint16_t> caller(65536);
+  for (size_t i = 0; i < caller.size(); ++i) caller[i] = static_cast<uint16_t>(i / 4);
+  caller[65535] = 4242;
+  ASSERT_EQ(imaging::set_gamma(context, QRX_LAMP_NONE, caller.data(), 0, QRX_OK), QRX_OK);
+
+  context.lamp_select = 1;
+  for (int scan = 0; scan < 3; ++scan) {
+    ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
+    EXPECT_EQ(context.gamma_table[0][0], 4242) << "entry i = caller's entry at curve[i]";
+    EXPECT_EQ(context.gamma_table[1][100], 65435 / 4) << "scan " << scan;
+    EXPECT_EQ(context.gamma_table[2][65535], 0);
+  }
+
+  // Power-on gives the identity as the caller's curve: one start gives the data curve.
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
   context.lamp_select = 1;
   ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
-  EXPECT_EQ(context.gamma_table[0][0], 4242) << "new entry i = old entry at curve[i]";
-  EXPECT_EQ(context.gamma_table[1][100], 65435);
-  context.lamp_select = 255;  // no light: the third region
   ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
-  EXPECT_EQ(context.gamma_table[1][200], 65435) << "composed twice, as two scan starts do";
+  EXPECT_EQ(context.gamma_table[2][7], 65528);
+  EXPECT_EQ(context.gamma_table[0][65535], 0);
 }
 
 }  // namespace
