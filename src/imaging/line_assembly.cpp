@@ -2,7 +2,6 @@
 #include "imaging/line_assembly.h"
 
 #include <algorithm>
-#include <utility>
 #include <vector>
 
 #include "imaging/image_ring.h"
@@ -91,64 +90,49 @@ LineResult assemble_line(transport::ScannerContext& context, const ScanValues& v
   const uint32_t sample_bytes = sample_bytes_of(context.bit_depth);
   const std::shared_ptr<ImageRing> ring = context.image_ring;
   if (!ring || raw_bytes == 0 || channels == 0) return LineResult::kFailed;
-  if (context.bit_depth == 48 && !tables_ready(context.gamma_table, transport::kGammaEntries)) {
-    return LineResult::kFailed;
-  }
-  if (widens(context, values) && !tables_ready(context.expand_table, transport::kExpandEntries)) {
+  const bool gamma = context.bit_depth == 48;
+  const bool expand = widens(context, values);
+  if ((gamma && !tables_ready(context.gamma_table, transport::kGammaEntries)) ||
+      (expand && !tables_ready(context.expand_table, transport::kExpandEntries))) {
     return LineResult::kFailed;
   }
   const uint64_t take = static_cast<uint64_t>(raw_bytes) * f;
-  if (take > UINT32_MAX || !ensure(context.read_raw, raw_bytes) ||
-      !ensure(context.read_planar, raw_bytes) || (f > 1 && !ensure(context.read_group, take))) {
+  if (take > UINT32_MAX || !ensure(context.read_wrap, take) ||
+      (f > 1 && !ensure(context.read_reduced, raw_bytes / f))) {
     return LineResult::kFailed;
   }
 
   if (!wait_for_data(context, *ring, static_cast<uint32_t>(take))) return LineResult::kFailedCancel;
-  uint8_t* line = context.read_raw.data();
-  uint8_t* other = context.read_planar.data();
-  uint32_t kept = raw_bytes;
+  // The raw lines are worked on where they lie in the ring (copied only when they
+  // cross its end) and dropped once this line is made.
+  const uint8_t* raw = ring->peek(static_cast<uint32_t>(take), context.read_wrap.data());
+  if (raw == nullptr) return LineResult::kFailedCancel;
+  RawLine line{raw, raw_bytes, channels, sample_bytes, 1};
   if (f > 1) {
-    if (!ring->read(context.read_group.data(), static_cast<uint32_t>(take))) {
-      return LineResult::kFailedCancel;
-    }
-    kept = box_reduce(context.read_group.data(), raw_bytes, f, channels, sample_bytes, line);
-  } else if (!ring->read(line, raw_bytes)) {
-    return LineResult::kFailedCancel;
+    line.data = context.read_reduced.data();
+    line.size = box_reduce(raw, raw_bytes, f, channels, sample_bytes, context.read_reduced.data());
   }
-
   // At 1200 dpi and above the scanner sends the whole sensor width in segments;
   // below, it has already placed the window and only the lead-in is cut off.
   uint32_t start = 0;
   if (context.scan_x_res >= kSegmentedResolution) {
-    const uint32_t k = context.scan_x_res / kSegmentedResolution * 2;
-    if (!deinterleave_segments(line, kept, k, channels, sample_bytes, other)) {
-      return LineResult::kFailedCancel;
-    }
-    std::swap(line, other);
+    line.segments = context.scan_x_res / kSegmentedResolution * 2;
     start = context.window.x;
   }
   const CropSpan span =
       crop_span(start, context.window.width, context.scan_x_res / f, context.board_variant);
-  if (span.count == 0 || !crop_window(line, kept, span, channels, sample_bytes, other)) {
-    return LineResult::kFailedCancel;
-  }
-  const uint8_t* planar = other;
+  const ChannelTables gamma_tables = table_pointers(context.gamma_table);
+  const ChannelTables expand_tables = table_pointers(context.expand_table);
+  Delivery delivery;
+  delivery.green_only = context.gray_from_color != 0;
+  delivery.level = SampleLevel{context.lamp_select != QRX_LAMP_FLATBED, context.film_type};
+  delivery.gamma = gamma ? &gamma_tables : nullptr;
+  delivery.expand = expand ? &expand_tables : nullptr;
+  const bool delivered = span.count != 0 && deliver_window(line, span, delivery, destination);
+  ring->discard(static_cast<uint32_t>(take));
+  if (!delivered) return LineResult::kFailedCancel;
   const uint32_t raw_left = context.lines_to_read.load();
   context.lines_to_read.store(raw_left > f ? raw_left - f : 0);
-
-  const SampleLevel level{context.lamp_select != QRX_LAMP_FLATBED, context.film_type};
-  uint32_t samples = 1;
-  if (context.gray_from_color != 0) {
-    extract_green(planar, span.count, sample_bytes, level, destination);
-  } else {
-    interleave_channels(planar, span.count, channels, sample_bytes, level, destination);
-    samples = std::min<uint32_t>(channels, 3);
-  }
-  if (context.bit_depth == 48) {
-    map_gamma16(destination, span.count, samples, table_pointers(context.gamma_table));
-  } else if (widens(context, values)) {
-    widen_samples(destination, span.count, samples, table_pointers(context.expand_table));
-  }
   return LineResult::kDone;
 }
 

@@ -1,9 +1,10 @@
 // Line assembly: makes one output line of the running scan from the raw lines in
-// the ImageRing — waits (bounded) for the data, takes one raw line (or the two or
-// four a reduced line is made of), reduces, puts the segments of a 1200 dpi and
-// above line in pixel order, crops the window, interleaves the channels (or takes
-// the green one for grey read as colour), maps 48-bit samples through GammaTable
-// and widens 8-bit samples when the caller asked for 16.
+// the ImageRing — waits (bounded) for the data, works on the raw line (or the two or
+// four a reduced line is made of) where it lies in the ring, reduces it, and in one
+// pass puts the segments of a 1200 dpi and above line in pixel order, crops the
+// window, interleaves the channels (or takes the green one for grey read as
+// colour), maps 48-bit samples through GammaTable and widens 8-bit samples when the
+// caller asked for 16.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// The line transforms (see line_transforms.h).
+// The line transforms other than the window delivery (see line_transforms.h).
 #include "imaging/line_transforms.h"
 
 #include <bit>
@@ -14,15 +14,6 @@ constexpr uint32_t kUnitsPerInch = 2400;
 constexpr uint32_t kLeadInUnits = 128;
 constexpr uint32_t kLeadInUnitsVariant1 = 112;
 constexpr uint16_t kFilmBlack = 512;
-
-inline uint16_t load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-inline void store16(uint8_t* p, uint16_t v) {
-  std::memcpy(p, &v, 2);
-}
 
 // Sample type of a line: bytes or u16, read and written through memcpy so that
 // any buffer alignment will do.
@@ -61,69 +52,6 @@ uint32_t box_reduce_typed(const uint8_t* lines, uint32_t line_bytes, uint32_t ch
   return channels * kept * static_cast<uint32_t>(sizeof(T));
 }
 
-// Sub-block holding phase p, for k = 2, 4, 8.
-constexpr uint32_t kPhaseBlock2[] = {0, 1};
-constexpr uint32_t kPhaseBlock4[] = {0, 2, 1, 3};
-constexpr uint32_t kPhaseBlock8[] = {0, 2, 4, 6, 1, 3, 5, 7};
-
-template <class T, uint32_t kK>
-void deinterleave_typed(const uint8_t* in, uint32_t size, uint32_t channels, const uint32_t* block,
-                        uint8_t* out) {
-  const uint32_t n = size / sizeof(T) / channels;
-  const uint32_t m = n / kK;
-  for (uint32_t c = 0; c < channels; ++c) {
-    const uint8_t* source[kK];
-    for (uint32_t p = 0; p < kK; ++p) {
-      source[p] = in + (static_cast<size_t>(c) * n + block[p] * m) * sizeof(T);
-    }
-    uint8_t* target = out + static_cast<size_t>(c) * n * sizeof(T);
-    for (uint32_t j = 0; j < m; ++j) {
-      T group[kK];
-      for (uint32_t p = 0; p < kK; ++p) group[p] = load<T>(source[p], j);
-      std::memcpy(target + static_cast<size_t>(j) * kK * sizeof(T), group, sizeof group);
-    }
-  }
-}
-
-template <class T>
-bool deinterleave_k(const uint8_t* in, uint32_t size, uint32_t k, uint32_t channels, uint8_t* out) {
-  switch (k) {
-    case 2:
-      deinterleave_typed<T, 2>(in, size, channels, kPhaseBlock2, out);
-      return true;
-    case 4:
-      deinterleave_typed<T, 4>(in, size, channels, kPhaseBlock4, out);
-      return true;
-    case 8:
-      deinterleave_typed<T, 8>(in, size, channels, kPhaseBlock8, out);
-      return true;
-    default:
-      return false;
-  }
-}
-
-inline uint16_t take_level(uint16_t sample, SampleLevel level) {
-  return level.film ? film_black_offset(sample, level.film_type) : sample;
-}
-
-template <uint32_t kChannels>
-void interleave8(const uint8_t* planar, uint32_t count, uint8_t* out) {
-  for (uint32_t i = 0; i < count; ++i) {
-    for (uint32_t c = 0; c < kChannels; ++c) out[kChannels * i + c] = planar[c * count + i];
-  }
-}
-
-template <uint32_t kChannels, bool kFilm>
-void interleave16(const uint8_t* planar, uint32_t count, SampleLevel level, uint8_t* out) {
-  for (uint32_t i = 0; i < count; ++i) {
-    for (uint32_t c = 0; c < kChannels; ++c) {
-      uint16_t v = load<uint16_t>(planar, c * count + i);
-      if constexpr (kFilm) v = film_black_offset(v, level.film_type);
-      store<uint16_t>(out, kChannels * i + c, v);
-    }
-  }
-}
-
 template <class T, uint32_t kSamples>
 void widen_half_typed(const uint8_t* in, uint32_t pixels, uint8_t* out) {
   for (uint32_t j = 0; j < pixels; ++j) {
@@ -154,13 +82,6 @@ uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, uint32_t factor, 
   return 0;
 }
 
-bool deinterleave_segments(const uint8_t* in, uint32_t size, uint32_t k, uint32_t channels,
-                           uint32_t sample_bytes, uint8_t* out) {
-  if (channels == 0) return false;
-  return sample_bytes == 2 ? deinterleave_k<uint16_t>(in, size, k, channels, out)
-                           : deinterleave_k<uint8_t>(in, size, k, channels, out);
-}
-
 CropSpan crop_span(uint32_t start, uint32_t width, uint32_t resolution, uint8_t board_variant) {
   CropSpan span;
   const uint32_t unit = resolution == 0 ? 0 : kUnitsPerInch / resolution;
@@ -171,95 +92,10 @@ CropSpan crop_span(uint32_t start, uint32_t width, uint32_t resolution, uint8_t 
   return span;
 }
 
-bool crop_window(const uint8_t* in, uint32_t size, CropSpan span, uint32_t channels,
-                 uint32_t sample_bytes, uint8_t* out) {
-  if (channels == 0 || sample_bytes == 0) return false;
-  const uint32_t stride = size / sample_bytes / channels;
-  if (span.first > stride || span.count > stride - span.first) return false;
-  const size_t bytes = static_cast<size_t>(span.count) * sample_bytes;
-  for (uint32_t c = 0; c < channels; ++c) {
-    std::memcpy(out + c * bytes, in + (static_cast<size_t>(c) * stride + span.first) * sample_bytes,
-                bytes);
-  }
-  return true;
-}
-
 uint16_t film_black_offset(uint16_t sample, uint8_t film_type) {
   const int v = static_cast<int>(sample) - kFilmBlack;
   if (film_type != 0) return v <= 0 ? 256 : static_cast<uint16_t>(v);
   return v <= 128 ? 128 : static_cast<uint16_t>(v);
-}
-
-void interleave_channels(const uint8_t* planar, uint32_t count, uint32_t channels,
-                         uint32_t sample_bytes, SampleLevel level, uint8_t* out) {
-  const uint32_t kept = channels < 3 ? channels : 3;  // a fourth (infrared) block is dropped
-  if (sample_bytes == 1) {
-    if (kept == 3) {
-      interleave8<3>(planar, count, out);
-    } else if (kept == 1) {
-      std::memcpy(out, planar, count);
-    } else {
-      interleave8<2>(planar, count, out);
-    }
-    return;
-  }
-  if (kept == 3) {
-    level.film ? interleave16<3, true>(planar, count, level, out)
-               : interleave16<3, false>(planar, count, level, out);
-  } else if (kept == 1) {
-    level.film ? interleave16<1, true>(planar, count, level, out)
-               : interleave16<1, false>(planar, count, level, out);
-  } else {
-    level.film ? interleave16<2, true>(planar, count, level, out)
-               : interleave16<2, false>(planar, count, level, out);
-  }
-}
-
-void extract_green(const uint8_t* planar, uint32_t count, uint32_t sample_bytes, SampleLevel level,
-                   uint8_t* out) {
-  const uint8_t* green = planar + static_cast<size_t>(count) * sample_bytes;
-  if (sample_bytes == 1 || !level.film) {
-    std::memcpy(out, green, static_cast<size_t>(count) * sample_bytes);
-    return;
-  }
-  for (uint32_t i = 0; i < count; ++i) {
-    store16(out + 2 * i, take_level(load16(green + 2 * i), level));
-  }
-}
-
-void map_gamma16(uint8_t* line, uint32_t pixels, uint32_t samples, const ChannelTables& tables) {
-  if (samples == 1) {
-    const uint16_t* green = tables[1];
-    for (uint32_t i = 0; i < pixels; ++i) store<uint16_t>(line, i, green[load<uint16_t>(line, i)]);
-    return;
-  }
-  const uint16_t* r = tables[0];
-  const uint16_t* g = tables[1];
-  const uint16_t* b = tables[2];
-  for (uint32_t i = 0; i < pixels; ++i) {
-    uint16_t px[3];
-    std::memcpy(px, line + 6 * static_cast<size_t>(i), 6);
-    px[0] = r[px[0]];
-    px[1] = g[px[1]];
-    px[2] = b[px[2]];
-    std::memcpy(line + 6 * static_cast<size_t>(i), px, 6);
-  }
-}
-
-void widen_samples(uint8_t* line, uint32_t pixels, uint32_t samples, const ChannelTables& tables) {
-  // From the end backwards: sample k lands on bytes 2k and 2k + 1, which only hold
-  // samples already widened (or sample k itself, read first).
-  if (samples == 1) {
-    const uint16_t* green = tables[1];
-    for (uint32_t i = pixels; i-- > 0;) store16(line + 2 * static_cast<size_t>(i), green[line[i]]);
-    return;
-  }
-  for (uint32_t i = pixels; i-- > 0;) {
-    for (uint32_t c = samples; c-- > 0;) {
-      const size_t k = static_cast<size_t>(i) * samples + c;
-      store16(line + 2 * k, tables[c][line[k]]);
-    }
-  }
 }
 
 bool widen_half_resolution(const uint8_t* in, uint32_t n, uint32_t depth_code, uint8_t* out) {

@@ -1,10 +1,11 @@
 // The line transforms that turn the scanner's raw planar lines into the caller's
-// pixels: box reduction, segment de-interleave, window crop, channel interleave
-// (with the film black offset), 16-bit gamma mapping, sample widening and the
-// half-resolution widening. Each is one pass over a line with index arithmetic
-// only. Samples are bytes (8 and 24-bit scans) or little-endian u16 (16 and
-// 48-bit scans); a raw line holds one block of samples per channel, R, G, B (and
-// infrared), each starting with the lead-in left of the window.
+// pixels: box reduction of low resolutions, then one pass that puts the segments of
+// 1200 dpi and above lines in pixel order, crops the window, interleaves the
+// channels and applies the film black offset, the 16-bit gamma tables or the 8-bit
+// expansion; and the half-resolution widening of 4800 dpi lines. Samples are bytes
+// (8 and 24-bit scans) or little-endian u16 (16 and 48-bit scans); a raw line holds
+// one block of samples per channel, R, G, B (and infrared), each starting with the
+// lead-in left of the window.
 #pragma once
 
 #include <array>
@@ -26,58 +27,53 @@ inline uint32_t sample_bytes_of(uint32_t bit_depth) {
 uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, uint32_t factor, uint32_t channels,
                     uint32_t sample_bytes, uint8_t* out);
 
-// Puts the k sub-blocks of every channel block of a line read at 1200 dpi and
-// above back in pixel order (k = 2, 4 or 8; sub-block s holds the pixels at one
-// phase modulo k). False, writing nothing, for any other k. Samples of a block
-// past k * (n / k) are not written.
-bool deinterleave_segments(const uint8_t* in, uint32_t size, uint32_t k, uint32_t channels,
-                           uint32_t sample_bytes, uint8_t* out);
-
-// What the window crop takes from each channel block.
-struct CropSpan {
-  uint32_t first = 0;  // sample of the block where the window starts
-  uint32_t count = 0;  // samples per channel in the window
-};
-
 // Where the window lies in a line read at `resolution` across: start and width in
 // 2400 dpi units from the first pixel after the lead-in (128 units, 112 with board
-// variant 1). count 0 for a resolution that does not divide 2400.
+// variant 1). count 0 for a resolution above 2400 dpi, which has no unit.
+struct CropSpan {
+  uint32_t first = 0;  // pixel of the channel block (in pixel order) where the window starts
+  uint32_t count = 0;  // pixels of the window
+};
 CropSpan crop_span(uint32_t start, uint32_t width, uint32_t resolution, uint8_t board_variant);
 
-// Copies the span of every channel block of a line of `size` bytes into a planar
-// line of span.count samples per channel. False (nothing written) when the span
-// does not lie inside the blocks.
-bool crop_window(const uint8_t* in, uint32_t size, CropSpan span, uint32_t channels,
-                 uint32_t sample_bytes, uint8_t* out);
-
-// How 16-bit samples are taken under the light in use: unchanged under the
-// flatbed light; under a film light with the black level (512) removed.
+// 16-bit samples under a film light lose the black level (512); with film type 0
+// everything up to 640 becomes 128, with another film type everything up to 512
+// becomes 256. Under the flatbed light samples pass unchanged.
 struct SampleLevel {
   bool film = false;
   uint8_t film_type = 0;
 };
 uint16_t film_black_offset(uint16_t sample, uint8_t film_type);
 
-// Planar (count samples per channel) to pixel-interleaved R, G, B; a fourth
-// (infrared) block is dropped. 16-bit samples pass through `level`.
-void interleave_channels(const uint8_t* planar, uint32_t count, uint32_t channels,
-                         uint32_t sample_bytes, SampleLevel level, uint8_t* out);
-
-// The green block of a planar colour line as a grey line (16-bit samples through
-// `level`).
-void extract_green(const uint8_t* planar, uint32_t count, uint32_t sample_bytes, SampleLevel level,
-                   uint8_t* out);
-
-// Per-channel 65536-entry tables and 256-entry tables, R, G, B.
+// Per-channel tables, R, G, B: 65536 entries (16-bit gamma) or 256 (8-to-16-bit
+// expansion).
 using ChannelTables = std::array<const uint16_t*, 3>;
 
-// In place: 16-bit sample c of every pixel becomes tables[c][sample]; `samples`
-// per pixel is 3 (colour) or 1 (grey, through the green table).
-void map_gamma16(uint8_t* line, uint32_t pixels, uint32_t samples, const ChannelTables& tables);
+// A raw (or reduced) line: `channels` planar blocks of equal size, each in pixel
+// order (segments 1) or split into k = 2, 4, 8 sub-blocks, sub-block s holding the
+// pixels of phase 0, 1 / 0, 2, 1, 3 / 0, 4, 1, 5, 2, 6, 3, 7 modulo k.
+struct RawLine {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;  // bytes
+  uint32_t channels = 0;
+  uint32_t sample_bytes = 1;
+  uint32_t segments = 1;
+};
 
-// In place, growing the line to twice its size: 8-bit sample c of every pixel
-// becomes the u16 tables[c][sample] (grey lines, samples 1, use the green table).
-void widen_samples(uint8_t* line, uint32_t pixels, uint32_t samples, const ChannelTables& tables);
+// What is made of the window's samples.
+struct Delivery {
+  bool green_only = false;                // grey taken from the green block of a colour line
+  SampleLevel level;                      // 16-bit samples: film black offset
+  const ChannelTables* gamma = nullptr;   // 16-bit samples: mapped through the 65536-entry tables
+  const ChannelTables* expand = nullptr;  // 8-bit samples: widened through the 256-entry tables
+};
+
+// Segment de-interleave, window crop, channel interleave (R, G, B; a fourth block is
+// not delivered) and the sample tables, in one pass: span.count pixels of 1 (grey)
+// or 3 samples, bytes or u16 (16-bit lines, and 8-bit ones widened). Grey lines use
+// the green table. False, writing nothing, when the segment count is not 1, 2, 4 or
+// 8, the window does not lie inside the blocks, or green is asked of a grey line.
+bool deliver_window(const RawLine& line, CropSpan span, const Delivery& delivery, uint8_t* out);
 
 // Doubles the pixels of a line of n bytes: every input pixel, then the mean of it
 // and the next (the last pixel twice). depth_code 8, 16 (one sample per pixel) or

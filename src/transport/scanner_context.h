@@ -138,9 +138,8 @@ struct ScannerContext {
   // --- read path -------------------------------------------------------------------
   // Work buffers of the line assembly: grown to a scan's line sizes at its first
   // line and kept for later scans, so that lines are not allocated one by one.
-  std::vector<uint8_t> read_raw;        // a raw line, or the reduced line
-  std::vector<uint8_t> read_planar;     // the line in pixel order, then the window
-  std::vector<uint8_t> read_group;      // the raw lines one reduced line is made of
+  std::vector<uint8_t> read_wrap;       // raw lines that cross the end of the ring
+  std::vector<uint8_t> read_reduced;    // the line reduced from them
   std::vector<uint8_t> read_half_line;  // a line before the half-resolution widening
   // Source of 16-bit lines under the playback light (8). Nothing opens it yet, so
   // reads under that light find it empty.

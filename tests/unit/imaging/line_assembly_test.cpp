@@ -234,11 +234,10 @@ TEST_F(ReadPathTest, NoWorkMemoryFailsTheLineWithoutTouchingTheScan) {
   push_lines(0, 2);
   ended_reader(1);
   std::vector<uint8_t> out(60);
-  // The three work buffers of a reduced line, one after another.
-  for (long n = 0; n < 3; ++n) {
-    for (auto* buffer : {&context.read_raw, &context.read_planar, &context.read_group}) {
-      std::vector<uint8_t>().swap(*buffer);
-    }
+  // The two work buffers of a reduced line, one after the other.
+  for (long n = 0; n < 2; ++n) {
+    std::vector<uint8_t>().swap(context.read_wrap);
+    std::vector<uint8_t>().swap(context.read_reduced);
     platform::fail_allocation_after(n);
     const ReadOutcome outcome = direct_read(context, values, out.data(), 60);
     EXPECT_EQ(outcome.status, QRX_E_LINE_ASSEMBLY) << n;

@@ -1,6 +1,7 @@
 // The line transforms on small lines worked out by hand: segment order at 1200,
-// 2400 and 4800 dpi, the crop lead-in, the film black offset, box reduction (2 x 2
-// and the 4 x 4 mean), both widenings, and 16-bit table mapping in place.
+// 2400 and 4800 dpi, the crop lead-in, the fourth channel and the film black
+// offset, the sample tables, box reduction (2 x 2 and the 4 x 4 mean) and the
+// half-resolution widening.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,41 +23,52 @@ std::vector<uint16_t> samples16(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
+// The whole of each block, nothing done to the samples.
+bool deliver_all(const std::vector<uint8_t>& line, uint32_t channels, uint32_t sample_bytes,
+                 uint32_t k, std::vector<uint8_t>& out, const Delivery& delivery = {}) {
+  const uint32_t n = static_cast<uint32_t>(line.size()) / sample_bytes / channels;
+  const RawLine raw{line.data(), static_cast<uint32_t>(line.size()), channels, sample_bytes, k};
+  return deliver_window(raw, CropSpan{0, n}, delivery, out.data());
+}
+
 TEST(LineTransformsTest, SegmentsComeBackInPixelOrder) {
   // 2400 dpi, k = 4: a block delivered as 0 4 8 12 | 2 6 10 14 | 1 5 9 13 | 3 7 11 15.
   const std::vector<uint8_t> k4 = {0, 4, 8, 12, 2, 6, 10, 14, 1, 5, 9, 13, 3, 7, 11, 15};
   std::vector<uint8_t> out(16, 0xEE);
-  ASSERT_TRUE(deinterleave_segments(k4.data(), 16, 4, 1, 1, out.data()));
+  ASSERT_TRUE(deliver_all(k4, 1, 1, 4, out));
   for (uint8_t i = 0; i < 16; ++i) EXPECT_EQ(out[i], i);
 
-  // 1200 dpi, k = 2, 16-bit, two channel blocks (the second offset by 100).
-  const std::vector<uint16_t> k2 = {0, 2, 4, 6, 1, 3, 5, 7, 100, 102, 104, 106, 101, 103, 105, 107};
-  std::vector<uint8_t> out2(32);
-  ASSERT_TRUE(deinterleave_segments(bytes16(k2).data(), 32, 2, 2, 2, out2.data()));
+  // 1200 dpi, k = 2, 16-bit, three channel blocks (offset by 100 and 200), interleaved.
+  std::vector<uint16_t> k2;
+  for (uint16_t c = 0; c < 3; ++c) {
+    for (uint16_t v : {0, 2, 4, 6, 1, 3, 5, 7}) k2.push_back(static_cast<uint16_t>(100 * c + v));
+  }
+  std::vector<uint8_t> out2(48);
+  ASSERT_TRUE(deliver_all(bytes16(k2), 3, 2, 2, out2));
   const std::vector<uint16_t> got = samples16(out2);
   for (uint16_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(got[i], i);
-    EXPECT_EQ(got[8 + i], 100 + i);
+    for (uint16_t c = 0; c < 3; ++c) EXPECT_EQ(got[3 * i + c], 100 * c + i);
   }
 
-  // 4800 dpi, k = 8: sub-block b holds the pixels of phase 0 4 1 5 2 6 3 7.
+  // 4800 dpi, k = 8: sub-block b holds the pixels of phase 0 4 1 5 2 6 3 7; a window
+  // from pixel 5 (inside a group) over 22 pixels.
   const uint32_t phase[8] = {0, 4, 1, 5, 2, 6, 3, 7};
   std::vector<uint8_t> k8(32);
   for (uint32_t b = 0; b < 8; ++b) {
     for (uint32_t q = 0; q < 4; ++q) k8[b * 4 + q] = static_cast<uint8_t>(q * 8 + phase[b]);
   }
-  std::vector<uint8_t> out8(32);
-  ASSERT_TRUE(deinterleave_segments(k8.data(), 32, 8, 1, 1, out8.data()));
-  for (uint8_t i = 0; i < 32; ++i) EXPECT_EQ(out8[i], i);
+  std::vector<uint8_t> out8(22);
+  ASSERT_TRUE(deliver_window(RawLine{k8.data(), 32, 1, 1, 8}, CropSpan{5, 22}, {}, out8.data()));
+  for (uint8_t i = 0; i < 22; ++i) EXPECT_EQ(out8[i], 5 + i);
 
   std::vector<uint8_t> untouched(16, 0xEE);
-  EXPECT_FALSE(deinterleave_segments(k4.data(), 16, 3, 1, 1, untouched.data()));
+  EXPECT_FALSE(deliver_all(k4, 1, 1, 3, untouched));
   EXPECT_EQ(untouched, std::vector<uint8_t>(16, 0xEE));
 }
 
 TEST(LineTransformsTest, TheCropSkipsTheLeadInOfEveryChannelBlock) {
   // 75 dpi: unit 32, lead-in 4 pixels (3 with board variant 1).
-  CropSpan span = crop_span(0, 320, 75, 0);
+  const CropSpan span = crop_span(0, 320, 75, 0);
   EXPECT_EQ(span.first, 4u);
   EXPECT_EQ(span.count, 10u);
   EXPECT_EQ(crop_span(0, 320, 75, 1).first, 3u);
@@ -65,32 +77,43 @@ TEST(LineTransformsTest, TheCropSkipsTheLeadInOfEveryChannelBlock) {
   EXPECT_EQ(crop_span(1000, 64, 2400, 1).first, 1112u);
   EXPECT_EQ(crop_span(0, 64, 4800, 0).count, 0u) << "no rule above the sensor's resolution";
 
-  // Three blocks of 16 samples, sample value = 50 * channel + position.
-  std::vector<uint8_t> line(48);
-  for (uint32_t i = 0; i < 48; ++i) line[i] = static_cast<uint8_t>(50 * (i / 16) + i % 16);
-  std::vector<uint8_t> out(30);
-  ASSERT_TRUE(crop_window(line.data(), 48, span, 3, 1, out.data()));
-  for (uint32_t c = 0; c < 3; ++c) {
-    for (uint32_t j = 0; j < 10; ++j) EXPECT_EQ(out[c * 10 + j], 50 * c + 4 + j);
+  // Three blocks of 40 samples, sample value = 50 * channel + position: 32 pixels
+  // (two groups of 16 and the rest one by one) from each block, interleaved.
+  std::vector<uint8_t> line(120);
+  for (uint32_t i = 0; i < 120; ++i) line[i] = static_cast<uint8_t>(50 * (i / 40) + i % 40);
+  std::vector<uint8_t> out(3 * 35);
+  const RawLine raw{line.data(), 120, 3, 1, 1};
+  ASSERT_TRUE(deliver_window(raw, CropSpan{4, 35}, {}, out.data()));
+  for (uint32_t j = 0; j < 35; ++j) {
+    for (uint32_t c = 0; c < 3; ++c) ASSERT_EQ(out[3 * j + c], 50 * c + 4 + j) << j;
   }
   // A window reaching past the blocks is refused, not read beyond the line.
-  EXPECT_FALSE(crop_window(line.data(), 48, CropSpan{7, 10}, 3, 1, out.data()));
+  EXPECT_FALSE(deliver_window(raw, CropSpan{7, 34}, {}, out.data()));
+  // Grey from colour: the green block alone.
+  std::vector<uint8_t> green(10);
+  Delivery from_colour;
+  from_colour.green_only = true;
+  ASSERT_TRUE(deliver_window(raw, CropSpan{4, 10}, from_colour, green.data()));
+  for (uint32_t j = 0; j < 10; ++j) EXPECT_EQ(green[j], 54 + j);
 }
 
-TEST(LineTransformsTest, InterleaveKeepsThreeChannelsAndTakesFilmBlackOff) {
-  // Four planar blocks of two 8-bit pixels: R G B interleaved, infrared dropped.
+TEST(LineTransformsTest, AFourthChannelIsDroppedAndFilmLosesItsBlackLevel) {
   const std::vector<uint8_t> planar = {1, 2, 11, 12, 21, 22, 31, 32};
   std::vector<uint8_t> out(6);
-  interleave_channels(planar.data(), 2, 4, 1, SampleLevel{}, out.data());
+  ASSERT_TRUE(deliver_all(planar, 4, 1, 1, out));
   EXPECT_EQ(out, (std::vector<uint8_t>{1, 11, 21, 2, 12, 22}));
 
   const std::vector<uint16_t> film = {0, 512, 640, 641, 513, 65535};
   std::vector<uint8_t> film_out(12);
-  interleave_channels(bytes16(film).data(), 6, 1, 2, SampleLevel{true, 0}, film_out.data());
+  Delivery d;
+  d.level = SampleLevel{true, 0};
+  ASSERT_TRUE(deliver_all(bytes16(film), 1, 2, 1, film_out, d));
   EXPECT_EQ(samples16(film_out), (std::vector<uint16_t>{128, 128, 128, 129, 128, 65023}));
-  interleave_channels(bytes16(film).data(), 6, 1, 2, SampleLevel{true, 3}, film_out.data());
+  d.level = SampleLevel{true, 3};
+  ASSERT_TRUE(deliver_all(bytes16(film), 1, 2, 1, film_out, d));
   EXPECT_EQ(samples16(film_out), (std::vector<uint16_t>{256, 256, 128, 129, 1, 65023}));
-  interleave_channels(bytes16(film).data(), 6, 1, 2, SampleLevel{false, 3}, film_out.data());
+  d.level = SampleLevel{false, 3};
+  ASSERT_TRUE(deliver_all(bytes16(film), 1, 2, 1, film_out, d));
   EXPECT_EQ(samples16(film_out), film) << "the flatbed light passes samples unchanged";
 }
 
@@ -133,7 +156,7 @@ TEST(LineTransformsTest, HalfResolutionWideningInterpolatesAndRepeatsTheLastPixe
   EXPECT_FALSE(widen_half_resolution(grey.data(), 3, 32, out.data()));
 }
 
-TEST(LineTransformsTest, TableStagesMapEachChannelThroughItsOwnTableInPlace) {
+TEST(LineTransformsTest, TablesMapEachChannelGreyThroughTheGreenOne) {
   std::vector<uint16_t> t16[3];
   std::vector<uint16_t> t8[3];
   for (uint32_t c = 0; c < 3; ++c) {
@@ -144,22 +167,24 @@ TEST(LineTransformsTest, TableStagesMapEachChannelThroughItsOwnTableInPlace) {
   }
   const ChannelTables tables16 = {t16[0].data(), t16[1].data(), t16[2].data()};
   const ChannelTables tables8 = {t8[0].data(), t8[1].data(), t8[2].data()};
+  Delivery gamma;
+  gamma.gamma = &tables16;
+  Delivery expand;
+  expand.expand = &tables8;
 
-  std::vector<uint8_t> colour = bytes16({10, 20, 30, 40, 50, 60});
-  map_gamma16(colour.data(), 2, 3, tables16);
+  // Planar R 10 40, G 20 50, B 30 60.
+  std::vector<uint8_t> colour(12);
+  ASSERT_TRUE(deliver_all(bytes16({10, 40, 20, 50, 30, 60}), 3, 2, 1, colour, gamma));
   EXPECT_EQ(samples16(colour), (std::vector<uint16_t>{65525, 65516, 65507, 65495, 65486, 65477}));
-  std::vector<uint8_t> grey = bytes16({10, 20});
-  map_gamma16(grey.data(), 2, 1, tables16);
-  EXPECT_EQ(samples16(grey), (std::vector<uint16_t>{65526, 65516})) << "grey uses the green table";
+  std::vector<uint8_t> grey(4);
+  ASSERT_TRUE(deliver_all(bytes16({10, 20}), 1, 2, 1, grey, gamma));
+  EXPECT_EQ(samples16(grey), (std::vector<uint16_t>{65526, 65516}));
 
-  // Widening in place: the line grows to twice its size without eating its input.
-  std::vector<uint8_t> line(12, 0);
-  const uint8_t rgb[6] = {1, 2, 3, 250, 251, 252};
-  std::memcpy(line.data(), rgb, 6);
-  widen_samples(line.data(), 2, 3, tables8);
-  EXPECT_EQ(samples16(line), (std::vector<uint16_t>{256, 513, 770, 64000, 64257, 64514}));
-  std::vector<uint8_t> grey8 = {7, 9, 0, 0};
-  widen_samples(grey8.data(), 2, 1, tables8);
+  std::vector<uint8_t> wide(12);
+  ASSERT_TRUE(deliver_all({1, 250, 2, 251, 3, 252}, 3, 1, 1, wide, expand));
+  EXPECT_EQ(samples16(wide), (std::vector<uint16_t>{256, 513, 770, 64000, 64257, 64514}));
+  std::vector<uint8_t> grey8(4);
+  ASSERT_TRUE(deliver_all({7, 9}, 1, 1, 1, grey8, expand));
   EXPECT_EQ(samples16(grey8), (std::vector<uint16_t>{1793, 2305}));
 }
 
