@@ -9,6 +9,7 @@
 
 #include "imaging/data_status.h"
 #include "imaging/jaggy_filter.h"
+#include "platform/memory.h"
 #include "qrx7730.h"
 #include "settings/scanner_setting.h"
 #include "settings/tuning_index.h"
@@ -109,10 +110,20 @@ TEST(JaggyFilterTest, RequestsOfOtherThanOneLineAreRefused) {
   EXPECT_EQ(filter_read(s.filter, s.source, out.data(), 8), QRX_E_FILTER_LINE_SIZE);
   EXPECT_EQ(filter_read(s.filter, s.source, out.data(), 3), QRX_E_FILTER_LINE_SIZE);
   EXPECT_EQ(s.reads, 0u);
+  // No room for the window: an out-of-memory code, nothing read.
+  platform::fail_allocation_after(0);
+  EXPECT_EQ(filter_read(s.filter, s.source, out.data(), 4), QRX_E_NOMEM_BUFFER);
+  platform::fail_allocation_after(-1);
+  EXPECT_EQ(s.reads, 0u);
   // A failing source passes its status on; the next call reads that line again.
+  const LineSource good = s.source;
   s.source = [](uint8_t*, uint32_t) -> uint16_t { return QRX_E_LINE_ASSEMBLY; };
   EXPECT_EQ(filter_read(s.filter, s.source, out.data(), 4), QRX_E_LINE_ASSEMBLY);
   EXPECT_EQ(s.filter.delivered, 0u);
+  s.source = good;
+  ASSERT_EQ(filter_read(s.filter, s.source, out.data(), 4), QRX_OK);
+  EXPECT_EQ(out[0], 1);
+  EXPECT_EQ(s.reads, 1u);
 }
 
 TEST(JaggyFilterTest, TapsLeftAndRightOfTheLineAreLeftOut) {
