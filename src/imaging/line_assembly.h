@@ -15,8 +15,10 @@
 namespace qrx::imaging {
 
 // Longest the read path waits for a line while the reader thread runs and the ring
-// does not grow. The controller delivers a line within a second even at 4800 dpi
-// down, so a scanner silent this long will not deliver any more.
+// does not grow. Even the slowest mode (48-bit colour at 4800 dpi down) takes well
+// under a tenth of a second a line: a scanner that has sent nothing for hundreds
+// of line times will not send more. Any progress starts the wait afresh, so a slow
+// scan is never cut short.
 inline constexpr uint32_t kDataSilenceMs = 30000;
 // How often the ring is looked at while waiting.
 inline constexpr uint32_t kDataPollMs = 10;
