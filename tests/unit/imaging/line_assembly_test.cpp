@@ -1,7 +1,7 @@
 // The line assembly through a real ring: synthetic raw lines in, the caller's
 // pixels out, for the layouts that need different handling (window placed by the
 // scanner, segmented full-width lines with 48-bit gamma, the 2 x 2 and 4 x 4
-// reductions, grey taken from colour at 8 and 16 bits, a fourth channel), and the
+// reductions, grey taken from colour at 8 and 16 bits), and the
 // ways a line cannot be had: reader failed, reader done without the line, a silent
 // scanner, no work memory.
 #include <gtest/gtest.h>
@@ -149,18 +149,6 @@ TEST_F(ReadPathTest, GreyReadAsColourDeliversTheGreenChannel) {
   for (uint32_t j = 0; j < 80; ++j) {
     ASSERT_EQ(out_sample(out16, j, 2), 65535 - raw_sample(1, 5, 16 + j, 2)) << j;
   }
-}
-
-TEST_F(ReadPathTest, AFourthChannelIsReadButNotDelivered) {
-  scan(300, 300, 24, 4, 0, 640, 96, 240, 1);
-  push_lines(0, 1);
-  ended_reader(1);
-  std::vector<uint8_t> out(241, 0xEE);
-  ASSERT_EQ(direct_read(context, values, out.data(), 240).status, QRX_OK);
-  for (uint32_t j = 0; j < 80; ++j) {
-    for (uint32_t c = 0; c < 3; ++c) ASSERT_EQ(out[3 * j + c], raw_sample(c, 0, 16 + j, 1));
-  }
-  EXPECT_EQ(out[240], 0xEE);
 }
 
 TEST_F(ReadPathTest, AFailedReaderOrOneThatEndedWithoutTheLineFailsAtOnce) {
