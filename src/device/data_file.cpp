@@ -73,22 +73,28 @@ uint16_t compose_with_data_file(transport::ScannerContext& context, const DataFi
     region_index = 1;
   }
   // A region no file has filled is all zero: composing with it would map every
-  // entry to the first one and turn the whole scan black. Such lights keep their
-  // tables as they are.
-  if (!store.filled[region_index]) return QRX_OK;
-  std::vector<uint16_t> region;
-  std::vector<uint16_t> copy;
-  if (!platform::try_resize(region, kRegionEntries) ||
-      !platform::try_resize(copy, transport::kGammaEntries)) {
-    return QRX_E_NOMEM_COMPOSE;
+  // entry to the first one and turn the whole scan black. Such lights take the
+  // caller's curve as it is.
+  if (!store.filled[region_index]) {
+    for (size_t channel = 0; channel < 3; ++channel) {
+      const std::vector<uint16_t>& caller = context.caller_gamma[channel];
+      if (context.gamma_table[channel].size() == caller.size()) context.gamma_table[channel] = caller;
+    }
+    return QRX_OK;
   }
+  std::vector<uint16_t> region;
+  if (!platform::try_resize(region, kRegionEntries)) return QRX_E_NOMEM_COMPOSE;
   std::copy(store.region[region_index].begin(), store.region[region_index].end(), region.begin());
+  // Always from the caller's own curve, never from the previous composition, so
+  // that scan after scan GammaTable is the caller's curve through the data curve once.
   for (size_t channel = 0; channel < 3; ++channel) {
     std::vector<uint16_t>& gamma = context.gamma_table[channel];
-    if (gamma.size() != transport::kGammaEntries) continue;
-    copy = gamma;
+    const std::vector<uint16_t>& caller = context.caller_gamma[channel];
+    if (gamma.size() != transport::kGammaEntries || caller.size() != transport::kGammaEntries) {
+      continue;
+    }
     for (size_t i = 0; i < transport::kGammaEntries; ++i) {
-      gamma[i] = copy[region[channel * kCurveEntries + i]];
+      gamma[i] = caller[region[channel * kCurveEntries + i]];
     }
   }
   return QRX_OK;

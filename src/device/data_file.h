@@ -32,9 +32,10 @@ bool load_data_file(DataFileStore& store, const std::string& configured,
 // Loads from one path (tests, tools).
 bool load_data_file_from(DataFileStore& store, const std::string& path);
 
-// Composes each channel's gamma table with the data file's curve for the light in
-// use: new entry i = old entry at index curve[i]. A region the file never filled
-// (film and other lights) leaves the tables unchanged. 0, or 0x9804 without memory.
+// Rebuilds each channel's gamma table from the caller's last curve through the data
+// file's curve for the light in use: entry i = caller's entry at index curve[i].
+// Running it again gives the same tables. A region the file never filled (film and
+// other lights) leaves the tables unchanged. 0, or 0x9804 without memory.
 uint16_t compose_with_data_file(transport::ScannerContext& context, const DataFileStore& store);
 
 }  // namespace qrx::device
