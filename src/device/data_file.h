@@ -16,9 +16,12 @@ inline constexpr const char kDataFileExtension[] = ".dat";
 inline constexpr size_t kDataFileBytes = kRegionEntries * 2;  // 393216
 
 // Where the file is looked for, in order: the configured install directory with
-// the file name appended as it is (so the directory must end with a separator),
-// then the directory of the library itself.
+// the file name appended as it is (so the directory must end with a separator);
+// on Linux the installed data directory, share/qrx7730/ of the prefix the library
+// is installed in, found from the library's own directory; then the directory of
+// the library itself. A candidate that does not apply is empty.
 std::string install_directory_candidate();
+std::string shared_data_candidate();
 std::string beside_library_candidate();
 
 // Loads region 0 of the store from the first candidate that opens. A file shorter

@@ -36,13 +36,13 @@ class DataFileTest : public SimTest {
     char pattern[] = "/tmp/qrx-data-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
+    // Only the lookup-order test writes files beside the test program and in its
+    // shared data directory: the tests of this fixture run in parallel.
     beside_ = device::beside_library_candidate();
     ASSERT_FALSE(beside_.empty());
-    std::remove(beside_.c_str());
   }
   void TearDown() override {
     SimTest::TearDown();
-    std::remove(beside_.c_str());
     std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   std::string dir_, beside_;
@@ -50,6 +50,7 @@ class DataFileTest : public SimTest {
 
 TEST_F(DataFileTest, TheInstallDirectoryComesFirstAndIsUsedAsWritten) {
   auto store = std::make_unique<device::DataFileStore>();
+  std::remove(beside_.c_str());
   write_curves(dir_ + "/QRX7730N.dat", 7);
   write_curves(beside_, 3);
   setenv("QRX7730_INSTALL_DIR", (dir_ + "/").c_str(), 1);
@@ -70,6 +71,22 @@ TEST_F(DataFileTest, TheInstallDirectoryComesFirstAndIsUsedAsWritten) {
   unsetenv("QRX7730_INSTALL_DIR");
   ASSERT_TRUE(device::load_data_file(*store));
   EXPECT_EQ(store->region[0][0], 3);
+
+  // The installed data directory, found from the library's own place, comes
+  // after the configured directory and before the copy beside the library.
+  const std::string shared = device::shared_data_candidate();
+  ASSERT_NE(shared.find("/share/qrx7730/QRX7730N.dat"), std::string::npos) << shared;
+  const std::string shared_dir = shared.substr(0, shared.rfind('/'));
+  ASSERT_EQ(std::system(("mkdir -p '" + shared_dir + "'").c_str()), 0);
+  write_curves(shared, 5);
+  ASSERT_TRUE(device::load_data_file(*store));
+  EXPECT_EQ(store->region[0][0], 5);
+  setenv("QRX7730_INSTALL_DIR", (dir_ + "/").c_str(), 1);
+  ASSERT_TRUE(device::load_data_file(*store));
+  EXPECT_EQ(store->region[0][0], 7);
+  unsetenv("QRX7730_INSTALL_DIR");
+  std::remove(shared.c_str());
+
   std::remove(beside_.c_str());
   EXPECT_FALSE(device::load_data_file(*store)) << "no file anywhere";
 }
