@@ -89,8 +89,7 @@ bool decode(Decoding& decoding, png_structp png, png_infop info, Image& image) {
   png_uint_32 x_density = 0, y_density = 0;
   int unit = PNG_RESOLUTION_UNKNOWN;
   double dpi = 0;
-  if (png_get_pHYs(png, info, &x_density, &y_density, &unit) != 0 &&
-      unit == PNG_RESOLUTION_METER) {
+  if (png_get_pHYs(png, info, &x_density, &y_density, &unit) != 0 && unit == PNG_RESOLUTION_METER) {
     dpi = x_density * 0.0254;
   }
 
@@ -99,7 +98,8 @@ bool decode(Decoding& decoding, png_structp png, png_infop info, Image& image) {
   std::vector<uint8_t>& pixels = decoding.pixels;
   pixels.assign(row_bytes * height, 0);
   for (int pass = 0; pass < passes; ++pass) {
-    for (png_uint_32 y = 0; y < height; ++y) png_read_row(png, pixels.data() + y * row_bytes, nullptr);
+    for (png_uint_32 y = 0; y < height; ++y)
+      png_read_row(png, pixels.data() + y * row_bytes, nullptr);
   }
   png_read_end(png, nullptr);
 
@@ -140,8 +140,7 @@ bool decode_png(const uint8_t* data, size_t size, Image& image, std::string& err
   Decoding decoding;
   decoding.data = data;
   decoding.size = size;
-  png_structp png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, &decoding, on_error, on_warning);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &decoding, on_error, on_warning);
   if (png == nullptr) return fail(error, "out of memory");
   png_infop info = png_create_info_struct(png);
   if (info == nullptr) {

@@ -10,10 +10,8 @@ namespace qrx::test {
 namespace {
 
 const std::vector<cli::Option> kOptions = {
-    {"device", 'd', "PATH", "device"},
-    {"depth", 0, "BITS", "depth"},
-    {"resolution", 'r', "DPI", "resolution"},
-    {"list", 'L', nullptr, "list"},
+    {"device", 'd', "PATH", "device"},        {"depth", 0, "BITS", "depth"},
+    {"resolution", 'r', "DPI", "resolution"}, {"list", 'L', nullptr, "list"},
     {"progress", 'p', nullptr, "progress"},
 };
 
@@ -24,7 +22,8 @@ bool parse(Argv args, cli::Arguments& out, std::string& error) {
 TEST(CommandLine, OptionsAndOperandsInAnyOrderWithEveryValueSpelling) {
   cli::Arguments out;
   std::string error;
-  ASSERT_TRUE(parse({"info", "-dsim:", "--reso", "300", "-Lp", "--depth=16", "--", "-x"}, out, error))
+  ASSERT_TRUE(
+      parse({"info", "-dsim:", "--reso", "300", "-Lp", "--depth=16", "--", "-x"}, out, error))
       << error;
   ASSERT_EQ(out.options.size(), 5u);
   EXPECT_EQ(out.options[0].spelled, "-d");
@@ -67,8 +66,8 @@ TEST(CommandLine, NumbersAreParsedStrictly) {
   EXPECT_TRUE(cli::parse_unsigned("600", 65535, n));
   EXPECT_EQ(n, 600u);
   EXPECT_TRUE(cli::parse_unsigned("65535", 65535, n));
-  for (const char* bad : {"", "600abc", "60 0", " 600", "+600", "-1", "0x10", "65536",
-                          "99999999999999999999999"}) {
+  for (const char* bad :
+       {"", "600abc", "60 0", " 600", "+600", "-1", "0x10", "65536", "99999999999999999999999"}) {
     n = 7;
     EXPECT_FALSE(cli::parse_unsigned(bad, 65535, n)) << bad;
     EXPECT_EQ(n, 7u) << "left unchanged: " << bad;

@@ -106,7 +106,9 @@ struct JpegErrors {
   std::jmp_buf back;
 };
 
-void jpeg_failed(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->back, 1); }
+void jpeg_failed(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->back, 1);
+}
 
 }  // namespace
 

@@ -14,7 +14,7 @@ struct ReadImage {
   uint32_t width = 0, height = 0;
   int channels = 0;
   int depth = 0;
-  double x_dpi = 0, y_dpi = 0;  // 0 when the file states no resolution
+  double x_dpi = 0, y_dpi = 0;    // 0 when the file states no resolution
   std::vector<uint16_t> samples;  // row by row, channels interleaved, as the file's values
 };
 

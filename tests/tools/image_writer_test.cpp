@@ -128,7 +128,8 @@ TEST(ImageWriter, JpegKeepsSizeAndTheDensityAndRefuses16Bits) {
 TEST(ImageWriter, PnmHeaderAndBigEndianSamples) {
   ScopedTempDir dir;
   const std::string path = dir.path() + "/a.pnm";
-  write(ImageFormat::kPnm, path, spec(2, 1, 3, 16, 300), {little_endian({0x0102, 3, 4, 5, 6, 0xFFFE})});
+  write(ImageFormat::kPnm, path, spec(2, 1, 3, 16, 300),
+        {little_endian({0x0102, 3, 4, 5, 6, 0xFFFE})});
   const std::string expected = std::string("P6\n2 1\n65535\n") +
                                std::string("\x01\x02\x00\x03\x00\x04\x00\x05\x00\x06\xFF\xFE", 12);
   const std::vector<uint8_t> bytes = file_bytes(path);

@@ -18,8 +18,8 @@ struct ProgramRun {
 // Runs argv (argv[0] a path) with the variables NAME=VALUE in environment added,
 // its error output into the file error_file (which it leaves behind).
 inline ProgramRun run_program(const std::vector<std::string>& argv,
-                       const std::vector<std::string>& environment, const std::string& error_file,
-                       int timeout_ms = 120000) {
+                              const std::vector<std::string>& environment,
+                              const std::string& error_file, int timeout_ms = 120000) {
   std::vector<std::string> command{"/usr/bin/env"};
   command.insert(command.end(), environment.begin(), environment.end());
   command.insert(command.end(),

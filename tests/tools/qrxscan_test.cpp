@@ -22,7 +22,8 @@ class QrxscanTest : public ::testing::Test {
  protected:
   // qrxscan with the arguments, its temporary files (shading, counter) in this
   // test's own directory, and the extra environment.
-  ProgramRun qrxscan(std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
+  ProgramRun qrxscan(std::vector<std::string> arguments,
+                     std::vector<std::string> environment = {}) {
     arguments.insert(arguments.begin(), QRXSCAN);
     environment.push_back("TMPDIR=" + dir.path());
     environment.push_back("XDG_CONFIG_HOME=" + dir.path() + "/config");
@@ -54,7 +55,8 @@ TEST_F(QrxscanTest, MistakesExitWithTwoAndNameTheArgument) {
     std::vector<std::string> arguments;
     const char* named;
   } cases[] = {
-      {{"--resolution", "600abc"}, "qrxscan: --resolution wants a resolution in dots per inch such as 300, not '600abc'"},
+      {{"--resolution", "600abc"},
+       "qrxscan: --resolution wants a resolution in dots per inch such as 300, not '600abc'"},
       {{"--bogus"}, "qrxscan: unknown option '--bogus'"},
       {{"-o", "scan.gif"}, "'scan.gif'"},
       {{"info", "now"}, "qrxscan: unexpected argument 'now'"},
@@ -67,7 +69,8 @@ TEST_F(QrxscanTest, MistakesExitWithTwoAndNameTheArgument) {
     EXPECT_EQ(run.out, "");
   }
   // What only the scanner can tell is a mistake in the arguments too.
-  const ProgramRun run = qrxscan({"-d", own_device(), "--resolution", "500", "-o", dir.path() + "/a.png"});
+  const ProgramRun run =
+      qrxscan({"-d", own_device(), "--resolution", "500", "-o", dir.path() + "/a.png"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("--resolution 500 is not offered"), std::string::npos) << run.err;
   EXPECT_FALSE(fs::exists(dir.path() + "/a.png.part"));
@@ -80,7 +83,8 @@ TEST_F(QrxscanTest, ListsTheBuiltInScannerAndSaysWhichDaemonsAreNotThere) {
   const std::string other = dir.path() + "/other.sock";
   const ProgramRun run = qrxscan({"-L", "-d", "sim:" + other});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "device `sim:' is a QUARN RV-70413K flatbed scanner (emulated in this process)\n");
+  EXPECT_EQ(run.out,
+            "device `sim:' is a QUARN RV-70413K flatbed scanner (emulated in this process)\n");
   EXPECT_NE(run.err.find("no emulator daemon listens on " + gone), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("no emulator daemon listens on " + other), std::string::npos) << run.err;
 }
@@ -115,7 +119,8 @@ TEST_F(QrxscanTest, InfoReportsTheScanner) {
   const ProgramRun run = qrxscan({"-d", own_device(), "info"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("  model:         RV-70413K\n"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("  resolutions:   75 150 300 600 1200 2400 4800 dpi\n"), std::string::npos);
+  EXPECT_NE(run.out.find("  resolutions:   75 150 300 600 1200 2400 4800 dpi\n"),
+            std::string::npos);
   EXPECT_NE(run.out.find("  flatbed area:  216.1 x 297.0 mm"), std::string::npos);
 }
 
@@ -124,10 +129,12 @@ TEST_F(QrxscanTest, InfoReportsTheScanner) {
 // until both are in, these are disabled (ctest lists them as "Not ProgramRun (Disabled)").
 
 // Mean of one channel over a rectangle of an image read back.
-double mean(const ReadImage& image, int channel, uint32_t x0, uint32_t y0, uint32_t x1, uint32_t y1) {
+double mean(const ReadImage& image, int channel, uint32_t x0, uint32_t y0, uint32_t x1,
+            uint32_t y1) {
   double sum = 0;
   for (uint32_t y = y0; y < y1; ++y) {
-    for (uint32_t x = x0; x < x1; ++x) sum += image.samples[(size_t{y} * image.width + x) * image.channels + channel];
+    for (uint32_t x = x0; x < x1; ++x)
+      sum += image.samples[(size_t{y} * image.width + x) * image.channels + channel];
   }
   return sum / ((x1 - x0) * (y1 - y0));
 }
@@ -139,11 +146,12 @@ TEST_F(QrxscanTest, DISABLED_ScansTheChartIntoPngTiffAndJpegOfTheRightSize) {
   // chart's black patch (5 to 7 in across, 2.75 to 4.75 in down) lies at pixels
   // 150..450 across and 37..337 down; left of it is paper.
   const std::string png = dir.path() + "/chart.png";
-  ProgramRun run = qrxscan({"-d", own_device(), "--resolution", "150", "-l", "101.6", "-t", "63.5", "-x",
-                     "101.6", "-y", "63.5", "-o", png},
-                    {kFastScanner});
+  ProgramRun run = qrxscan({"-d", own_device(), "--resolution", "150", "-l", "101.6", "-t", "63.5",
+                            "-x", "101.6", "-y", "63.5", "-o", png},
+                           {kFastScanner});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("wrote " + png + ": 600 x 375 pixels at 150 dpi"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("wrote " + png + ": 600 x 375 pixels at 150 dpi"), std::string::npos)
+      << run.err;
   ReadImage image = read_png(png);
   ASSERT_TRUE(image.ok) << image.error;
   EXPECT_EQ(image.width, 600u);

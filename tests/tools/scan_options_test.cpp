@@ -48,7 +48,8 @@ TEST(ScanOptions, MistakesNameTheArgumentAndLeaveTheRequestAlone) {
     Argv args;
     const char* named;
   } cases[] = {
-      {{"--resolution", "600abc"}, "--resolution wants a resolution in dots per inch such as 300, not '600abc'"},
+      {{"--resolution", "600abc"},
+       "--resolution wants a resolution in dots per inch such as 300, not '600abc'"},
       {{"-r", "0"}, "-r wants"},
       {{"--mode", "sepia"}, "--mode wants Color or Gray, not 'sepia'"},
       {{"--depth", "12"}, "--depth wants 8 or 16, not '12'"},
@@ -73,7 +74,8 @@ TEST(ScanOptions, MistakesNameTheArgumentAndLeaveTheRequestAlone) {
     ScanRequest request;
     request.resolution = 1234;
     std::string error;
-    EXPECT_FALSE(qrxscan::parse_scan_request(c.args.argc(), c.args.argv(), request, error)) << c.named;
+    EXPECT_FALSE(qrxscan::parse_scan_request(c.args.argc(), c.args.argv(), request, error))
+        << c.named;
     EXPECT_NE(error.find(c.named), std::string::npos) << error;
     EXPECT_EQ(request.resolution, 1234) << c.named;
   }
@@ -103,9 +105,9 @@ TEST(ScanOptions, TheWindowInTheScannersUnitsAndItsLimits) {
   ASSERT_TRUE(parse({"-l", "25.4", "-t", "10", "-x", "50", "-y", "60"}, request, error));
   ASSERT_TRUE(qrxscan::window_on_glass(request, glass(), window, error)) << error;
   EXPECT_EQ(window.x, 9600u);
-  EXPECT_EQ(window.y, 3780u);       // 3779.53
-  EXPECT_EQ(window.width, 18898u);  // 18897.64
-  EXPECT_EQ(window.length, 22677u); // 22677.17
+  EXPECT_EQ(window.y, 3780u);        // 3779.53
+  EXPECT_EQ(window.width, 18898u);   // 18897.64
+  EXPECT_EQ(window.length, 22677u);  // 22677.17
   // Without a size the window reaches the far edges.
   ASSERT_TRUE(parse({"-l", "25.4"}, request, error));
   ASSERT_TRUE(qrxscan::window_on_glass(request, glass(), window, error));

@@ -38,9 +38,9 @@ TEST(SimDaemon, ModeSetsTheSocketsPermissionsAndVerboseLogsAClient) {
   EXPECT_EQ(st.st_mode & 07777, 0660u);
 
   // A host on the daemon's scanner: listed by qrxscan -L as the daemon's.
-  const ProgramRun run = run_program({QRXSCAN, "-L", "-d", "sim:" + socket},
-                              {"TMPDIR=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path()},
-                              dir.path() + "/err");
+  const ProgramRun run =
+      run_program({QRXSCAN, "-L", "-d", "sim:" + socket},
+                  {"TMPDIR=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path()}, dir.path() + "/err");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("device `sim:" + socket +
                          "' is a QUARN RV-70413K flatbed scanner (emulator daemon)\n"),
@@ -57,7 +57,8 @@ TEST(SimDaemon, ModeSetsTheSocketsPermissionsAndVerboseLogsAClient) {
   }
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.front(), "qrx7730-sim: client 1 connected");
-  EXPECT_NE(std::find(log.begin(), log.end(), std::string("qrx7730-sim: ") + descriptor), log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), std::string("qrx7730-sim: ") + descriptor),
+            log.end());
   EXPECT_NE(log.back().find("client 1 disconnected after "), std::string::npos);
   // Requests are counted as they are logged: one line each between the two.
   EXPECT_EQ(log.back(), "qrx7730-sim: client 1 disconnected after " +

@@ -12,7 +12,9 @@ namespace {
 // getopt_long reports a long option by this value plus its index.
 constexpr int kLongBase = 0x1000;
 
-std::string long_form(const Option& option) { return std::string("--") + option.name; }
+std::string long_form(const Option& option) {
+  return std::string("--") + option.name;
+}
 
 // The option written in argument (a long option, with or without "=value").
 std::string written_name(const char* argument) {
@@ -137,8 +139,8 @@ bool parse_unsigned(std::string_view text, uint64_t max, uint64_t& value) {
 bool parse_decimal(std::string_view text, double& value) {
   if (text.empty() || text.front() < '0' || text.front() > '9') return false;
   double parsed = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed,
-                                         std::chars_format::fixed);
+  const auto [end, ec] =
+      std::from_chars(text.data(), text.data() + text.size(), parsed, std::chars_format::fixed);
   if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed)) {
     return false;
   }

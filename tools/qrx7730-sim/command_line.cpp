@@ -60,7 +60,8 @@ bool apply(const cli::Given& given, DaemonSettings& settings, std::string& error
     settings.speed = speed;
   } else if (name == "mode") {
     // Octal permission bits of the socket file, at most 777 (no set-id or sticky bits).
-    if (value.empty() || value.size() > 4 || value.find_first_not_of("01234567") != std::string::npos) {
+    if (value.empty() || value.size() > 4 ||
+        value.find_first_not_of("01234567") != std::string::npos) {
       return bad("octal permission bits such as 600 or 660");
     }
     const int mode = std::stoi(value, nullptr, 8);

@@ -23,8 +23,7 @@ enum class CommandLine { kRun, kHelp, kVersion, kInvalid };
 // Reads the arguments after the program name into settings. kInvalid with a
 // message naming the argument on an unknown option, a missing or repeated one, a
 // value out of range or a stray operand.
-CommandLine parse_command_line(int argc, char** argv, DaemonSettings& settings,
-                               std::string& error);
+CommandLine parse_command_line(int argc, char** argv, DaemonSettings& settings, std::string& error);
 
 // The one-line usage, and the whole help.
 std::string usage_line();

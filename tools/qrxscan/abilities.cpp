@@ -13,7 +13,9 @@ namespace {
 constexpr uint16_t kVendor = 1, kModel = 2, kFirmware = 3, kSensor = 4, kPortType = 5;
 constexpr uint16_t kResolutionList = 13, kOptical = 14, kAreaUnit = 16, kFlatbed = 17;
 
-uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t u16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t u32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
@@ -61,24 +63,41 @@ bool parse_abilities(const uint8_t* stream, size_t size, Abilities& abilities, s
       at += length;
     }
     switch (kind == QRX_ABILITY_KIND_END ? QRX_ABILITY_TAG_END : tag) {
-      case QRX_ABILITY_TAG_END: ended = true; break;
-      case kVendor: found.vendor = text(payload, length); break;
-      case kModel: found.model = text(payload, length); break;
-      case kFirmware: found.firmware = text(payload, length); break;
-      case kSensor: found.sensor = text(payload, length); break;
-      case kPortType: found.port_type = value; break;
+      case QRX_ABILITY_TAG_END:
+        ended = true;
+        break;
+      case kVendor:
+        found.vendor = text(payload, length);
+        break;
+      case kModel:
+        found.model = text(payload, length);
+        break;
+      case kFirmware:
+        found.firmware = text(payload, length);
+        break;
+      case kSensor:
+        found.sensor = text(payload, length);
+        break;
+      case kPortType:
+        found.port_type = value;
+        break;
       case kResolutionList:
         for (size_t i = 0; i + 4 <= length; i += 4) found.resolutions.push_back(u16(payload + i));
         break;
-      case kOptical: found.optical_dpi = value; break;
-      case kAreaUnit: found.area_unit = value; break;
+      case kOptical:
+        found.optical_dpi = value;
+        break;
+      case kAreaUnit:
+        found.area_unit = value;
+        break;
       case kFlatbed:
         if (length >= 16) {
           found.glass_width = u32(payload + 8);
           found.glass_length = u32(payload + 12);
         }
         break;
-      default: break;
+      default:
+        break;
     }
   }
   if (found.resolutions.empty() || found.area_unit == 0 || found.glass_width == 0 ||

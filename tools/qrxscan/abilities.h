@@ -14,8 +14,8 @@ struct Abilities {
   unsigned port_type = 0;
   std::vector<uint16_t> resolutions;  // dpi, as the list pairs them (across = down)
   uint16_t optical_dpi = 0;
-  uint16_t area_unit = 0;             // areas are in 1/area_unit inch
-  uint32_t glass_width = 0;           // flatbed area, in 1/area_unit inch
+  uint16_t area_unit = 0;    // areas are in 1/area_unit inch
+  uint32_t glass_width = 0;  // flatbed area, in 1/area_unit inch
   uint32_t glass_length = 0;
 
   bool offers(uint16_t dpi) const;

@@ -59,7 +59,8 @@ std::vector<std::string> devices_to_list(const std::vector<std::string>& given) 
   if (!config.empty()) candidates = read_devices_file(config);
   candidates.insert(candidates.end(), given.begin(), given.end());
   for (const std::string& device : candidates) {
-    if (std::find(devices.begin(), devices.end(), device) == devices.end()) devices.push_back(device);
+    if (std::find(devices.begin(), devices.end(), device) == devices.end())
+      devices.push_back(device);
   }
   return devices;
 }

@@ -24,29 +24,42 @@ bool format_available(ImageFormat format) {
 #endif
 }
 
-bool format_holds_16_bits(ImageFormat format) { return format != ImageFormat::kJpeg; }
+bool format_holds_16_bits(ImageFormat format) {
+  return format != ImageFormat::kJpeg;
+}
 
-bool format_needs_seekable_file(ImageFormat format) { return format == ImageFormat::kTiff; }
+bool format_needs_seekable_file(ImageFormat format) {
+  return format == ImageFormat::kTiff;
+}
 
 std::unique_ptr<ImageWriter> make_image_writer(ImageFormat format, std::FILE* file) {
   if (!format_available(format)) return nullptr;
   switch (format) {
 #ifdef QRXSCAN_HAVE_IMAGE_LIBRARIES
-    case ImageFormat::kPng: return make_png_writer(file);
-    case ImageFormat::kTiff: return make_tiff_writer(file);
-    case ImageFormat::kJpeg: return make_jpeg_writer(file);
+    case ImageFormat::kPng:
+      return make_png_writer(file);
+    case ImageFormat::kTiff:
+      return make_tiff_writer(file);
+    case ImageFormat::kJpeg:
+      return make_jpeg_writer(file);
 #endif
-    case ImageFormat::kPnm: return make_pnm_writer(file);
-    default: return nullptr;
+    case ImageFormat::kPnm:
+      return make_pnm_writer(file);
+    default:
+      return nullptr;
   }
 }
 
 const char* format_name(ImageFormat format) {
   switch (format) {
-    case ImageFormat::kPng: return "png";
-    case ImageFormat::kTiff: return "tiff";
-    case ImageFormat::kJpeg: return "jpeg";
-    case ImageFormat::kPnm: return "pnm";
+    case ImageFormat::kPng:
+      return "png";
+    case ImageFormat::kTiff:
+      return "tiff";
+    case ImageFormat::kJpeg:
+      return "jpeg";
+    case ImageFormat::kPnm:
+      return "pnm";
   }
   return "?";
 }

@@ -55,17 +55,23 @@ int main(int argc, char** argv) {
                   version);
       return kExitDone;
     }
-    default: break;
+    default:
+      break;
   }
 
   std::signal(SIGINT, on_interrupt);
   std::signal(SIGTERM, on_interrupt);
   WaitNotice notice(stderr);
   switch (request.action) {
-    case Action::kListDevices: return list_devices(request, notice);
-    case Action::kSelfTest: return run_self_tests(request, notice);
-    case Action::kInfo: return show_info(request, notice);
-    case Action::kCalibrate: return calibrate(request, notice);
-    default: return run_scan(request, notice, g_interrupted);
+    case Action::kListDevices:
+      return list_devices(request, notice);
+    case Action::kSelfTest:
+      return run_self_tests(request, notice);
+    case Action::kInfo:
+      return show_info(request, notice);
+    case Action::kCalibrate:
+      return calibrate(request, notice);
+    default:
+      return run_scan(request, notice, g_interrupted);
   }
 }

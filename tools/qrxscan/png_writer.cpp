@@ -25,8 +25,8 @@ class PngWriter final : public ImageWriter {
     if (setjmp(png_jmpbuf(png_))) return fail(message_, error);
     png_init_io(png_, file_);
     png_set_IHDR(png_, info_, spec.width, spec.height, spec.depth,
-                 spec.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 spec.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (spec.dpi != 0) {
       const auto per_metre = static_cast<png_uint_32>(std::lround(spec.dpi / 0.0254));
       png_set_pHYs(png_, info_, per_metre, per_metre, PNG_RESOLUTION_METER);

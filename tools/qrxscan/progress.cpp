@@ -44,7 +44,8 @@ void Progress::update(uint32_t done, double elapsed_seconds) {
   if (terminal_) {
     if (last_drawn_ >= 0 && elapsed_seconds - last_drawn_ < kRedrawSeconds && done < total_) return;
     last_drawn_ = elapsed_seconds;
-    std::fprintf(out_, "\rScanning %s", progress_text(done, total_, elapsed_seconds, kBarWidth).c_str());
+    std::fprintf(out_, "\rScanning %s",
+                 progress_text(done, total_, elapsed_seconds, kBarWidth).c_str());
     std::fflush(out_);
     return;
   }
@@ -66,6 +67,8 @@ void Progress::finish(uint32_t done, double elapsed_seconds) {
   std::fflush(out_);
 }
 
-bool is_terminal(std::FILE* file) { return isatty(fileno(file)) != 0; }
+bool is_terminal(std::FILE* file) {
+  return isatty(fileno(file)) != 0;
+}
 
 }  // namespace qrx::qrxscan

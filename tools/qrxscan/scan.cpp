@@ -103,7 +103,8 @@ bool wait_for_button(Session& session, const std::atomic<bool>& interrupted) {
     if (interrupted) return false;
     ButtonEvent event{};
     ReadPushButton(nullptr, 0, &event);
-    if (Session::last_status() != QRX_OK) return session.report("ReadPushButton", "read the buttons");
+    if (Session::last_status() != QRX_OK)
+      return session.report("ReadPushButton", "read the buttons");
     if (event.Pressed == 0x80 && button_number(event.Button) != 0) {
       std::fprintf(stderr, "qrxscan: button %d pressed\n", button_number(event.Button));
       return true;
@@ -218,7 +219,8 @@ int run_scan(const ScanRequest& request, WaitNotice& notice, const std::atomic<b
   spec.dpi = request.resolution;
   std::unique_ptr<ImageWriter> writer = make_image_writer(request.format, output.file());
   if (writer == nullptr || !writer->begin(spec, error)) {
-    std::fprintf(stderr, "qrxscan: %s\n", writer == nullptr ? "no writer for the format" : error.c_str());
+    std::fprintf(stderr, "qrxscan: %s\n",
+                 writer == nullptr ? "no writer for the format" : error.c_str());
     return kExitFailed;
   }
 
@@ -229,7 +231,8 @@ int run_scan(const ScanRequest& request, WaitNotice& notice, const std::atomic<b
   const bool show_progress = request.progress == ProgressChoice::kOn ||
                              (request.progress == ProgressChoice::kAuto && is_terminal(stderr));
   std::unique_ptr<Progress> progress;
-  if (show_progress) progress = std::make_unique<Progress>(stderr, is_terminal(stderr), spec.height);
+  if (show_progress)
+    progress = std::make_unique<Progress>(stderr, is_terminal(stderr), spec.height);
   std::vector<uint8_t> line(data.LineBytes);
   const Clock::time_point reading = Clock::now();
   for (uint32_t row = 0; row < spec.height; ++row) {
@@ -260,7 +263,8 @@ int run_scan(const ScanRequest& request, WaitNotice& notice, const std::atomic<b
   }
   if (!output.commit()) return kExitFailed;
   if (!request.output.empty()) {
-    std::fprintf(stderr, "qrxscan: wrote %s: %u x %u pixels at %u dpi, %s, %d bits per sample, %s\n",
+    std::fprintf(stderr,
+                 "qrxscan: wrote %s: %u x %u pixels at %u dpi, %s, %d bits per sample, %s\n",
                  request.output.c_str(), spec.width, spec.height, spec.dpi, mode_words(request),
                  spec.depth, format_name(request.format));
   }

@@ -161,7 +161,8 @@ bool apply_command(const std::vector<std::string>& operands, ScanRequest& reques
     if (operands.size() > 1) {
       uint64_t dpi = 0;
       if (!cli::parse_unsigned(operands[1], 65535, dpi) || dpi == 0) {
-        error = "calibrate wants a resolution in dots per inch such as 600, not '" + operands[1] + "'";
+        error =
+            "calibrate wants a resolution in dots per inch such as 600, not '" + operands[1] + "'";
         return false;
       }
       request.calibrate_dpi = static_cast<uint16_t>(dpi);
@@ -238,7 +239,8 @@ bool parse_scan_request(int argc, char** argv, ScanRequest& request, std::string
   }
   if (parsed.action == Action::kScan) {
     if (!format_available(parsed.format)) {
-      error = std::string("this build of qrxscan writes PNM only, not ") + format_name(parsed.format);
+      error =
+          std::string("this build of qrxscan writes PNM only, not ") + format_name(parsed.format);
       return false;
     }
     if (parsed.depth == 16 && !format_holds_16_bits(parsed.format)) {
@@ -280,7 +282,8 @@ std::string help_text() {
 bool window_on_glass(const ScanRequest& request, const Abilities& abilities, Window& window,
                      std::string& error) {
   if (!abilities.offers(request.resolution)) {
-    error = "--resolution " + std::to_string(request.resolution) + " is not offered by the scanner (";
+    error =
+        "--resolution " + std::to_string(request.resolution) + " is not offered by the scanner (";
     for (size_t i = 0; i < abilities.resolutions.size(); ++i) {
       error += (i == 0 ? "" : ", ") + std::to_string(abilities.resolutions[i]);
     }
@@ -309,7 +312,8 @@ bool window_on_glass(const ScanRequest& request, const Abilities& abilities, Win
     return false;
   }
   if (width < kMinimumExtent || length < kMinimumExtent) {
-    std::snprintf(text, sizeof text, "the scan area is %.2f x %.2f mm; the scanner takes at least %.2f mm",
+    std::snprintf(text, sizeof text,
+                  "the scan area is %.2f x %.2f mm; the scanner takes at least %.2f mm",
                   width / per_mm, length / per_mm, kMinimumExtent / per_mm);
     error = text;
     return false;

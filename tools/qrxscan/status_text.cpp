@@ -20,7 +20,9 @@ std::string hex(uint16_t code) {
 
 }  // namespace
 
-std::span<const StatusEntry> status_table() { return kTable; }
+std::span<const StatusEntry> status_table() {
+  return kTable;
+}
 
 std::string describe_status(uint16_t code) {
   if ((code & 0xFF00) == QRX_LAMP_WARMING_UP) {

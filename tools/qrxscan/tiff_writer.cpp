@@ -12,7 +12,9 @@
 namespace qrx::qrxscan {
 namespace {
 
-std::FILE* file_of(thandle_t handle) { return static_cast<std::FILE*>(handle); }
+std::FILE* file_of(thandle_t handle) {
+  return static_cast<std::FILE*>(handle);
+}
 
 tmsize_t read_proc(thandle_t handle, void* data, tmsize_t size) {
   return static_cast<tmsize_t>(std::fread(data, 1, static_cast<size_t>(size), file_of(handle)));
@@ -21,10 +23,13 @@ tmsize_t write_proc(thandle_t handle, void* data, tmsize_t size) {
   return static_cast<tmsize_t>(std::fwrite(data, 1, static_cast<size_t>(size), file_of(handle)));
 }
 toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
-  if (fseeko(file_of(handle), static_cast<off_t>(offset), whence) != 0) return static_cast<toff_t>(-1);
+  if (fseeko(file_of(handle), static_cast<off_t>(offset), whence) != 0)
+    return static_cast<toff_t>(-1);
   return static_cast<toff_t>(ftello(file_of(handle)));
 }
-int close_proc(thandle_t handle) { return std::fflush(file_of(handle)); }  // the caller closes
+int close_proc(thandle_t handle) {
+  return std::fflush(file_of(handle));
+}  // the caller closes
 toff_t size_proc(thandle_t handle) {
   std::FILE* file = file_of(handle);
   const off_t here = ftello(file);
@@ -33,7 +38,9 @@ toff_t size_proc(thandle_t handle) {
   fseeko(file, here, SEEK_SET);
   return static_cast<toff_t>(end);
 }
-int map_proc(thandle_t, void**, toff_t*) { return 0; }
+int map_proc(thandle_t, void**, toff_t*) {
+  return 0;
+}
 void unmap_proc(thandle_t, void*, toff_t) {}
 
 class TiffWriter final : public ImageWriter {
@@ -52,21 +59,20 @@ class TiffWriter final : public ImageWriter {
                               size_proc, map_proc, unmap_proc, options);
     TIFFOpenOptionsFree(options);
     if (tiff_ == nullptr) return fail(message_, error);
-    const bool ok =
-        TIFFSetField(tiff_, TIFFTAG_IMAGEWIDTH, spec.width) &&
-        TIFFSetField(tiff_, TIFFTAG_IMAGELENGTH, spec.height) &&
-        TIFFSetField(tiff_, TIFFTAG_BITSPERSAMPLE, spec.depth) &&
-        TIFFSetField(tiff_, TIFFTAG_SAMPLESPERPIXEL, spec.channels) &&
-        TIFFSetField(tiff_, TIFFTAG_PHOTOMETRIC,
-                     spec.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) &&
-        TIFFSetField(tiff_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-        TIFFSetField(tiff_, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
-        TIFFSetField(tiff_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
-        TIFFSetField(tiff_, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff_, 0)) &&
-        TIFFSetField(tiff_, TIFFTAG_SOFTWARE, "qrxscan") &&
-        (spec.dpi == 0 || (TIFFSetField(tiff_, TIFFTAG_XRESOLUTION, double(spec.dpi)) &&
-                           TIFFSetField(tiff_, TIFFTAG_YRESOLUTION, double(spec.dpi)) &&
-                           TIFFSetField(tiff_, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH)));
+    const bool ok = TIFFSetField(tiff_, TIFFTAG_IMAGEWIDTH, spec.width) &&
+                    TIFFSetField(tiff_, TIFFTAG_IMAGELENGTH, spec.height) &&
+                    TIFFSetField(tiff_, TIFFTAG_BITSPERSAMPLE, spec.depth) &&
+                    TIFFSetField(tiff_, TIFFTAG_SAMPLESPERPIXEL, spec.channels) &&
+                    TIFFSetField(tiff_, TIFFTAG_PHOTOMETRIC,
+                                 spec.channels == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) &&
+                    TIFFSetField(tiff_, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+                    TIFFSetField(tiff_, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
+                    TIFFSetField(tiff_, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL) &&
+                    TIFFSetField(tiff_, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff_, 0)) &&
+                    TIFFSetField(tiff_, TIFFTAG_SOFTWARE, "qrxscan") &&
+                    (spec.dpi == 0 || (TIFFSetField(tiff_, TIFFTAG_XRESOLUTION, double(spec.dpi)) &&
+                                       TIFFSetField(tiff_, TIFFTAG_YRESOLUTION, double(spec.dpi)) &&
+                                       TIFFSetField(tiff_, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH)));
     if (!ok) return fail(message_, error);
     return true;
   }

@@ -42,7 +42,9 @@ class WaitNotice {
 // begin() now, end() when the scope ends.
 class Waiting {
  public:
-  Waiting(WaitNotice& notice, std::string what) : notice_(notice) { notice_.begin(std::move(what)); }
+  Waiting(WaitNotice& notice, std::string what) : notice_(notice) {
+    notice_.begin(std::move(what));
+  }
   ~Waiting() { notice_.end(); }
   Waiting(const Waiting&) = delete;
   Waiting& operator=(const Waiting&) = delete;
