@@ -156,15 +156,5 @@ TEST(ImageWriter, AFullDiskIsReportedNotIgnored) {
   }
 }
 
-TEST(ImageWriter, FormatNamesAndFileNames) {
-  EXPECT_EQ(qrxscan::format_from_file_name("/a.b/scan.JPEG"), ImageFormat::kJpeg);
-  EXPECT_EQ(qrxscan::format_from_file_name("scan.pgm"), ImageFormat::kPnm);
-  EXPECT_EQ(qrxscan::format_from_file_name("scan.tif"), ImageFormat::kTiff);
-  EXPECT_EQ(qrxscan::format_from_file_name("a.png/scan"), std::nullopt);
-  EXPECT_EQ(qrxscan::format_from_file_name(".png"), std::nullopt);
-  EXPECT_EQ(qrxscan::format_from_name("Tiff"), ImageFormat::kTiff);
-  EXPECT_EQ(qrxscan::format_from_name("gif"), std::nullopt);
-}
-
 }  // namespace
 }  // namespace qrx::test

@@ -31,6 +31,8 @@ TEST(ScanOptions, DefaultsAndTheFormatFromTheFileName) {
   ASSERT_TRUE(parse({"-o", "dir.x/Scan.TIF", "--mode", "grey", "--depth", "16"}, request, error));
   EXPECT_EQ(request.format, ImageFormat::kTiff);
   EXPECT_EQ(request.mode, qrxscan::ColourMode::kGray);
+  ASSERT_TRUE(parse({"-o", "a.png/scan.jpeg"}, request, error));
+  EXPECT_EQ(request.format, ImageFormat::kJpeg) << "the extension of the file, not of a directory";
   ASSERT_TRUE(parse({"--format", "JPG", "-o", "a.png"}, request, error));
   EXPECT_EQ(request.format, ImageFormat::kJpeg) << "an explicit format wins";
   ASSERT_TRUE(parse({"-d", "sim:/a.sock", "calibrate", "1200"}, request, error));

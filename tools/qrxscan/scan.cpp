@@ -19,6 +19,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kCalibrationPoll = std::chrono::milliseconds(200);
+// DoCalibration's kind that calibrates for the scan SetScanParameter last set up.
+constexpr uint8_t kCalibrateForTheScan = 3;
 constexpr auto kButtonPoll = std::chrono::milliseconds(100);
 
 int failed(Session& session, const char* call, const std::string& what) {
@@ -183,13 +185,6 @@ int run_scan(const ScanRequest& request, WaitNotice& notice, const std::atomic<b
     return interrupted ? kExitInterrupted : kExitFailed;
   }
   if (!session.select_flatbed_light()) return kExitFailed;
-  if (request.calibrate_first) {
-    Waiting waiting(notice, "calibration at " + std::to_string(request.resolution) + " dpi");
-    if (!DoCalibration(nullptr, 0, 0, request.resolution)) {
-      return failed(session, "DoCalibration", "calibrate");
-    }
-  }
-
   const int channels = request.mode == ColourMode::kColor ? 3 : 1;
   ScanParameter parameter{};
   parameter.xRes = parameter.yRes = request.resolution;
@@ -198,6 +193,14 @@ int run_scan(const ScanRequest& request, WaitNotice& notice, const std::atomic<b
   parameter.BitsPerPixel = static_cast<uint8_t>(channels * request.depth);
   if (!SetScanParameter(nullptr, &parameter)) {
     return failed(session, "SetScanParameter", "set up the scan");
+  }
+  if (request.calibrate_first) {
+    // Kind 3 calibrates for the scan just set up: at its resolution rounded up
+    // to a multiple of 600 dpi.
+    Waiting waiting(notice, "calibration for " + std::to_string(request.resolution) + " dpi");
+    if (!DoCalibration(nullptr, 0, kCalibrateForTheScan, 0)) {
+      return failed(session, "DoCalibration", "calibrate");
+    }
   }
   DataStatus data{};
   if (!GetDataStatus(nullptr, &data)) {

@@ -2,8 +2,8 @@
 // last line, with the lines written into an image file as they arrive.
 //
 //   FindScannerEx, InitializeScanner, [ReadPushButton until a press],
-//   SetLamp(flatbed) and GetLampStatus until ready, [DoCalibration],
-//   SetScanParameter, GetDataStatus, StartScanEx, GetCalibrationStatus until 0,
+//   SetLamp(flatbed) and GetLampStatus until ready, SetScanParameter,
+//   [DoCalibration], GetDataStatus, StartScanEx, GetCalibrationStatus until 0,
 //   ReadScan line by line, StopScanEx, TerminateScanner.
 #pragma once
 

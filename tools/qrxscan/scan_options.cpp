@@ -31,7 +31,7 @@ const std::vector<cli::Option>& options() {
       {"output-file", 'o', "FILE", "write the image to FILE (default: standard output)"},
       {"progress", 'p', nullptr, "show the progress (on by default on a terminal)"},
       {"no-progress", 0, nullptr, "do not show the progress"},
-      {"calibrate", 0, nullptr, "calibrate at the scan's resolution before scanning"},
+      {"calibrate", 0, nullptr, "calibrate for the scan's resolution before scanning"},
       {"wait-for-button", 0, nullptr, "scan when a button on the scanner is pressed"},
       {"test", 'T', nullptr, "run the scanner's self-tests, then exit"},
       {"help", 'h', nullptr, "show this help and exit"},
