@@ -66,17 +66,28 @@ TEST_F(DataFileTest, TheConfiguredFileComesFirstAndTheOneBesideTheLibraryAfter) 
   const std::string beside = file("beside.dat");
   write_curves(configured, 7);
   write_curves(beside, 3);
-  ASSERT_TRUE(device::load_data_file(*store, configured, beside));
+  const std::string shared = file("shared.dat");
+  write_curves(shared, 5);
+  ASSERT_TRUE(device::load_data_file(*store, {configured, shared, beside}));
   EXPECT_EQ(store->region[0][0], 7);
   std::remove(configured.c_str());
-  ASSERT_TRUE(device::load_data_file(*store, configured, beside));
+  ASSERT_TRUE(device::load_data_file(*store, {configured, shared, beside}));
+  EXPECT_EQ(store->region[0][0], 5) << "fell back to the installed data directory";
+  std::remove(shared.c_str());
+  ASSERT_TRUE(device::load_data_file(*store, {configured, shared, beside}));
   EXPECT_EQ(store->region[0][0], 3) << "fell back to the file beside the library";
   write_curves(configured, 9);
-  ASSERT_TRUE(device::load_data_file(*store, "", beside)) << "nothing configured";
+  ASSERT_TRUE(device::load_data_file(*store, {"", shared, beside})) << "nothing configured";
   EXPECT_EQ(store->region[0][0], 3);
   std::remove(beside.c_str());
   std::remove(configured.c_str());
-  EXPECT_FALSE(device::load_data_file(*store, configured, beside)) << "no file anywhere";
+  EXPECT_FALSE(device::load_data_file(*store, {configured, shared, beside}))
+      << "no file anywhere";
+
+  // The installed data directory lies in the prefix the library is installed in.
+  EXPECT_NE(device::shared_data_candidate().find("/share/qrx7730/QRX7730N.dat"),
+            std::string::npos)
+      << device::shared_data_candidate();
 }
 
 TEST_F(DataFileTest, AShortFileIsRefusedAndTheCurvesStayWhole) {
