@@ -235,7 +235,7 @@ enum QRX_Status {
     QRX_E_NULL_ARGUMENT = 0x9702,        /* a required record pointer is null */
     QRX_E_DEVICE_PATH = 0x9703,          /* device path empty, too long, or not usable as a name */
     QRX_E_RESOLUTION = 0x9704,           /* a resolution the scanner cannot be read or moved at */
-    QRX_E_NO_SCAN = 0x9705,              /* no scan has been set up or started */
+    QRX_E_NO_SCAN = 0x9705,              /* no scan has been set up or started, or it was stopped */
     QRX_E_UNSUPPORTED = 0x9706,          /* this build of the library cannot do what was asked */
     QRX_E_SCAN_MODE = 0x9707,            /* bit depth not 8/16/24/48, or no line timing for the mode */
     QRX_E_FLATBED_X = 0x970B,            /* flatbed window: x > 81536 */
@@ -251,6 +251,10 @@ enum QRX_Status {
     QRX_E_FILM_Y = 0x9715,               /* film window: y < 21760 */
     QRX_E_FILM_LENGTH = 0x9716,          /* film window: length < 128 or > 182720 */
     QRX_E_FILM_BOTTOM = 0x9717,          /* film window: y + length > 204480 */
+    /* reading the image (ReadScan, GetDataStatus) */
+    QRX_E_READ_PAST_END = 0x9720,        /* ReadScan: more lines asked than the scan still holds */
+    QRX_E_FILTER_LINE_SIZE = 0x9721,     /* ReadScan with the line filter on: not exactly one line */
+    QRX_E_FILTER_KERNEL = 0x9722,        /* GetDataStatus: the filter kernel does not fit its window */
 
     /* 0x98: a memory allocation failed */
     QRX_E_NOMEM_MEMORY_TEST = 0x9800,

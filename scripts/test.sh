@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the library, the emulator and the tests, and runs every test: the unit,
-# integration and multi-process tests, the export checks, the Windows DLL under
-# Wine, and the whole suite again under the address/undefined-behaviour and
-# thread sanitizers. Installs what is missing first.
+# Builds the library, the emulator, the programs and the tests, and runs every
+# test: the unit, integration and multi-process tests, the programs, the export
+# checks, an install into a temporary prefix, the Windows DLL under Wine, and the
+# whole suite again under the address/undefined-behaviour and thread sanitizers.
+# Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
-  g++-mingw-w64-x86-64-posix wine wine64 binutils
+  g++-mingw-w64-x86-64-posix wine wine64 binutils \
+  pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev
 
 jobs=$(nproc)
 
@@ -23,11 +25,12 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE=ON \
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-# Thread sanitizer over the code with threads: platform, transport, emulator, api.
+# Thread sanitizer over the code with threads: platform, transport, emulator, api,
+# and the programs (the daemon's clients, qrxscan's wait notices).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE_THREAD=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
-  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess'
+  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess|tools_programs'
 
 echo "All tests passed."

@@ -120,14 +120,6 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
   });
 }
 
-QRX7730_API QRX_BOOL ReadScan(void* /*host*/, void* /*passthrough*/, void* buffer, uint32_t size) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    if (buffer == nullptr && size != 0) return finish(lib, QRX_E_NULL_ARGUMENT);
-    CallFrame frame(lib);
-    return finish(lib, QRX_E_UNSUPPORTED);
-  });
-}
-
 QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
@@ -139,13 +131,6 @@ QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
       lib.status_block.release_scan();
     }
     return finish(lib, status);
-  });
-}
-
-QRX7730_API QRX_BOOL GetDataStatus(void* /*host*/, DataStatus* status) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    if (status == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
-    return finish(lib, QRX_E_UNSUPPORTED);
   });
 }
 
@@ -192,14 +177,6 @@ QRX7730_API QRX_BOOL GetAGData(void* /*host*/, uint16_t* values) {
     values[1] = 0xFFFF;
     values[17] = 0xFFFF;
     return QRX_TRUE;
-  });
-}
-
-QRX7730_API QRX_BOOL SetGamma(void* /*host*/, const uint16_t* table, uint8_t /*channel*/,
-                              uint32_t /*unused*/) {
-  return guard([&](Library& lib) -> QRX_BOOL {
-    if (table == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
-    return finish(lib, QRX_E_UNSUPPORTED);
   });
 }
 

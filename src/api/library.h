@@ -44,6 +44,7 @@ struct Library {
   std::array<uint8_t, QRX_AG_BLOCK_SIZE> ag_block{};  // the host's block from SetAGData
   uint8_t lamp_select = 0;          // light source last given to SetLamp
   imaging::ScanValues scan_values;  // from the last SetScanParameter
+  uint32_t filter_armed = 0;        // ReadScan goes through line_filter (set by GetDataStatus)
   uint32_t last_button = 0;         // button seen by the previous poll
   // What the background calibration thread runs with, and the hold of the busy
   // flag it gives back when it ends.

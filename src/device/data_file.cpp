@@ -17,6 +17,14 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// The directory of the loaded library, with its separator; empty when unknown.
+std::string library_directory() {
+  const std::string library = platform::library_path();
+  const size_t slash = library.find_last_of("/\\");
+  if (slash == std::string::npos) return {};
+  return library.substr(0, slash + 1);
+}
+
 }  // namespace
 
 std::string install_directory_candidate() {
@@ -25,11 +33,20 @@ std::string install_directory_candidate() {
   return directory + kDataFileName + kDataFileExtension;
 }
 
+std::string shared_data_candidate() {
+#ifdef QRX7730_DATA_FROM_LIBRARY
+  const std::string directory = library_directory();
+  if (directory.empty()) return {};
+  return directory + QRX7730_DATA_FROM_LIBRARY + kDataFileName + kDataFileExtension;
+#else
+  return {};
+#endif
+}
+
 std::string beside_library_candidate() {
-  const std::string library = platform::library_path();
-  const size_t slash = library.find_last_of("/\\");
-  if (slash == std::string::npos) return {};
-  return library.substr(0, slash + 1) + kDataFileName + kDataFileExtension;
+  const std::string directory = library_directory();
+  if (directory.empty()) return {};
+  return directory + kDataFileName + kDataFileExtension;
 }
 
 bool load_data_file_from(DataFileStore& store, const std::string& path) {
@@ -48,21 +65,24 @@ bool load_data_file_from(DataFileStore& store, const std::string& path) {
 }
 
 bool load_data_file(DataFileStore& store) {
-  return load_data_file(store, install_directory_candidate(), beside_library_candidate());
+  return load_data_file(
+      store, {install_directory_candidate(), shared_data_candidate(), beside_library_candidate()});
 }
 
-bool load_data_file(DataFileStore& store, const std::string& configured,
-                    const std::string& beside) {
-  // The install directory first; when the file is not there (or the directory
-  // was configured without its trailing separator) the copy beside the library.
-  if (!configured.empty()) {
-    File probe(std::fopen(configured.c_str(), "rb"));
+bool load_data_file(DataFileStore& store, const std::vector<std::string>& candidates) {
+  // The first candidate that opens is the one used, even when it then turns out
+  // short: a broken configured file is reported rather than silently bypassed.
+  // A configured directory without its trailing separator names no file and so
+  // falls through to the next candidate.
+  for (const std::string& candidate : candidates) {
+    if (candidate.empty()) continue;
+    File probe(std::fopen(candidate.c_str(), "rb"));
     if (probe) {
       probe.reset();
-      return load_data_file_from(store, configured);
+      return load_data_file_from(store, candidate);
     }
   }
-  return load_data_file_from(store, beside);
+  return false;
 }
 
 uint16_t compose_with_data_file(transport::ScannerContext& context, const DataFileStore& store) {
@@ -73,22 +93,28 @@ uint16_t compose_with_data_file(transport::ScannerContext& context, const DataFi
     region_index = 1;
   }
   // A region no file has filled is all zero: composing with it would map every
-  // entry to the first one and turn the whole scan black. Such lights keep their
-  // tables as they are.
-  if (!store.filled[region_index]) return QRX_OK;
-  std::vector<uint16_t> region;
-  std::vector<uint16_t> copy;
-  if (!platform::try_resize(region, kRegionEntries) ||
-      !platform::try_resize(copy, transport::kGammaEntries)) {
-    return QRX_E_NOMEM_COMPOSE;
+  // entry to the first one and turn the whole scan black. Such lights take the
+  // caller's curve as it is.
+  if (!store.filled[region_index]) {
+    for (size_t channel = 0; channel < 3; ++channel) {
+      const std::vector<uint16_t>& caller = context.caller_gamma[channel];
+      if (context.gamma_table[channel].size() == caller.size()) context.gamma_table[channel] = caller;
+    }
+    return QRX_OK;
   }
+  std::vector<uint16_t> region;
+  if (!platform::try_resize(region, kRegionEntries)) return QRX_E_NOMEM_COMPOSE;
   std::copy(store.region[region_index].begin(), store.region[region_index].end(), region.begin());
+  // Always from the caller's own curve, never from the previous composition, so
+  // that scan after scan GammaTable is the caller's curve through the data curve once.
   for (size_t channel = 0; channel < 3; ++channel) {
     std::vector<uint16_t>& gamma = context.gamma_table[channel];
-    if (gamma.size() != transport::kGammaEntries) continue;
-    copy = gamma;
+    const std::vector<uint16_t>& caller = context.caller_gamma[channel];
+    if (gamma.size() != transport::kGammaEntries || caller.size() != transport::kGammaEntries) {
+      continue;
+    }
     for (size_t i = 0; i < transport::kGammaEntries; ++i) {
-      gamma[i] = copy[region[channel * kCurveEntries + i]];
+      gamma[i] = caller[region[channel * kCurveEntries + i]];
     }
   }
   return QRX_OK;

@@ -51,9 +51,14 @@ uint16_t power_lines(transport::ScannerContext& context) {
 
 bool allocate_work_tables(transport::ScannerContext& context) {
   context.gamma_memory = {0, 0x01000000, 0x01000200, 0x01000400};
-  for (auto& table : context.gamma_table) {
-    if (!platform::try_resize(table, transport::kGammaEntries)) return false;
-    for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<uint16_t>(i);
+  for (size_t channel = 0; channel < 3; ++channel) {
+    auto& table = context.gamma_table[channel];
+    auto& caller = context.caller_gamma[channel];
+    if (!platform::try_resize(table, transport::kGammaEntries) ||
+        !platform::try_resize(caller, transport::kGammaEntries)) {
+      return false;
+    }
+    for (size_t i = 0; i < table.size(); ++i) table[i] = caller[i] = static_cast<uint16_t>(i);
   }
   for (auto& table : context.expand_table) {
     if (!platform::try_resize(table, transport::kExpandEntries)) return false;

@@ -54,7 +54,10 @@ uint16_t drain(transport::ScannerContext& context) {
 }  // namespace
 
 uint16_t stop_now(transport::ScannerContext& context, const settings::ScannerSetting& setting) {
-  if (context.lamp_select == kPlaybackLight) return QRX_OK;
+  if (context.lamp_select == kPlaybackLight) {
+    context.playback_file.reset();
+    return QRX_OK;
+  }
   imaging::stop_image_reader(context);
   context.image_ring.reset();
   // A pass still taking lines (or held by a full buffer) ends now rather than

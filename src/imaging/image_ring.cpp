@@ -57,6 +57,27 @@ bool ImageRing::read(uint8_t* destination, uint32_t n) {
   return true;
 }
 
+const uint8_t* ImageRing::peek(uint32_t n, uint8_t* scratch) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (used_ < n) return nullptr;
+  const uint32_t capacity = static_cast<uint32_t>(data_.size());
+  const uint32_t to_end = capacity - read_position_;
+  if (n <= to_end) return data_.data() + read_position_;
+  std::memcpy(scratch, data_.data() + read_position_, to_end);
+  std::memcpy(scratch + to_end, data_.data(), n - to_end);
+  return scratch;
+}
+
+bool ImageRing::discard(uint32_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (used_ < n) return false;
+  if (n == 0) return true;
+  const uint32_t capacity = static_cast<uint32_t>(data_.size());
+  read_position_ = static_cast<uint32_t>((uint64_t{read_position_} + n) % capacity);
+  used_ -= n;
+  return true;
+}
+
 uint32_t ImageRing::capacity() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<uint32_t>(data_.size());

@@ -34,6 +34,14 @@ class ImageRing {
   // Takes the n oldest bytes; false (nothing taken) when fewer than n are held.
   bool read(uint8_t* destination, uint32_t n);
 
+  // The n oldest bytes without taking them, for the consumer to work on where they
+  // lie: a pointer into the storage, or into scratch (n bytes) when they cross the
+  // end of the storage. nullptr when fewer than n are held. The bytes stay put until
+  // the consumer discards them: the producer only ever writes into free space.
+  const uint8_t* peek(uint32_t n, uint8_t* scratch) const;
+  // Drops the n oldest bytes; false (nothing dropped) when fewer than n are held.
+  bool discard(uint32_t n);
+
   uint32_t capacity() const;
   uint32_t used() const;
   uint32_t free_space() const;

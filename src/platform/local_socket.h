@@ -26,8 +26,11 @@ class LocalListener {
   virtual ~LocalListener() = default;
   // Binds and listens at path. Fails (with a message) when the path is taken: any
   // file that is not a socket, or a socket some process still listens on. A socket
-  // file nobody listens on any more (left by a killed server) is replaced.
-  static std::unique_ptr<LocalListener> listen(const std::string& path, std::string& error);
+  // file nobody listens on any more (left by a killed server) is replaced. A mode
+  // of 0 or more sets the socket file's permission bits before any client can
+  // connect; -1 leaves what the umask gives.
+  static std::unique_ptr<LocalListener> listen(const std::string& path, std::string& error,
+                                               int mode = -1);
   // Waits for the next client; nullptr when the listener was shut down or failed.
   virtual std::unique_ptr<LocalStream> accept() = 0;
   // Wakes accept() and refuses further clients; removes the socket file.

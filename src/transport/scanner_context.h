@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -48,6 +49,12 @@ inline constexpr size_t kGammaEntries = 65536;
 inline constexpr size_t kExpandEntries = 256;
 inline constexpr size_t kAgBlockBytes = 44;
 
+// Closes a file held by the context.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using HeldFile = std::unique_ptr<std::FILE, FileCloser>;
+
 struct ScannerContext {
   ScannerContext() = default;
   // Stops the image reader, waits for worker threads and closes the driver.
@@ -64,6 +71,9 @@ struct ScannerContext {
   std::array<uint32_t, 4> gamma_memory{};
   std::array<std::vector<uint16_t>, 3> gamma_table;   // 65536 entries each
   std::array<std::vector<uint16_t>, 3> expand_table;  // 256 entries each
+  // The caller's last curves (identity after power-on): every scan start composes
+  // GammaTable afresh from them, so that compositions never pile up.
+  std::array<std::vector<uint16_t>, 3> caller_gamma;  // 65536 entries each
   uint32_t line_buffer_reserve = 0;
   std::array<uint32_t, 3> line_buffer_address{};  // one per colour channel
   uint32_t buffer_segment = 0;
@@ -125,6 +135,16 @@ struct ScannerContext {
   uint32_t vertical_above_horizontal = 0;     // ScanXRes < ScanYRes
   uint16_t scan_count = 0;                    // scans since the last calibration
   uint16_t gain_factor = 0;                   // 4.12 fixed point
+
+  // --- read path -------------------------------------------------------------------
+  // Work buffers of the line assembly: grown to a scan's line sizes at its first
+  // line and kept for later scans, so that lines are not allocated one by one.
+  std::vector<uint8_t> read_wrap;       // raw lines that cross the end of the ring
+  std::vector<uint8_t> read_reduced;    // the line reduced from them
+  std::vector<uint8_t> read_half_line;  // a line before the half-resolution widening
+  // Source of 16-bit lines under the playback light (8). Nothing opens it yet, so
+  // reads under that light find it empty.
+  HeldFile playback_file;
 
   // --- lamp warm-up ----------------------------------------------------------------
   std::array<std::array<uint16_t, 9>, 3> brightness_history{};  // R, G, B; newest first

@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "emulator/wire_protocol.h"
+#include "logging_port.h"
 
 namespace qrx::sim {
 
-ClientServer::ClientServer(std::unique_ptr<platform::LocalListener> listener, emu::UsbPort& port)
-    : listener_(std::move(listener)), port_(port) {}
+ClientServer::ClientServer(std::unique_ptr<platform::LocalListener> listener, emu::UsbPort& port,
+                           bool verbose)
+    : listener_(std::move(listener)), port_(port), verbose_(verbose) {}
 
 ClientServer::~ClientServer() {
   stop();
@@ -42,7 +44,9 @@ void ClientServer::accept_clients() {
       continue;
     }
     Client& served = *clients_.back();
+    served.id = ++connections_;
     served.stream = std::move(stream);
+    if (verbose_) log_line("client " + std::to_string(served.id) + " connected");
     try {
       served.thread = std::thread([this, &served] { serve(served); });
     } catch (const std::system_error&) {
@@ -55,7 +59,15 @@ void ClientServer::accept_clients() {
 }
 
 void ClientServer::serve(Client& client) {
-  const emu::wire::ServeEnd end = emu::wire::serve_client(*client.stream, port_);
+  emu::wire::ServeEnd end;
+  if (verbose_) {
+    LoggingPort logged(port_, client.id);
+    end = emu::wire::serve_client(*client.stream, logged);
+    log_line("client " + std::to_string(client.id) + " disconnected after " +
+             std::to_string(logged.requests()) + " requests");
+  } else {
+    end = emu::wire::serve_client(*client.stream, port_);
+  }
   if (end == emu::wire::ServeEnd::kMalformed) {
     std::cerr << "qrx7730-sim: a client sent a malformed message; its connection is closed\n";
   } else if (end == emu::wire::ServeEnd::kRefusedHello) {

@@ -20,7 +20,9 @@ class ClientServer {
   // runaway client cannot exhaust the daemon's threads.
   static constexpr size_t kMaxClients = 64;
 
-  ClientServer(std::unique_ptr<platform::LocalListener> listener, emu::UsbPort& port);
+  // verbose: log every connection and request on the error output.
+  ClientServer(std::unique_ptr<platform::LocalListener> listener, emu::UsbPort& port,
+               bool verbose = false);
   ~ClientServer();
   ClientServer(const ClientServer&) = delete;
   ClientServer& operator=(const ClientServer&) = delete;
@@ -33,6 +35,7 @@ class ClientServer {
 
  private:
   struct Client {
+    unsigned id = 0;  // counts the connections since the start, from 1
     std::unique_ptr<platform::LocalStream> stream;
     std::thread thread;
     std::atomic<bool> finished{false};
@@ -44,6 +47,8 @@ class ClientServer {
 
   std::unique_ptr<platform::LocalListener> listener_;
   emu::UsbPort& port_;
+  const bool verbose_;
+  unsigned connections_ = 0;  // accepting thread only
   std::thread acceptor_;
   std::mutex mutex_;  // guards clients_ and stopping_
   std::list<std::unique_ptr<Client>> clients_;

@@ -1,35 +1,47 @@
-// Parsing and validation of the qrx7730-sim arguments.
+// Parsing and validation of the qrx7730-sim arguments, through the parser the
+// command-line programs share.
 #include "command_line.h"
 
-#include <charconv>
 #include <cmath>
 #include <set>
 #include <string_view>
+#include <vector>
+
+#include "common/command_line.h"
 
 namespace qrx::sim {
 namespace {
 
-template <typename Number>
-bool parse_number(std::string_view text, Number& value) {
-  if (text.empty()) return false;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size();
+const std::vector<cli::Option>& options() {
+  static const std::vector<cli::Option> table = {
+      {"socket", 0, "PATH", "serve on the Unix socket PATH (required)"},
+      {"seed", 0, "N", "sensor noise and non-uniformity seed (default 7730)"},
+      {"port-type", 0, "1|2", "port type the scanner reports (default 1)"},
+      {"board-variant", 0, "0|1", "controller board variant (default 0)"},
+      {"document", 0, "FILE", "PNG or PNM image on the glass (default: the test chart)"},
+      {"speed", 0, "FACTOR", "emulated time runs FACTOR times real time, 0.01 to 1000 (default 1)"},
+      {"mode", 0, "OCTAL", "permissions of the socket, e.g. 660 to share it with a group"},
+      {"verbose", 'v', nullptr, "log connections and requests on the error output"},
+      {"help", 'h', nullptr, "show this help and exit"},
+      {"version", 'V', nullptr, "show the version and exit"},
+  };
+  return table;
 }
 
 // Stores one option's value; false with a message when the value is unusable.
-bool apply(std::string_view name, std::string_view value, DaemonSettings& settings,
-           std::string& error) {
+bool apply(const cli::Given& given, DaemonSettings& settings, std::string& error) {
+  const std::string_view name = given.option->name;
+  const std::string& value = given.value;
   const auto bad = [&](std::string_view expected) {
-    error = "--" + std::string(name) + " wants " + std::string(expected) + ", not '" +
-            std::string(value) + "'";
+    error = cli::bad_value(given, expected);
     return false;
   };
   if (name == "socket") {
     if (value.empty()) return bad("a socket path");
-    settings.socket_path = std::string(value);
+    settings.socket_path = value;
   } else if (name == "seed") {
     uint64_t seed = 0;
-    if (!parse_number(value, seed)) return bad("an unsigned decimal number");
+    if (!cli::parse_unsigned(value, UINT64_MAX, seed)) return bad("an unsigned decimal number");
     settings.options.seed = seed;
   } else if (name == "port-type") {
     if (value != "1" && value != "2") return bad("1 or 2");
@@ -39,51 +51,51 @@ bool apply(std::string_view name, std::string_view value, DaemonSettings& settin
     settings.options.board_variant = static_cast<uint8_t>(value[0] - '0');
   } else if (name == "document") {
     if (value.empty()) return bad("an image file");
-    settings.options.document = std::string(value);
+    settings.options.document = value;
   } else if (name == "speed") {
     double speed = 0;
-    if (!parse_number(value, speed) || !std::isfinite(speed) || speed < kMinSpeed ||
-        speed > kMaxSpeed) {
+    if (!cli::parse_decimal(value, speed) || speed < kMinSpeed || speed > kMaxSpeed) {
       return bad("a factor from 0.01 to 1000");
     }
     settings.speed = speed;
-  } else {
-    error = "unknown option --" + std::string(name);
-    return false;
+  } else if (name == "mode") {
+    // Octal permission bits of the socket file, at most 777 (no set-id or sticky bits).
+    if (value.empty() || value.size() > 4 ||
+        value.find_first_not_of("01234567") != std::string::npos) {
+      return bad("octal permission bits such as 600 or 660");
+    }
+    const int mode = std::stoi(value, nullptr, 8);
+    if (mode > 0777) return bad("octal permission bits such as 600 or 660");
+    if ((mode & 0600) != 0600) return bad("a mode that leaves the owner read and write access");
+    settings.socket_mode = mode;
+  } else if (name == "verbose") {
+    settings.verbose = true;
   }
   return true;
 }
 
 }  // namespace
 
-CommandLine parse_command_line(int argc, const char* const* argv, DaemonSettings& settings,
+CommandLine parse_command_line(int argc, char** argv, DaemonSettings& settings,
                                std::string& error) {
+  cli::Arguments arguments;
+  if (!cli::parse(argc, argv, options(), arguments, error)) return CommandLine::kInvalid;
+  for (const cli::Given& given : arguments.options) {
+    if (given.option->name == std::string_view("help")) return CommandLine::kHelp;
+    if (given.option->name == std::string_view("version")) return CommandLine::kVersion;
+  }
+  if (!arguments.operands.empty()) {
+    error = "unexpected argument '" + arguments.operands.front() + "'";
+    return CommandLine::kInvalid;
+  }
   DaemonSettings parsed;
-  std::set<std::string, std::less<>> seen;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view argument = argv[i];
-    if (argument == "--help" || argument == "-h") return CommandLine::kHelp;
-    if (argument.substr(0, 2) != "--" || argument.size() == 2) {
-      error = "unexpected argument '" + std::string(argument) + "'";
+  std::set<std::string_view> seen;
+  for (const cli::Given& given : arguments.options) {
+    if (!seen.insert(given.option->name).second) {
+      error = "--" + std::string(given.option->name) + " given twice";
       return CommandLine::kInvalid;
     }
-    argument.remove_prefix(2);
-    std::string_view name = argument;
-    std::string_view value;
-    if (const size_t equals = argument.find('='); equals != std::string_view::npos) {
-      name = argument.substr(0, equals);
-      value = argument.substr(equals + 1);
-    } else if (i + 1 < argc) {
-      value = argv[++i];
-    } else {
-      error = "--" + std::string(name) + " needs a value";
-      return CommandLine::kInvalid;
-    }
-    if (!seen.insert(std::string(name)).second) {
-      error = "--" + std::string(name) + " given twice";
-      return CommandLine::kInvalid;
-    }
-    if (!apply(name, value, parsed, error)) return CommandLine::kInvalid;
+    if (!apply(given, parsed, error)) return CommandLine::kInvalid;
   }
   if (parsed.socket_path.empty()) {
     error = "--socket is required";
@@ -93,16 +105,16 @@ CommandLine parse_command_line(int argc, const char* const* argv, DaemonSettings
   return CommandLine::kRun;
 }
 
-std::string usage_text() {
+std::string usage_line() {
   return "usage: qrx7730-sim --socket PATH [--seed N] [--port-type 1|2] [--board-variant 0|1]\n"
-         "                   [--document FILE] [--speed FACTOR]\n"
-         "Serves one emulated QRX7730 scanner on the Unix socket PATH until SIGINT or SIGTERM.\n"
-         "  --seed N            sensor noise and non-uniformity seed (default 7730)\n"
-         "  --port-type 1|2     port type the scanner reports (default 1)\n"
-         "  --board-variant 0|1 controller board variant (default 0)\n"
-         "  --document FILE     PNG or PNM image on the glass (default: the test chart)\n"
-         "  --speed FACTOR      emulated time runs FACTOR times real time, 0.01 to 1000 "
-         "(default 1)\n";
+         "                   [--document FILE] [--speed FACTOR] [--mode OCTAL] [--verbose]\n";
+}
+
+std::string help_text() {
+  return usage_line() +
+         "Serves one emulated QRX7730 scanner on the Unix socket PATH until SIGINT or SIGTERM;\n"
+         "hosts of the library open it as the device \"sim:PATH\".\n\n" +
+         cli::option_help(options());
 }
 
 }  // namespace qrx::sim

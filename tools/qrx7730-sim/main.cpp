@@ -32,12 +32,13 @@ int serve(const qrx::sim::DaemonSettings& settings) {
   }
   qrx::sim::OrderedPort port(*scanner);
 
-  auto listener = qrx::platform::LocalListener::listen(settings.socket_path, error);
+  auto listener =
+      qrx::platform::LocalListener::listen(settings.socket_path, error, settings.socket_mode);
   if (listener == nullptr) {
     std::cerr << "qrx7730-sim: " << error << "\n";
     return kExitFailure;
   }
-  qrx::sim::ClientServer server(std::move(listener), port);
+  qrx::sim::ClientServer server(std::move(listener), port, settings.verbose);
   if (!server.start()) {
     std::cerr << "qrx7730-sim: cannot start the accepting thread\n";
     return kExitFailure;
@@ -55,10 +56,14 @@ int main(int argc, char** argv) {
   std::string error;
   switch (qrx::sim::parse_command_line(argc, argv, settings, error)) {
     case qrx::sim::CommandLine::kHelp:
-      std::cout << qrx::sim::usage_text();
+      std::cout << qrx::sim::help_text();
+      return 0;
+    case qrx::sim::CommandLine::kVersion:
+      std::cout << "qrx7730-sim " << QRX7730_VERSION_STRING << "\n";
       return 0;
     case qrx::sim::CommandLine::kInvalid:
-      std::cerr << "qrx7730-sim: " << error << "\n" << qrx::sim::usage_text();
+      std::cerr << "qrx7730-sim: " << error << "\n"
+                << qrx::sim::usage_line() << "Try 'qrx7730-sim --help' for more information.\n";
       return kExitUsage;
     case qrx::sim::CommandLine::kRun:
       break;

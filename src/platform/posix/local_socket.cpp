@@ -225,7 +225,8 @@ std::unique_ptr<LocalStream> LocalStream::connect(const std::string& path) {
   return std::make_unique<PosixStream>(fd);
 }
 
-std::unique_ptr<LocalListener> LocalListener::listen(const std::string& path, std::string& error) {
+std::unique_ptr<LocalListener> LocalListener::listen(const std::string& path, std::string& error,
+                                                     int mode) {
   sockaddr_un address{};
   if (!make_address(path, address)) {
     error = "socket path is empty or longer than " + std::to_string(sizeof address.sun_path - 1) +
@@ -242,6 +243,13 @@ std::unique_ptr<LocalListener> LocalListener::listen(const std::string& path, st
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     error = errno == EADDRINUSE ? path + " is taken: another server has just bound it"
                                 : describe_errno("cannot bind", path);
+    close_quietly(fd);
+    return nullptr;
+  }
+  // Clients cannot connect before listen(): the mode is in place when they can.
+  if (mode >= 0 && ::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+    error = describe_errno("cannot set the permissions of", path);
+    ::unlink(path.c_str());
     close_quietly(fd);
     return nullptr;
   }

@@ -8,7 +8,8 @@ std::unique_ptr<LocalStream> LocalStream::connect(const std::string&) {
   return nullptr;
 }
 
-std::unique_ptr<LocalListener> LocalListener::listen(const std::string& path, std::string& error) {
+std::unique_ptr<LocalListener> LocalListener::listen(const std::string& path, std::string& error,
+                                                     int /*mode*/) {
   error = "local sockets are not available on Windows: " + path;
   return nullptr;
 }

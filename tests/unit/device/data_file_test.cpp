@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "device/data_file.h"
+#include "imaging/gamma.h"
+#include "platform/paths.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -64,17 +66,28 @@ TEST_F(DataFileTest, TheConfiguredFileComesFirstAndTheOneBesideTheLibraryAfter) 
   const std::string beside = file("beside.dat");
   write_curves(configured, 7);
   write_curves(beside, 3);
-  ASSERT_TRUE(device::load_data_file(*store, configured, beside));
+  const std::string shared = file("shared.dat");
+  write_curves(shared, 5);
+  ASSERT_TRUE(device::load_data_file(*store, {configured, shared, beside}));
   EXPECT_EQ(store->region[0][0], 7);
   std::remove(configured.c_str());
-  ASSERT_TRUE(device::load_data_file(*store, configured, beside));
+  ASSERT_TRUE(device::load_data_file(*store, {configured, shared, beside}));
+  EXPECT_EQ(store->region[0][0], 5) << "fell back to the installed data directory";
+  std::remove(shared.c_str());
+  ASSERT_TRUE(device::load_data_file(*store, {configured, shared, beside}));
   EXPECT_EQ(store->region[0][0], 3) << "fell back to the file beside the library";
   write_curves(configured, 9);
-  ASSERT_TRUE(device::load_data_file(*store, "", beside)) << "nothing configured";
+  ASSERT_TRUE(device::load_data_file(*store, {"", shared, beside})) << "nothing configured";
   EXPECT_EQ(store->region[0][0], 3);
   std::remove(beside.c_str());
   std::remove(configured.c_str());
-  EXPECT_FALSE(device::load_data_file(*store, configured, beside)) << "no file anywhere";
+  EXPECT_FALSE(device::load_data_file(*store, {configured, shared, beside}))
+      << "no file anywhere";
+
+  // The installed data directory lies in the prefix the library is installed in.
+  EXPECT_NE(device::shared_data_candidate().find("/share/qrx7730/QRX7730N.dat"),
+            std::string::npos)
+      << device::shared_data_candidate();
 }
 
 TEST_F(DataFileTest, AShortFileIsRefusedAndTheCurvesStayWhole) {
@@ -96,33 +109,52 @@ TEST_F(DataFileTest, FindScannerFailsWithoutAUsableDataFileAndClosesTheDevice) {
   EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 
-TEST_F(DataFileTest, ComposingTheGammaTablesAppliesTheCurveOfTheLight) {
-  write_curves(file("QRX7730N.dat"), 7);
-  ASSERT_TRUE(open_scanner());  // identity gamma tables, the file's curves loaded
-  auto& context = lib().context;
-  context.gamma_table[0][7] = 4242;
-  context.lamp_select = 1;
-  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
-  EXPECT_EQ(context.gamma_table[0][0], 4242) << "new entry i = old entry at curve[i]";
-  EXPECT_EQ(context.gamma_table[1][100], 107);
-  EXPECT_EQ(context.gamma_table[2][65530], 1);
-  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
-  EXPECT_EQ(context.gamma_table[1][100], 114) << "composed twice, as two scan starts do";
+// Composition works on a store the test fills itself; it needs no data file.
+class ComposeTest : public SimTest {};
 
-  // Film and the other lights have no curves in the file: their tables stay.
+TEST_F(ComposeTest, TheGammaTablesTakeTheCurveOfTheLightOnceWhateverTheScanCount) {
+  ASSERT_TRUE(open_scanner());
+  auto& context = lib().context;
+  auto store = std::make_unique<device::DataFileStore>();
+  for (size_t i = 0; i < device::kRegionEntries; ++i) {
+    store->region[0][i] = static_cast<uint16_t>(65535 - i % 65536);  // an inverting curve
+  }
+  store->filled[0] = true;
+  // The caller's curve: entry i = i / 4 on every channel, and one marked entry.
+  std::vector<uint16_t> caller(65536);
+  for (size_t i = 0; i < caller.size(); ++i) caller[i] = static_cast<uint16_t>(i / 4);
+  caller[65535] = 4242;
+  ASSERT_EQ(imaging::set_gamma(context, QRX_LAMP_NONE, caller.data(), 0, QRX_OK), QRX_OK);
+
+  context.lamp_select = 1;
+  for (int scan = 0; scan < 3; ++scan) {
+    ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
+    EXPECT_EQ(context.gamma_table[0][0], 4242) << "entry i = caller's entry at curve[i]";
+    EXPECT_EQ(context.gamma_table[1][100], 65435 / 4) << "scan " << scan;
+    EXPECT_EQ(context.gamma_table[2][65535], 0);
+  }
+
+  // Power-on gives the identity as the caller's curve: one start gives the data curve.
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  context.lamp_select = 1;
+  ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
+  ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
+  EXPECT_EQ(context.gamma_table[2][7], 65528);
+  EXPECT_EQ(context.gamma_table[0][65535], 0);
+
+  // Film and the other lights have no curves in the file: composing with their
+  // all-zero regions would black every scan out. Their tables are the caller's own
+  // curve (here the identity), not what an earlier flatbed start left.
   context.lamp_select = 12;
   context.film_type = 1;
-  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
+  ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
+  EXPECT_EQ(context.gamma_table[2][7], 7);
+  EXPECT_EQ(context.gamma_table[0][65535], 65535);
   context.film_type = 0;
   context.lamp_select = 255;
-  ASSERT_EQ(device::compose_with_data_file(context, lib().data_file), QRX_OK);
-  EXPECT_EQ(context.gamma_table[1][100], 114);
-  EXPECT_EQ(context.gamma_table[2][0], 14);
-  // Nor does a store that no file has filled change anything.
-  auto empty = std::make_unique<device::DataFileStore>();
-  context.lamp_select = 1;
-  ASSERT_EQ(device::compose_with_data_file(context, *empty), QRX_OK);
-  EXPECT_EQ(context.gamma_table[1][100], 114);
+  ASSERT_EQ(device::compose_with_data_file(context, *store), QRX_OK);
+  EXPECT_EQ(context.gamma_table[1][100], 100);
 }
 
 }  // namespace

@@ -47,6 +47,33 @@ TEST(ImageRingTest, RefusesWhatDoesNotFitAndSplitsAcrossTheEnd) {
   EXPECT_FALSE(ring.write(first.data(), 1));
 }
 
+TEST(ImageRingTest, PeekShowsTheOldestBytesWhereTheyLieOrJoinedAndDiscardDropsThem) {
+  ImageRing ring;
+  ASSERT_TRUE(ring.create(8));
+  const std::vector<uint8_t> first = {1, 2, 3, 4, 5, 6};
+  ASSERT_TRUE(ring.write(first.data(), 6));
+  ASSERT_TRUE(ring.discard(5));
+  const std::vector<uint8_t> crossing = {7, 8, 9, 10, 11};
+  ASSERT_TRUE(ring.write(crossing.data(), 5));  // 2 bytes to the end, 3 from offset 0
+
+  std::vector<uint8_t> scratch(6, 0);
+  const uint8_t* joined = ring.peek(6, scratch.data());
+  ASSERT_EQ(joined, scratch.data()) << "bytes crossing the end are joined in scratch";
+  EXPECT_EQ(scratch, (std::vector<uint8_t>{6, 7, 8, 9, 10, 11}));
+  const uint8_t* in_place = ring.peek(2, scratch.data() + 4);
+  ASSERT_NE(in_place, scratch.data() + 4);
+  EXPECT_EQ(in_place[0], 6);
+  EXPECT_EQ(in_place[1], 7);
+  EXPECT_EQ(ring.peek(7, scratch.data()), nullptr);
+  EXPECT_EQ(ring.used(), 6u) << "peeking takes nothing";
+
+  EXPECT_FALSE(ring.discard(7));
+  ASSERT_TRUE(ring.discard(3));
+  std::vector<uint8_t> rest(3);
+  ASSERT_TRUE(ring.read(rest.data(), 3));
+  EXPECT_EQ(rest, (std::vector<uint8_t>{9, 10, 11}));
+}
+
 TEST(ImageRingTest, OneProducerAndOneConsumerLoseNothing) {
   ImageRing ring;
   ASSERT_TRUE(ring.create(4099));  // odd size: the split points wander

@@ -1,0 +1,30 @@
+// GetDataStatus: what the host needs to read the scan (bytes per line, lines still
+// to read, the time of one line) and, for vertical resolutions of 300 dpi and up
+// whose kernel is not all zero, arming the line filter for the scan's reads.
+#pragma once
+
+#include <cstdint>
+
+#include "imaging/jaggy_filter.h"
+#include "imaging/scan_values.h"
+#include "qrx7730.h"
+#include "settings/scanner_setting.h"
+#include "transport/scanner_context.h"
+
+namespace qrx::imaging {
+
+// Filter kernel for a vertical resolution: 300, 600, 1200, 2400, 4800, 9600 dpi
+// take kernels 0 to 5, any other resolution from 300 dpi up kernel 0; -1 below
+// 300 dpi (no filter).
+int kernel_for_resolution(uint32_t y_resolution);
+
+// Fills status and sets filter_armed (1 when ReadScan is to go through the filter,
+// which is then restarted for the scan). An 8-bit grey flatbed request of at most
+// 150 dpi across, read as colour, has its stored depth raised to 24 for the line
+// time. 0, or 0x9722 (filter left off) for a kernel whose rows cannot be centred.
+uint16_t data_status(const transport::ScannerContext& context,
+                     const settings::ScannerSetting& setting, uint8_t lamp_select,
+                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed,
+                     DataStatus& status);
+
+}  // namespace qrx::imaging

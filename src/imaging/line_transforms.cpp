@@ -1,0 +1,138 @@
+// The line transforms other than the window delivery (see line_transforms.h).
+#include "imaging/line_transforms.h"
+
+#include <bit>
+#include <cstring>
+
+namespace qrx::imaging {
+namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "16-bit samples are read and written in the host's order");
+
+constexpr uint32_t kUnitsPerInch = 2400;
+constexpr uint32_t kLeadInUnits = 128;
+constexpr uint32_t kLeadInUnitsVariant1 = 112;
+constexpr uint16_t kFilmBlack = 512;
+
+// Sample type of a line: bytes or u16, read and written through memcpy so that
+// any buffer alignment will do.
+template <class T>
+inline T load(const uint8_t* line, uint32_t index) {
+  T v;
+  std::memcpy(&v, line + index * sizeof(T), sizeof(T));
+  return v;
+}
+template <class T>
+inline void store(uint8_t* line, uint32_t index, T v) {
+  std::memcpy(line + index * sizeof(T), &v, sizeof(T));
+}
+
+template <class T, uint32_t kFactor>
+void box_reduce_block(const uint8_t* lines, uint32_t line_bytes, uint32_t first, uint32_t kept,
+                      uint8_t* out, uint32_t out_first) {
+  for (uint32_t j = 0; j < kept; ++j) {
+    uint32_t sum = 0;
+    for (uint32_t l = 0; l < kFactor; ++l) {
+      const uint8_t* line = lines + static_cast<size_t>(l) * line_bytes;
+      for (uint32_t i = 0; i < kFactor; ++i) sum += load<T>(line, first + kFactor * j + i);
+    }
+    store<T>(out, out_first + j, static_cast<T>(sum / (kFactor * kFactor)));
+  }
+}
+
+template <class T, uint32_t kFactor>
+uint32_t box_reduce_typed(const uint8_t* lines, uint32_t line_bytes, uint32_t channels,
+                          uint8_t* out) {
+  const uint32_t n = line_bytes / sizeof(T) / channels;
+  const uint32_t kept = n / kFactor;
+  for (uint32_t c = 0; c < channels; ++c) {
+    box_reduce_block<T, kFactor>(lines, line_bytes, c * n, kept, out, c * kept);
+  }
+  return channels * kept * static_cast<uint32_t>(sizeof(T));
+}
+
+template <class T, uint32_t kSamples>
+void widen_half_typed(const uint8_t* in, uint32_t pixels, uint8_t* out) {
+  for (uint32_t j = 0; j < pixels; ++j) {
+    const uint32_t next = j + 1 < pixels ? j + 1 : j;
+    for (uint32_t s = 0; s < kSamples; ++s) {
+      const T a = load<T>(in, j * kSamples + s);
+      const T b = load<T>(in, next * kSamples + s);
+      store<T>(out, 2 * j * kSamples + s, a);
+      store<T>(out, (2 * j + 1) * kSamples + s, static_cast<T>((uint32_t{a} + b) >> 1));
+    }
+  }
+}
+
+}  // namespace
+
+uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, uint32_t factor, uint32_t channels,
+                    uint32_t sample_bytes, uint8_t* out) {
+  if (channels == 0) return 0;
+  const bool wide = sample_bytes == 2;
+  if (factor == 2) {
+    return wide ? box_reduce_typed<uint16_t, 2>(lines, line_bytes, channels, out)
+                : box_reduce_typed<uint8_t, 2>(lines, line_bytes, channels, out);
+  }
+  if (factor == 4) {
+    return wide ? box_reduce_typed<uint16_t, 4>(lines, line_bytes, channels, out)
+                : box_reduce_typed<uint8_t, 4>(lines, line_bytes, channels, out);
+  }
+  return 0;
+}
+
+CropSpan crop_span(uint32_t start, uint32_t width, uint32_t resolution, uint8_t board_variant) {
+  CropSpan span;
+  const uint32_t unit = resolution == 0 ? 0 : kUnitsPerInch / resolution;
+  if (unit == 0) return span;
+  const uint32_t lead = (board_variant == 1 ? kLeadInUnitsVariant1 : kLeadInUnits) / unit;
+  span.first = start / unit + lead;
+  span.count = width / unit;
+  return span;
+}
+
+uint16_t film_black_offset(uint16_t sample, uint8_t film_type) {
+  const int v = static_cast<int>(sample) - kFilmBlack;
+  if (film_type != 0) return v <= 0 ? 256 : static_cast<uint16_t>(v);
+  return v <= 128 ? 128 : static_cast<uint16_t>(v);
+}
+
+bool widen_half_resolution(const uint8_t* in, uint32_t n, uint32_t depth_code, uint8_t* out) {
+  uint32_t sample_bytes = 0;
+  uint32_t samples = 0;
+  switch (depth_code) {
+    case 8:
+      sample_bytes = 1;
+      samples = 1;
+      break;
+    case 16:
+      sample_bytes = 2;
+      samples = 1;
+      break;
+    case 24:
+      sample_bytes = 1;
+      samples = 3;
+      break;
+    case 48:
+      sample_bytes = 2;
+      samples = 3;
+      break;
+    default:
+      return false;
+  }
+  const uint32_t pixels = n / sample_bytes / samples;
+  if (sample_bytes == 1) {
+    samples == 1 ? widen_half_typed<uint8_t, 1>(in, pixels, out)
+                 : widen_half_typed<uint8_t, 3>(in, pixels, out);
+  } else {
+    samples == 1 ? widen_half_typed<uint16_t, 1>(in, pixels, out)
+                 : widen_half_typed<uint16_t, 3>(in, pixels, out);
+  }
+  // Bytes of an incomplete last pixel have no partner: they come out as zero.
+  const size_t written = 2 * static_cast<size_t>(pixels) * samples * sample_bytes;
+  std::memset(out + written, 0, 2 * static_cast<size_t>(n) - written);
+  return true;
+}
+
+}  // namespace qrx::imaging
