@@ -4,6 +4,7 @@
 // abandons a scan.
 #include "api/call_frame.h"
 #include "api/export_guard.h"
+#include "engine/background_calibration.h"
 #include "engine/scan_stop.h"
 #include "imaging/data_status.h"
 #include "imaging/direct_read.h"
@@ -60,6 +61,10 @@ QRX7730_API QRX_BOOL SetGamma(void* /*host*/, const uint16_t* table, uint8_t cha
                               uint32_t /*unused*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (table == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    // The background calibration runs on the context meanwhile.
+    if (qrx::engine::background_calibration_running(lib.context)) {
+      return finish(lib, QRX_E_CALIBRATING);
+    }
     lib.last_error =
         qrx::imaging::set_gamma(lib.context, lib.lamp_select, table, channel, lib.last_error);
     return lib.last_error == QRX_OK ? QRX_TRUE : QRX_FALSE;

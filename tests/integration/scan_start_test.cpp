@@ -6,6 +6,7 @@
 #include <atomic>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "integration/scan_test_fixture.h"
 #include "platform/memory.h"
@@ -29,6 +30,10 @@ TEST_F(ScanTest, WithoutShadingTheScannerIsCalibratedInTheBackgroundFirst) {
   EXPECT_EQ(status, 2);
   EXPECT_EQ(lib().status_block.busy(), 1u);
   EXPECT_EQ(set_scan(600, 24, 0, 0, kInch, kInch), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CALIBRATING);
+  std::vector<uint16_t> curve(65536);
+  for (size_t i = 0; i < curve.size(); ++i) curve[i] = static_cast<uint16_t>(i);
+  EXPECT_EQ(SetGamma(nullptr, curve.data(), 0, 0), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_CALIBRATING);
   std::atomic<bool> framed_done{false};
   QRX_BOOL framed_result = QRX_FALSE;
