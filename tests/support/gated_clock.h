@@ -3,9 +3,11 @@
 // until the gate opens, so a test can look at the library while a background
 // calibration or image reader stands still at a known kind of place (a wait). A
 // thread parked by name waits in its sleeps until unparked, whatever the gate:
-// a polling thread then stops moving the virtual time on.
+// a polling thread then stops moving the virtual time on. The test's own threads
+// are free, and paced: see sleep_ms.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -25,6 +27,7 @@ class GatedClock final : public platform::Clock {
 
   uint64_t now_us() override { return inner_.now_us(); }
   void sleep_ms(uint32_t ms) override {
+    bool paced = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       const std::thread::id self = std::this_thread::get_id();
@@ -37,9 +40,20 @@ class GatedClock final : public platform::Clock {
         changed_.wait(lock, may_go);
         --held_;
       }
+      paced = free_.count(self) != 0 && ms <= kPacedPollMs;
     }
     inner_.sleep_ms(ms);
+    // A free thread (the host's) waits a little real time at each short poll (a
+    // wait for data), so that its polls cannot run the virtual time far ahead
+    // while a worker thread it waits for has no processor: a data wait limit of
+    // 30 s then needs a worker held off for a third of a real second. Longer waits
+    // (for the motor) are limited by their count of polls, not by time.
+    if (paced) std::this_thread::sleep_for(std::chrono::microseconds(kPaceUs));
   }
+
+  // Real time a free thread's poll of at most kPacedPollMs takes.
+  static constexpr int kPaceUs = 100;
+  static constexpr uint32_t kPacedPollMs = 10;
 
   // The calling thread's sleeps are never held.
   void run_free() {
