@@ -33,10 +33,11 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 else
   cmake -S "$source_dir" -B "$build" >/dev/null
 fi
-cmake --build "$build" -j"$jobs" --target qrx7730_wine_test qrx7730_win_platform_test
+cmake --build "$build" -j"$jobs" --target qrx7730_wine_test qrx7730_win_platform_test \
+  qrx7730_wine_scan_test
 test_dir=$build/tests/windows
 dll=$test_dir/QRX7730L.DLL
-programs=(qrx7730_win_platform_test.exe qrx7730_wine_test.exe)
+programs=(qrx7730_win_platform_test.exe qrx7730_wine_test.exe qrx7730_wine_scan_test.exe)
 for file in "$dll" "$test_dir/QRX7730N.dat" "${programs[@]/#/$test_dir/}"; do
   [ -f "$file" ] || { echo "FAIL: the build did not produce $file" >&2; exit 1; }
 done
