@@ -1,6 +1,7 @@
 // Process clock selection and the portable clocks (virtual and scaled).
 #include "platform/clock.h"
 
+#include <chrono>
 #include <thread>
 
 namespace qrx::platform {
@@ -30,8 +31,14 @@ uint64_t ScaledClock::now_us() {
 }
 
 void ScaledClock::sleep_ms(uint32_t ms) {
-  const double real_ms = static_cast<double>(ms) / factor_;
-  system_clock().sleep_ms(real_ms >= 1.0 ? static_cast<uint32_t>(real_ms) : (ms > 0 ? 1 : 0));
+  // In microseconds: at a speed of 100 a poll of 10 ms takes 100 us, not a whole
+  // millisecond of the system clock's resolution.
+  const double real_us = static_cast<double>(ms) * 1000.0 / factor_;
+  if (real_us >= 1.0) {
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<uint64_t>(real_us)));
+  } else if (ms > 0) {
+    std::this_thread::yield();
+  }
 }
 
 }  // namespace qrx::platform
