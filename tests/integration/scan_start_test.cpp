@@ -163,7 +163,7 @@ TEST_F(ScanTest, EveryAllocationFailureOfTheStartIsReportedAndLeavesNothingRunni
     EXPECT_EQ(lib().status_block.busy(), 0u);
     if (result == QRX_TRUE) {
       ++started;
-      EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+      EXPECT_EQ(engine::stop_now(lib().context, lib().setting), QRX_OK);
       continue;
     }
     codes.insert(last_error());

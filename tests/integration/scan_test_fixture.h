@@ -30,6 +30,11 @@ class ScanTest : public SimTest {
     ASSERT_TRUE(open_scanner());
     ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
     ASSERT_EQ(SetLamp(nullptr, 1), QRX_TRUE) << std::hex << last_error();
+    // The host's waits for data are paced while the image reader runs.
+    gate.pace_while([this] {
+      const auto& reader = lib().context.reader_thread;
+      return reader && reader->exit_code() == platform::Thread::kStillActive;
+    });
   }
   void TearDown() override {
     engine::stop_background_calibration(lib().context);

@@ -4,11 +4,12 @@
 // calibration or image reader stands still at a known kind of place (a wait). A
 // thread parked by name waits in its sleeps until unparked, whatever the gate:
 // a polling thread then stops moving the virtual time on. The test's own threads
-// are free, and paced: see sleep_ms.
+// are free, and their data polls paced by the workers' progress: see sleep_ms.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -27,33 +28,53 @@ class GatedClock final : public platform::Clock {
 
   uint64_t now_us() override { return inner_.now_us(); }
   void sleep_ms(uint32_t ms) override {
-    bool paced = false;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      const std::thread::id self = std::this_thread::get_id();
-      const auto may_go = [&] {
-        return parked_.count(self) == 0 && (open_ || free_.count(self) != 0);
-      };
-      if (!may_go()) {
-        ++held_;
-        changed_.notify_all();
-        changed_.wait(lock, may_go);
-        --held_;
-      }
-      paced = free_.count(self) != 0 && ms <= kPacedPollMs;
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::thread::id self = std::this_thread::get_id();
+    const auto may_go = [&] {
+      return parked_.count(self) == 0 && (open_ || free_.count(self) != 0);
+    };
+    if (!may_go()) {
+      ++held_;
+      changed_.notify_all();
+      changed_.wait(lock, may_go);
+      --held_;
     }
+    if (free_.count(self) == 0) {
+      ++worker_sleeps_;
+      changed_.notify_all();
+      lock.unlock();
+      inner_.sleep_ms(ms);
+      return;
+    }
+    // The host's short polls (waits for data) while the worker it waits for runs
+    // (pace_while says so) and none is held: each waits in real time for the next
+    // sleep of a worker, at most kPaceMs, so that the host cannot run the virtual
+    // time far ahead of a worker that is slow to get a processor or to make its
+    // lines (a sanitizer build): a data wait limit of 30 s then needs a worker
+    // held off for a minute of real time. Longer waits (for the motor) are limited
+    // by their count of polls, not by time.
+    const bool paced = ms <= kPacedPollMs && open_ && held_ == 0 && self == owner_ &&
+                       pace_while_ && pace_while_();
+    const uint64_t sleeps_before = worker_sleeps_;
+    lock.unlock();
     inner_.sleep_ms(ms);
-    // A free thread (the host's) waits a little real time at each short poll (a
-    // wait for data), so that its polls cannot run the virtual time far ahead
-    // while a worker thread it waits for has no processor: a data wait limit of
-    // 30 s then needs a worker held off for a third of a real second. Longer waits
-    // (for the motor) are limited by their count of polls, not by time.
-    if (paced) std::this_thread::sleep_for(std::chrono::microseconds(kPaceUs));
+    if (paced) {
+      lock.lock();
+      changed_.wait_for(lock, std::chrono::milliseconds(kPaceMs),
+                        [&] { return worker_sleeps_ != sleeps_before; });
+    }
   }
 
-  // Real time a free thread's poll of at most kPacedPollMs takes.
-  static constexpr int kPaceUs = 100;
+  // Longest real time a host's poll of at most kPacedPollMs waits for a worker.
+  static constexpr int kPaceMs = 20;
   static constexpr uint32_t kPacedPollMs = 10;
+
+  // When the host's (this clock's creator's) polls are paced; asked on that
+  // thread only.
+  void pace_while(std::function<bool()> condition) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pace_while_ = std::move(condition);
+  }
 
   // The calling thread's sleeps are never held.
   void run_free() {
@@ -93,6 +114,9 @@ class GatedClock final : public platform::Clock {
   std::set<std::thread::id> parked_;
   bool open_ = true;
   int held_ = 0;
+  const std::thread::id owner_ = std::this_thread::get_id();
+  std::function<bool()> pace_while_;
+  uint64_t worker_sleeps_ = 0;
 };
 
 }  // namespace qrx::test
