@@ -25,8 +25,11 @@ class MonotonicClock final : public Clock {
 }  // namespace
 
 Clock& system_clock() {
-  static MonotonicClock clock;
-  return clock;
+  // Never destroyed: the library's own threads still wait on it while the
+  // library's objects are taken down at unload, after this one's destructor
+  // would have run.
+  static MonotonicClock* const clock = new MonotonicClock;
+  return *clock;
 }
 
 }  // namespace qrx::platform

@@ -35,8 +35,11 @@ class PerformanceCounterClock final : public Clock {
 }  // namespace
 
 Clock& system_clock() {
-  static PerformanceCounterClock clock;
-  return clock;
+  // Never destroyed: the library's own threads still wait on it while the
+  // library's objects are taken down at unload, after this one's destructor
+  // would have run.
+  static PerformanceCounterClock* const clock = new PerformanceCounterClock;
+  return *clock;
 }
 
 }  // namespace qrx::platform
