@@ -3,20 +3,22 @@
 // running as fast as the daemon's.
 //
 //   scan_client PATH SPEED scan LENGTH [calibrate]
-//       opens and initialises the scanner, selects the flatbed light (and
-//       calibrates 300 dpi when asked), starts a 300 dpi colour scan one inch wide
-//       and LENGTH (2400 dpi units) long, prints "scanning", waits for a line on
-//       its input, reads every line, prints "lines GOT EXPECTED", stops and
-//       prints "stopped RESULT STATUS" (hexadecimal status)
+//       opens and initialises the scanner (again while a carriage is still on its
+//       way home, as a host retries), selects the flatbed light (and calibrates
+//       300 dpi when asked), starts a 300 dpi colour scan one inch wide and LENGTH
+//       (2400 dpi units) long, prints "scanning", waits for its input to close,
+//       reads every line, prints "lines GOT EXPECTED", stops and prints
+//       "stopped RESULT STATUS" (hexadecimal status)
 //   scan_client PATH SPEED hold
-//       calibrates 300 dpi and starts a 48-bit scan of the whole glass width that
-//       it never reads, prints "scanning" and waits for its input to close
+//       calibrates 300 dpi and starts a 48-bit scan of the whole glass width, four
+//       inches long, prints "scanning" and never reads it (it soon fills the
+//       scanner's buffer and the carriage stands); waits for its input to close
 //   scan_client PATH SPEED idle
 //       opens the scanner, prints "open" and waits for its input to close
 //   scan_client PATH SPEED try
-//       makes every call that would disturb a running scan and prints
-//       "codes" and their hexadecimal statuses: FindScannerEx, SetLamp,
-//       DoCalibration, StartScanEx, GetCalibrationStatus, StopScanEx
+//       makes every call that would disturb a running scan and prints "codes" and
+//       their hexadecimal statuses: FindScannerEx, SetLamp, DoCalibration,
+//       StartScanEx, GetCalibrationStatus, StopScanEx
 //
 // Exit status: 0 done, 1 bad arguments, 2 a call failed.
 #include <chrono>
@@ -24,10 +26,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <thread>
+#include <vector>
 
-#include "api/library.h"
-#include "imaging/image_ring.h"
 #include "platform/clock.h"
 #include "qrx7730.h"
 
@@ -50,6 +50,17 @@ bool call(const char* what, QRX_BOOL result) {
   return false;
 }
 
+void say(const char* line) {
+  std::printf("%s\n", line);
+  std::fflush(stdout);
+}
+
+void wait_for_input_to_close() {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+  }
+}
+
 bool set_window(uint32_t length, uint32_t width = kInch, uint8_t depth = 24) {
   ScanParameter p{};
   p.xRes = p.yRes = 300;
@@ -58,25 +69,6 @@ bool set_window(uint32_t length, uint32_t width = kInch, uint8_t depth = 24) {
   return call("SetScanParameter", SetScanParameter(nullptr, &p));
 }
 
-// Raw lines out of the ring, as the read path takes them.
-uint32_t read_lines(uint32_t expected) {
-  auto& context = qrx::api::library().context;
-  std::string line(context.read_line_bytes, '\0');
-  uint32_t got = 0;
-  const auto since = std::chrono::steady_clock::now();
-  while (got < expected && std::chrono::steady_clock::now() - since < std::chrono::minutes(1)) {
-    if (context.image_ring->read(reinterpret_cast<uint8_t*>(line.data()), context.read_line_bytes)) {
-      ++got;
-      context.lines_to_read.fetch_sub(1);
-    } else {
-      qrx::platform::clock().sleep_ms(10);
-    }
-  }
-  return got;
-}
-
-// FindScannerEx, again while the carriage of an earlier scan is still on its way
-// home, as a host retries.
 bool open_scanner(const char* path) {
   const auto since = std::chrono::steady_clock::now();
   while (FindScannerEx(nullptr, path, QRX7730_USB_PRODUCT_ID) == QRX_FALSE) {
@@ -89,75 +81,58 @@ bool open_scanner(const char* path) {
   return true;
 }
 
-int scan(const char* path, uint32_t length, bool calibrate) {
+// Opened, initialised, light selected, calibrated when asked, window set, scan
+// started and "scanning" said.
+bool start(const char* path, bool calibrate, uint32_t length, uint32_t width, uint8_t depth) {
   if (!open_scanner(path) || !call("InitializeScanner", InitializeScanner(nullptr)) ||
-      !call("SetLamp", SetLamp(nullptr, QRX_LAMP_FLATBED))) {
-    return kCallFailed;
-  }
-  if (calibrate && !call("DoCalibration", DoCalibration(nullptr, 0, 0, 300))) return kCallFailed;
-  if (!set_window(length) || !call("StartScanEx", StartScanEx(nullptr, nullptr))) {
-    return kCallFailed;
+      !call("SetLamp", SetLamp(nullptr, QRX_LAMP_FLATBED)) ||
+      (calibrate && !call("DoCalibration", DoCalibration(nullptr, 0, 0, 300))) ||
+      !set_window(length, width, depth) || !call("StartScanEx", StartScanEx(nullptr, nullptr))) {
+    return false;
   }
   uint8_t status = 2;
   while (status == 2) {
-    if (!call("GetCalibrationStatus", GetCalibrationStatus(nullptr, &status))) return kCallFailed;
+    if (!call("GetCalibrationStatus", GetCalibrationStatus(nullptr, &status))) return false;
     if (status == 2) qrx::platform::clock().sleep_ms(10);
   }
-  std::printf("scanning\n");
-  std::fflush(stdout);
-  std::string go;
-  std::getline(std::cin, go);
-  const uint32_t expected = length * 300 / kInch;
-  const uint32_t got = read_lines(expected);
-  std::printf("lines %u %u\n", got, expected);
-  qrx::api::library().scan_values.line_count = 0;  // what reading every line leaves
+  say("scanning");
+  return true;
+}
+
+int scan(const char* path, uint32_t length, bool calibrate) {
+  if (!start(path, calibrate, length, kInch, 24)) return kCallFailed;
+  wait_for_input_to_close();
+  DataStatus status{};
+  if (!call("GetDataStatus", GetDataStatus(nullptr, &status))) return kCallFailed;
+  std::vector<uint8_t> line(status.LineBytes);
+  uint32_t got = 0;
+  while (got < status.LinesLeft && ReadScan(nullptr, nullptr, line.data(), status.LineBytes)) ++got;
+  std::printf("lines %u %u\n", got, status.LinesLeft);
   const QRX_BOOL stopped = StopScanEx(nullptr, nullptr);
   std::printf("stopped %d %04x\n", stopped, last_error());
   std::fflush(stdout);
-  return got == expected && stopped == QRX_TRUE ? 0 : kCallFailed;
-}
-
-// A 48-bit scan of the whole glass width, four inches long, never read: it soon
-// fills the controller's buffer and the carriage stands waiting for a reader.
-int hold(const char* path) {
-  if (!open_scanner(path) || !call("InitializeScanner", InitializeScanner(nullptr)) ||
-      !call("SetLamp", SetLamp(nullptr, QRX_LAMP_FLATBED)) ||
-      !call("DoCalibration", DoCalibration(nullptr, 0, 0, 300)) ||
-      !set_window(4 * kInch, 20416, 48) || !call("StartScanEx", StartScanEx(nullptr, nullptr))) {
-    return kCallFailed;
-  }
-  uint8_t status = 2;
-  while (status == 2) {
-    if (!call("GetCalibrationStatus", GetCalibrationStatus(nullptr, &status))) return kCallFailed;
-    if (status == 2) qrx::platform::clock().sleep_ms(10);
-  }
-  std::printf("scanning\n");
-  std::fflush(stdout);
-  std::string never;
-  std::getline(std::cin, never);
-  return 0;
+  return got == status.LinesLeft && stopped == QRX_TRUE ? 0 : kCallFailed;
 }
 
 int try_calls(const char* path) {
-  uint16_t codes[6];
+  std::vector<uint16_t> codes;
   FindScannerEx(nullptr, path, QRX7730_USB_PRODUCT_ID);
-  codes[0] = last_error();
+  codes.push_back(last_error());
   SetLamp(nullptr, QRX_LAMP_FLATBED);
-  codes[1] = last_error();
+  codes.push_back(last_error());
   DoCalibration(nullptr, 0, 0, 300);
-  codes[2] = last_error();
+  codes.push_back(last_error());
   set_window(kInch);
   StartScanEx(nullptr, nullptr);
-  codes[3] = last_error();
+  codes.push_back(last_error());
   uint8_t status = 0;
   GetCalibrationStatus(nullptr, &status);
-  codes[4] = last_error();
+  codes.push_back(last_error());
   StopScanEx(nullptr, nullptr);
-  codes[5] = last_error();
+  codes.push_back(last_error());
   std::printf("codes");
   for (uint16_t code : codes) std::printf(" %04x", code);
-  std::printf("\n");
-  std::fflush(stdout);
+  say("");
   return 0;
 }
 
@@ -169,22 +144,21 @@ int main(int argc, char** argv) {
   if (!(speed > 0)) return kBadArguments;
   qrx::platform::ScaledClock clock(speed);
   qrx::platform::ScopedClock installed(clock);
+  const char* path = argv[1];
   const std::string mode = argv[3];
   int result = kBadArguments;
   if (mode == "scan" && argc >= 5) {
-    result = scan(argv[1], static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)),
+    result = scan(path, static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)),
                   argc >= 6 && std::string(argv[5]) == "calibrate");
-  } else if (mode == "idle") {
-    if (!open_scanner(argv[1])) return kCallFailed;
-    std::printf("open\n");
-    std::fflush(stdout);
-    std::string never;
-    std::getline(std::cin, never);
-    result = 0;
   } else if (mode == "hold") {
-    result = hold(argv[1]);
+    result = start(path, true, 4 * kInch, 20416, 48) ? 0 : kCallFailed;
+    wait_for_input_to_close();
+  } else if (mode == "idle") {
+    result = open_scanner(path) ? 0 : kCallFailed;
+    if (result == 0) say("open");
+    wait_for_input_to_close();
   } else if (mode == "try") {
-    result = try_calls(argv[1]);
+    result = try_calls(path);
   }
   TerminateScanner(nullptr);
   return result;
