@@ -3,6 +3,8 @@
 
 #include <cerrno>
 
+#include <new>
+
 #include "platform/clock.h"
 
 namespace qrx::platform {
@@ -25,10 +27,11 @@ class MonotonicClock final : public Clock {
 }  // namespace
 
 Clock& system_clock() {
-  // Never destroyed: the library's own threads still wait on it while the
-  // library's objects are taken down at unload, after this one's destructor
-  // would have run.
-  static MonotonicClock* const clock = new MonotonicClock;
+  // Never destroyed (built in static storage, no destructor runs): the library's
+  // own threads still wait on it while the library's objects are taken down at
+  // unload, after this one's destructor would have run.
+  alignas(MonotonicClock) static unsigned char storage[sizeof(MonotonicClock)];
+  static MonotonicClock* const clock = new (storage) MonotonicClock;
   return *clock;
 }
 

@@ -2,6 +2,8 @@
 // monotonic and does not wrap) and Sleep for waits.
 #include <windows.h>
 
+#include <new>
+
 #include "platform/clock.h"
 
 namespace qrx::platform {
@@ -35,10 +37,11 @@ class PerformanceCounterClock final : public Clock {
 }  // namespace
 
 Clock& system_clock() {
-  // Never destroyed: the library's own threads still wait on it while the
-  // library's objects are taken down at unload, after this one's destructor
-  // would have run.
-  static PerformanceCounterClock* const clock = new PerformanceCounterClock;
+  // Never destroyed (built in static storage, no destructor runs): the library's
+  // own threads still wait on it while the library's objects are taken down at
+  // unload, after this one's destructor would have run.
+  alignas(PerformanceCounterClock) static unsigned char storage[sizeof(PerformanceCounterClock)];
+  static PerformanceCounterClock* const clock = new (storage) PerformanceCounterClock;
   return *clock;
 }
 
