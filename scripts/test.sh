@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the library, the emulator, the programs, the SANE backend and the tests,
 # and runs every test: the unit, integration and multi-process tests, the
-# programs, the SANE backend under scanimage and saned, the export checks, an install into a temporary prefix, the Windows DLL under Wine, and the
-# whole suite again under the address/undefined-behaviour and thread sanitizers.
+# programs, the SANE backend under scanimage and saned, the export checks, an
+# install into a temporary prefix, the Windows DLL under Wine, and the whole
+# suite again under the address/undefined-behaviour and thread sanitizers.
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
