@@ -12,9 +12,8 @@
 #include "config.h"
 #include "debug_log.h"
 #include "device_list.h"
+#include "entry_points.h"
 #include "scanner_handle.h"
-
-#define QRX7730_SANE_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace qrx::sane {
 namespace {
