@@ -1,5 +1,6 @@
 // The backend through its SANE entry points, in this process, as a front end
-// uses them: the device list, the options, parameters, a device in use, and
+// uses them: the device list, the options, parameters, the button sensors, a
+// device in use, and
 // (once the library scans) whole scans read through the select fd, cancelled
 // and repeated.
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include <string>
 
 #include "device_lock.h"
+#include "emulator/inprocess.h"
+#include "emulator/scanner.h"
 #include "entry_points.h"
 #include "scan_document.h"
 #include "support/temp_dir.h"
@@ -23,6 +26,8 @@ class EntryPoints : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("SANE_CONFIG_DIR", dir.path().c_str(), 1);
+    // The library is linked in: its data file lies beside the shared library.
+    setenv("QRX7730_INSTALL_DIR", QRX_TEST_DATA_DIR, 1);
     unsetenv("QRX7730_SIM");
   }
   void TearDown() override {
@@ -218,6 +223,28 @@ TEST_F(EntryPoints, TheParametersFollowTheOptions) {
   EXPECT_EQ(p.pixels_per_line, 150);
   EXPECT_EQ(p.lines, 75);
   EXPECT_EQ(p.bytes_per_line, 150);
+}
+
+TEST_F(EntryPoints, AFrontPanelPressIsSeenOnceByItsOwnSensor) {
+  configure("");
+  open(device());
+  const std::shared_ptr<emu::Scanner> scanner = emu::inprocess_scanner();
+  ASSERT_NE(scanner, nullptr);
+  scanner->press_button(1);
+  EXPECT_EQ(get("scan"), SANE_TRUE);
+  EXPECT_EQ(get("scan"), SANE_FALSE);  // held down: one press
+  scanner->release_button(1);
+  EXPECT_EQ(get("scan"), SANE_FALSE);
+  // A press noticed while another sensor is read is kept for its own.
+  scanner->press_button(4);
+  EXPECT_EQ(get("copy"), SANE_FALSE);
+  EXPECT_EQ(get("email"), SANE_FALSE);
+  EXPECT_EQ(get("file"), SANE_TRUE);
+  EXPECT_EQ(get("file"), SANE_FALSE);
+  scanner->release_button(4);
+  scanner->press_button(2);
+  EXPECT_EQ(get("copy"), SANE_TRUE);
+  scanner->release_button(2);
 }
 
 TEST_F(EntryPoints, AScannerInUseIsBusyAndStillListed) {
