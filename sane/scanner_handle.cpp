@@ -146,8 +146,11 @@ SANE_Status ScannerHandle::start() {
   cancel_ = false;
   const ScanSettings settings = options_->settings();
   SANE_Status status = SANE_STATUS_GOOD;
+  // A cancel while a step runs ends the start after that step.
   if ((status = initialise()) != SANE_STATUS_GOOD) return status;
+  if (cancel_) return SANE_STATUS_CANCELLED;
   if ((status = select_light()) != SANE_STATUS_GOOD) return status;
+  if (cancel_) return SANE_STATUS_CANCELLED;
   if ((status = describe_scan(settings)) != SANE_STATUS_GOOD) return status;
   DataStatus data{};
   debug(kLogCall, "GetDataStatus");

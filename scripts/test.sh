@@ -30,11 +30,12 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 # Thread sanitizer over the code with threads: platform, transport, emulator, api,
-# and the programs (the daemon's clients, qrxscan's wait notices).
+# the programs (the daemon's clients, qrxscan's wait notices) and the SANE backend
+# (its scan thread).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE_THREAD=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
-  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess|tools_programs'
+  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess|tools_programs|unit_sane|sane_programs'
 
 echo "All tests passed."
