@@ -38,16 +38,25 @@ class SaneProgramTest : public ::testing::Test {
     std::vector<std::string> env = {"SANE_CONFIG_DIR=" + config_dir,
                                     "LD_LIBRARY_PATH=" + std::string(QRX_SANE_BACKEND_DIR),
                                     "TMPDIR=" + dir.path(), "HOME=" + dir.path()};
-    // A sanitizer build's backend needs its runtime loaded first in the program.
-    if (std::string(QRX_SANITIZER_RUNTIME).size() > 0) {
-      env.push_back("LD_PRELOAD=" + std::string(QRX_SANITIZER_RUNTIME));
+    if (sanitized()) {
+      env.push_back("QRX_SANE_PRELOAD=" + std::string(QRX_SANITIZER_RUNTIME));
       env.push_back("ASAN_OPTIONS=detect_leaks=0");  // the programs' own, not the backend's
     }
     return env;
   }
+  static bool sanitized() { return std::string(QRX_SANITIZER_RUNTIME).size() > 0; }
+  // The command that runs program: a sanitizer build's backend needs the
+  // sanitizer's runtime loaded first in the program, and in the program alone
+  // (the shell that starts it may not run with it).
+  static std::vector<std::string> launch(const std::string& program) {
+    if (!sanitized()) return {program};
+    return {"/bin/sh", "-c", "export LD_PRELOAD=\"$QRX_SANE_PRELOAD\"; exec \"$0\" \"$@\"",
+            program};
+  }
   ProgramRun scanimage(std::vector<std::string> arguments, std::vector<std::string> extra = {},
                        const std::string& config_dir = "") {
-    arguments.insert(arguments.begin(), QRX_SCANIMAGE);
+    const std::vector<std::string> program = launch(QRX_SCANIMAGE);
+    arguments.insert(arguments.begin(), program.begin(), program.end());
     std::vector<std::string> env = environment(config_dir.empty() ? config_ : config_dir);
     env.insert(env.end(), extra.begin(), extra.end());
     return run_program(arguments, env, dir.path() + "/scanimage.err", kProgramWaitMs);
@@ -58,8 +67,9 @@ class SaneProgramTest : public ::testing::Test {
                                                 const std::string& error_file) {
     std::vector<std::string> command = {"/usr/bin/env", "QRX_ERROR_FILE=" + error_file};
     for (const std::string& v : environment(config_)) command.push_back(v);
-    command.insert(command.end(),
-                   {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>\"$QRX_ERROR_FILE\"", QRX_SCANIMAGE});
+    command.insert(command.end(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>\"$QRX_ERROR_FILE\""});
+    const std::vector<std::string> program = launch(QRX_SCANIMAGE);
+    command.insert(command.end(), program.begin(), program.end());
     command.insert(command.end(), arguments.begin(), arguments.end());
     return std::make_unique<ChildProcess>(command);
   }

@@ -56,9 +56,10 @@ class Saned : public SaneProgramTest {
 
     std::vector<std::string> command = {"/usr/bin/env"};
     for (const std::string& v : environment(config_)) command.push_back(v);
+    command.insert(command.end(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"});
+    for (const std::string& part : launch(QRX_SANED)) command.push_back(part);
     command.insert(command.end(),
-                   {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", QRX_SANED, "-l", "-b", address_,
-                    "-p", std::to_string(kSanePort), "-e", "-d", "3"});
+                   {"-l", "-b", address_, "-p", std::to_string(kSanePort), "-e", "-d", "3"});
     saned_ = std::make_unique<ChildProcess>(command);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!reach(address_, false)) {
