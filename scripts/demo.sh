@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup_packages.sh ca-certificates cmake make g++
+bash scripts/setup_packages.sh ca-certificates cmake make g++ pkg-config libusb-1.0-0-dev
 
 cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQRX7730_BUILD_TESTS=OFF -DQRX7730_BUILD_BENCHMARKS=OFF

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library, the emulator and the tests, and runs every test: the unit,
-# integration and multi-process tests, the export checks, the Windows DLL under
+# integration and multi-process tests, the USB channel through libusb against
+# emulated usbfs devices (umockdev), the export checks, the Windows DLL under
 # Wine, and the whole suite again under the address/undefined-behaviour and
 # thread sanitizers. Installs what is missing first.
 set -euo pipefail
@@ -8,7 +9,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
-  g++-mingw-w64-x86-64-posix wine wine64 binutils
+  g++-mingw-w64-x86-64-posix wine wine64 binutils \
+  pkg-config libusb-1.0-0-dev libumockdev-dev umockdev
 
 jobs=$(nproc)
 
