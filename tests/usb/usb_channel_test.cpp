@@ -53,14 +53,14 @@ class UsbChannelTest : public ::testing::Test {
   }
   UsbfsNode* plug(uint8_t bus, uint8_t address, std::shared_ptr<emu::UsbPort> port,
                   bool kernel_driver = false, uint16_t product = QRX7730_USB_PRODUCT_ID) {
-    UsbDeviceSpec spec;
-    spec.bus = bus;
-    spec.address = address;
-    spec.vendor_id = QRX7730_USB_VENDOR_ID;
-    spec.product_id = product;
-    spec.port = std::move(port);
-    spec.kernel_driver = kernel_driver;
-    UsbfsNode* node = testbed.add(spec);
+    EmulatedDevice device;
+    device.bus = bus;
+    device.address = address;
+    device.vendor_id = QRX7730_USB_VENDOR_ID;
+    device.product_id = product;
+    device.port = std::move(port);
+    device.kernel_driver = kernel_driver;
+    UsbfsNode* node = testbed.add(device);
     if (node != nullptr) nodes.push_back(node);
     return node;
   }

@@ -32,11 +32,11 @@ void put16(std::vector<uint8_t>& out, uint16_t value) {
   out.push_back(static_cast<uint8_t>(value >> 8));
 }
 
-std::vector<uint8_t> descriptors(const UsbDeviceSpec& spec) {
+std::vector<uint8_t> descriptors(const EmulatedDevice& device) {
   std::vector<uint8_t> d = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64};
-  put16(d, spec.vendor_id);
-  put16(d, spec.product_id);
-  put16(d, spec.release);
+  put16(d, device.vendor_id);
+  put16(d, device.product_id);
+  put16(d, device.release);
   d.insert(d.end(), {0, 0, 0, 1});
   const uint16_t total = 9 + (9 + 7) + (9 + 3 * 7);
   d.insert(d.end(), {9, 2});
@@ -51,27 +51,27 @@ std::vector<uint8_t> descriptors(const UsbDeviceSpec& spec) {
   return d;
 }
 
-std::string node_name(const UsbDeviceSpec& spec) {
+std::string node_name(const EmulatedDevice& device) {
   char name[32];
-  std::snprintf(name, sizeof name, "/dev/bus/usb/%03u/%03u", spec.bus, spec.address);
+  std::snprintf(name, sizeof name, "/dev/bus/usb/%03u/%03u", device.bus, device.address);
   return name;
 }
 
 // The device as umockdev-record writes it: sysfs path, node, properties, attributes.
-std::string record(const UsbDeviceSpec& spec) {
+std::string record(const EmulatedDevice& device) {
   char text[1024];
-  const unsigned minor = (spec.bus - 1u) * 128u + (spec.address - 1u);
+  const unsigned minor = (device.bus - 1u) * 128u + (device.address - 1u);
   std::snprintf(text, sizeof text,
                 "P: /devices/qrx/usb%u/%u-%u\nN: bus/usb/%03u/%03u\n"
                 "E: DEVNAME=/dev/bus/usb/%03u/%03u\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n"
                 "E: BUSNUM=%03u\nE: DEVNUM=%03u\nA: busnum=%u\nA: devnum=%u\nA: speed=480\n"
                 "A: bConfigurationValue=1\nA: bNumConfigurations=1\nA: idVendor=%04x\n"
                 "A: idProduct=%04x\nA: dev=189:%u\nH: descriptors=",
-                spec.bus, spec.bus, spec.address, spec.bus, spec.address, spec.bus, spec.address,
-                spec.bus, spec.address, spec.bus, spec.address, spec.vendor_id, spec.product_id,
-                minor);
+                device.bus, device.bus, device.address, device.bus, device.address, device.bus,
+                device.address, device.bus, device.address, device.bus, device.address,
+                device.vendor_id, device.product_id, minor);
   std::string out = text;
-  for (uint8_t byte : descriptors(spec)) {
+  for (uint8_t byte : descriptors(device)) {
     char two[3];
     std::snprintf(two, sizeof two, "%02X", byte);
     out += two;
@@ -134,8 +134,9 @@ struct UsbfsNode::State {
   std::vector<std::string> complaints;
 };
 
-UsbfsNode::UsbfsNode(const UsbDeviceSpec& spec) : spec_(spec), state_(std::make_unique<State>()) {
-  state_->driver_bound = spec.kernel_driver;
+UsbfsNode::UsbfsNode(const EmulatedDevice& device)
+    : device_(device), state_(std::make_unique<State>()) {
+  state_->driver_bound = device.kernel_driver;
   handler_ = umockdev_ioctl_base_new();
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(on_handle_ioctl), this);
   g_signal_connect(handler_, "client-vanished", G_CALLBACK(on_client_vanished), this);
@@ -413,11 +414,11 @@ void UsbfsNode::serve_control_locked(Urb& urb) {
   // one-byte transfer from a longer one, and 8-bit request codes in wValue.
   const bool known = (type == 0xC0 || type == 0x40) && request == (length > 1 ? 0x04 : 0x0C) &&
                      value <= 0xFF && length <= urb.urb().buffer_length - 8;
-  if (known && spec_.port != nullptr) {
+  if (known && device_.port != nullptr) {
     uint8_t* data = bytes + 8;
     record.ok = type == 0xC0
-                    ? spec_.port->control_in(static_cast<uint8_t>(value), index, data, length)
-                    : spec_.port->control_out(static_cast<uint8_t>(value), index, data, length);
+                    ? device_.port->control_in(static_cast<uint8_t>(value), index, data, length)
+                    : device_.port->control_out(static_cast<uint8_t>(value), index, data, length);
     record.data.assign(data, data + length);
   }
   if (!known) state_->complaints.push_back("control transfer the scanner does not know");
@@ -433,9 +434,9 @@ void UsbfsNode::serve_bulk_locked(Urb& urb) {
   const uint32_t length = static_cast<uint32_t>(u.buffer_length);
   uint32_t moved = 0;
   bool ok = false;
-  if ((s.halted & bit) == 0 && spec_.port != nullptr) {
-    ok = (u.endpoint & 0x80) != 0 ? spec_.port->bulk_in(urb.bytes(), length, moved)
-                                  : spec_.port->bulk_out(urb.bytes(), length, moved);
+  if ((s.halted & bit) == 0 && device_.port != nullptr) {
+    ok = (u.endpoint & 0x80) != 0 ? device_.port->bulk_in(urb.bytes(), length, moved)
+                                  : device_.port->bulk_out(urb.bytes(), length, moved);
   }
   if (!ok) {
     s.halted |= bit;  // a stalled endpoint stays halted until the host clears it
@@ -476,15 +477,15 @@ UsbfsTestbed::~UsbfsTestbed() {
   g_object_unref(impl_->testbed);
 }
 
-UsbfsNode* UsbfsTestbed::add(const UsbDeviceSpec& spec) {
+UsbfsNode* UsbfsTestbed::add(const EmulatedDevice& device) {
   GError* error = nullptr;
-  if (!umockdev_testbed_add_from_string(impl_->testbed, record(spec).c_str(), &error)) {
+  if (!umockdev_testbed_add_from_string(impl_->testbed, record(device).c_str(), &error)) {
     ADD_FAILURE() << "umockdev refused the device: " << (error ? error->message : "?");
     if (error != nullptr) g_error_free(error);
     return nullptr;
   }
-  auto node = std::make_unique<UsbfsNode>(spec);
-  const std::string name = node_name(spec);
+  auto node = std::make_unique<UsbfsNode>(device);
+  const std::string name = node_name(device);
   if (!umockdev_testbed_attach_ioctl(impl_->testbed, name.c_str(),
                                      static_cast<UMockdevIoctlBase*>(node->handler()), &error)) {
     ADD_FAILURE() << "umockdev refused the handler: " << (error ? error->message : "?");

@@ -31,7 +31,7 @@ inline constexpr int kBulkInterface = 1;
 inline constexpr uint8_t kBulkIn = 0x82;
 inline constexpr uint8_t kBulkOut = 0x01;
 
-struct UsbDeviceSpec {
+struct EmulatedDevice {
   uint8_t bus = 1;
   uint8_t address = 1;
   uint16_t vendor_id = 0;
@@ -56,7 +56,7 @@ class UsbfsTestbed {
   UsbfsTestbed& operator=(const UsbfsTestbed&) = delete;
 
   // Adds a device; nullptr (with a test failure) when umockdev refuses it.
-  UsbfsNode* add(const UsbDeviceSpec& spec);
+  UsbfsNode* add(const EmulatedDevice& device);
 
  private:
   struct Impl;
@@ -66,7 +66,7 @@ class UsbfsTestbed {
 // The kernel's side of one device node.
 class UsbfsNode {
  public:
-  explicit UsbfsNode(const UsbDeviceSpec& spec);
+  explicit UsbfsNode(const EmulatedDevice& device);
   ~UsbfsNode();
   UsbfsNode(const UsbfsNode&) = delete;
   UsbfsNode& operator=(const UsbfsNode&) = delete;
@@ -105,7 +105,7 @@ class UsbfsNode {
   void serve_control_locked(Urb& urb);
   void serve_bulk_locked(Urb& urb);
 
-  UsbDeviceSpec spec_;
+  EmulatedDevice device_;
   void* handler_ = nullptr;
   std::mutex mutex_;
   std::unique_ptr<State> state_;
