@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the library, the emulator, the programs, the SANE backend and the tests,
 # and runs every test: the unit, integration and multi-process tests, the
-# programs, the SANE backend under scanimage and saned, the export checks, an
-# install into a temporary prefix, the Windows DLL under Wine, and the whole
-# suite again under the address/undefined-behaviour and thread sanitizers.
+# programs, the USB channel through libusb against emulated usbfs devices
+# (umockdev), the SANE backend under scanimage and saned, the export checks, an
+# install into a temporary prefix, the Windows DLL under Wine, and the whole suite
+# again under the address/undefined-behaviour and thread sanitizers.
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-x86-64-posix wine wine64 binutils \
-  pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev
+  pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev \
+  libusb-1.0-0-dev libumockdev-dev umockdev
 # The SANE API header, scanimage, saned and the net backend, without SANE's
 # scanner backends (checked).
 bash scripts/setup_sane.sh
