@@ -25,12 +25,13 @@ bool decimal(const std::string& text) {
          std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(uint8_t(c)); });
 }
 
-// "usb:" or "usb:BUS:DEV".
+// "usb:" or "usb:BUS:DEV", either perhaps with "#name" after it.
 bool usb_path(const std::string& path) {
-  if (path == "usb:") return true;
-  const size_t colon = path.find(':', 4);
-  return colon != std::string::npos && decimal(path.substr(4, colon - 4)) &&
-         decimal(path.substr(colon + 1));
+  const std::string place = path.substr(0, path.find('#'));
+  if (place == "usb:") return true;
+  const size_t colon = place.find(':', 4);
+  return colon != std::string::npos && decimal(place.substr(4, colon - 4)) &&
+         decimal(place.substr(colon + 1));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 //
 //   usb                 every scanner the library finds on USB
 //   usb:BUS:DEV         the scanner at that USB bus and device number
+//   usb:                the first scanner on USB
 //   sim:                an emulated scanner inside the front end's own process
 //   sim:/run/qrx.sock   the emulated scanner served by a qrx7730-sim daemon
 //
@@ -46,7 +47,8 @@ BackendConfig read_config(const std::vector<std::string>& directories);
 
 // The library device path a SANE device name stands for: the name without an
 // optional "qrx7730:" in front, when it is a path the backend can open ("sim:",
-// "sim:..." or "usb:", "usb:BUS:DEV" with decimal numbers); nothing otherwise.
+// "sim:..." or "usb:", "usb:BUS:DEV" with decimal numbers, the USB ones perhaps
+// with "#name" after them); nothing otherwise.
 std::optional<std::string> device_path_from_name(const std::string& name);
 
 }  // namespace qrx::sane

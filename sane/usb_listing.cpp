@@ -2,12 +2,21 @@
 #include "usb_listing.h"
 
 #include "debug_log.h"
+#ifdef QRX7730_SANE_USB_DISCOVERY
+#include "transport/backends/usb_discovery.h"
+#endif
 
 namespace qrx::sane {
 
 std::vector<std::string> usb_scanners() {
-  debug(kLogInfo, "this build of the library has no USB channel: no USB scanners to list");
+#ifdef QRX7730_SANE_USB_DISCOVERY
+  std::vector<std::string> found = transport::list_usb_scanners();
+  debug(kLogInfo, "%zu scanner(s) on USB", found.size());
+  return found;
+#else
+  debug(kLogInfo, "this build has no USB channel: no USB scanners to list");
   return {};
+#endif
 }
 
 }  // namespace qrx::sane

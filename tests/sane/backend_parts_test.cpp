@@ -76,7 +76,9 @@ TEST(Config, DeviceNamesWithAndWithoutTheBackendsName) {
   EXPECT_EQ(device_path_from_name("sim:/tmp/a.sock"), "sim:/tmp/a.sock");
   EXPECT_EQ(device_path_from_name("qrx7730:usb:1:5"), "usb:1:5");
   EXPECT_EQ(device_path_from_name("usb:"), "usb:");
-  for (const char* name : {"usb:1", "usb:a:b", "usb:1:", "net:host:qrx7730:sim:", "", "qrx7730:"}) {
+  EXPECT_EQ(device_path_from_name("usb:001:011#left"), "usb:001:011#left");
+  for (const char* name :
+       {"usb:1", "usb:a:b", "usb:1:", "usb:1#x:2", "net:host:qrx7730:sim:", "", "qrx7730:"}) {
     EXPECT_FALSE(device_path_from_name(name).has_value()) << name;
   }
 }
