@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup_packages.sh ca-certificates cmake make g++ pkg-config \
-  zlib1g-dev libpng-dev libtiff-dev libjpeg-dev
+  zlib1g-dev libpng-dev libtiff-dev libjpeg-dev libusb-1.0-0-dev
 
 cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQRX7730_BUILD_TESTS=OFF -DQRX7730_BUILD_BENCHMARKS=OFF

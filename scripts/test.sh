@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the library, the emulator, the programs and the tests, and runs every
-# test: the unit, integration and multi-process tests, the programs, the export
-# checks, an install into a temporary prefix, the Windows DLL under Wine, and the
-# whole suite again under the address/undefined-behaviour and thread sanitizers.
+# Builds the library, the emulator, the programs, the SANE backend and the tests,
+# and runs every test: the unit, integration and multi-process tests, the
+# programs, the USB channel through libusb against emulated usbfs devices
+# (umockdev), the SANE backend under scanimage and saned, the export checks, an
+# install into a temporary prefix, the Windows DLL under Wine, and the whole suite
+# again under the address/undefined-behaviour and thread sanitizers.
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +12,11 @@ cd "$(dirname "$0")/.."
 bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-x86-64-posix wine wine64 binutils \
-  pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev
+  pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev \
+  libusb-1.0-0-dev libumockdev-dev umockdev
+# The SANE API header, scanimage, saned and the net backend, without SANE's
+# scanner backends (checked).
+bash scripts/setup_sane.sh
 
 jobs=$(nproc)
 
@@ -26,11 +32,12 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 # Thread sanitizer over the code with threads: platform, transport, emulator, api,
-# the programs (the daemon's clients, qrxscan's wait notices), and the unload with threads running.
+# the programs (the daemon's clients, qrxscan's wait notices), the SANE backend
+# (its scan thread) and the library unloaded with its threads running.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE_THREAD=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
-  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess|tools_programs|unload'
+  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload'
 
 echo "All tests passed."

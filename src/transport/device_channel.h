@@ -3,8 +3,9 @@
 // A backend moves vendor control requests, the device descriptor and bulk data
 // between the library and one device; it knows nothing of request codes, bulk
 // headers or piece sizes, which the transport above it owns (device_link.h).
-// Backends: the Windows still-image driver, the in-process emulator ("sim:"),
-// the emulator daemon ("sim:/path.sock"), and scripted channels in tests.
+// Backends: the Windows still-image driver, USB through libusb on Linux ("usb:"),
+// the in-process emulator ("sim:"), the emulator daemon ("sim:/path.sock"), and
+// scripted channels in tests.
 #pragma once
 
 #include <cstdint>
@@ -38,8 +39,9 @@ class DeviceChannel {
 };
 
 // Opens the backend the device path names: "sim:" (in-process emulator),
-// "sim:<socket path>" (emulator daemon), a registered test prefix, or on Windows
-// any other path through the still-image driver. nullptr when it cannot be opened.
+// "sim:<socket path>" (emulator daemon), "usb:" or "usb:BUS:DEV" (USB, Linux), a
+// registered test prefix, or on Windows any other path through the still-image
+// driver. nullptr when it cannot be opened.
 std::unique_ptr<DeviceChannel> open_device_channel(const std::string& path);
 
 // Lets tests add a backend for paths that start with prefix (for example "mp:").

@@ -4,7 +4,8 @@
 # data file in share/qrx7730, programs, man pages, pkg-config and CMake files), a C
 # host built outside the tree once with pkg-config and once with find_package and
 # run against the emulated scanner with nothing but the prefix (no
-# QRX7730_INSTALL_DIR, no LD_LIBRARY_PATH), and the installed programs.
+# QRX7730_INSTALL_DIR, no LD_LIBRARY_PATH), the installed programs, and the SANE
+# backend under scanimage.
 #   install_test.sh <build dir> <consumer source dir> <cmake> <version> <vendor id> <product id> <libdir>
 set -euo pipefail
 build=$1 consumer=$2 cmake=$3 version=$4 vendor=$5 product=$6 libdir=$7
@@ -61,6 +62,25 @@ grep -q "^qrxscan $version " "$work/version.out" || fail "qrxscan --version"
 grep -q "model: *RV-70413K" "$work/info.out" || fail "qrxscan info"
 "${clean_env[@]}" "$prefix/bin/qrx7730-sim" --version > "$work/sim.out"
 grep -q "^qrx7730-sim $version$" "$work/sim.out" || fail "qrx7730-sim --version"
+
+# The SANE backend, when the build has one: in the prefix's lib/sane/ with the
+# name SANE's dll backend loads, its configuration and the dll backend's entry in
+# etc/sane.d/; scanimage finds it through them alone and opens the emulated
+# scanner (the backend finds the library relative to itself).
+if [ -e "$build/sane/libsane-qrx7730.so.1" ]; then
+  sane_lib=$lib/sane
+  [ -f "$sane_lib/libsane-qrx7730.so.1.0.0" ] || fail "no $libdir/sane/libsane-qrx7730.so.1.0.0"
+  [ "$(readlink "$sane_lib/libsane-qrx7730.so.1")" = "libsane-qrx7730.so.1.0.0" ] || fail "libsane-qrx7730.so.1 link"
+  [ ! -e "$sane_lib/libsane-qrx7730.so" ] || fail "a development link to the backend"
+  grep -q "^usb$" "$prefix/etc/sane.d/qrx7730.conf" || fail "etc/sane.d/qrx7730.conf"
+  [ "$(cat "$prefix/etc/sane.d/dll.d/qrx7730")" = "qrx7730" ] || fail "etc/sane.d/dll.d/qrx7730"
+  if command -v scanimage > /dev/null; then
+    "${clean_env[@]}" SANE_CONFIG_DIR="$prefix/etc/sane.d" LD_LIBRARY_PATH="$sane_lib" \
+      scanimage -d "qrx7730:$device" -A > "$work/sane.out" 2> "$work/sane.err" \
+      || { cat "$work/sane.err" >&2; fail "scanimage on the installed backend"; }
+    grep -q -- "--resolution 75|150|300|600|1200|2400|4800dpi" "$work/sane.out" || fail "scanimage -A"
+  fi
+fi
 
 # It was share/qrx7730 that held the data file: without it the host cannot open.
 rm "$prefix/share/qrx7730/QRX7730N.dat"

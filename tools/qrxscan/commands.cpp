@@ -12,6 +12,7 @@
 #include "scan.h"
 #include "session.h"
 #include "status_text.h"
+#include "transport/backends/usb_discovery.h"
 
 namespace qrx::qrxscan {
 namespace {
@@ -54,9 +55,13 @@ std::vector<std::string> read_devices_file(const std::string& path) {
 
 std::vector<std::string> devices_to_list(const std::vector<std::string>& given) {
   std::vector<std::string> devices = {"sim:"};
-  std::vector<std::string> candidates;
+  // Scanners on USB with this build's vendor and product ids.
+  std::vector<std::string> candidates = qrx::transport::list_usb_scanners();
   const std::string config = devices_file();
-  if (!config.empty()) candidates = read_devices_file(config);
+  if (!config.empty()) {
+    const std::vector<std::string> listed = read_devices_file(config);
+    candidates.insert(candidates.end(), listed.begin(), listed.end());
+  }
   candidates.insert(candidates.end(), given.begin(), given.end());
   for (const std::string& device : candidates) {
     if (std::find(devices.begin(), devices.end(), device) == devices.end())

@@ -1,17 +1,20 @@
-// Which backend a device path reaches: "sim:" prefixes go to the emulator, test
-// prefixes registered at run time go to their factories, and on Windows every
-// other path goes to the still-image driver.
+// Which backend a device path reaches: "sim:" prefixes go to the emulator, "usb:"
+// to the scanner reached through the USB library (Linux), test prefixes registered
+// at run time go to their factories, and on Windows every other path goes to the
+// still-image driver.
 #include <map>
 #include <mutex>
 
 #include "transport/backends/emulator_channel.h"
 #include "transport/backends/stillimage_channel.h"
+#include "transport/backends/usb_channel.h"
 #include "transport/device_channel.h"
 
 namespace qrx::transport {
 namespace {
 
 constexpr const char kEmulatorPrefix[] = "sim:";
+constexpr const char kUsbPrefix[] = "usb:";
 
 struct Registry {
   std::mutex mutex;
@@ -43,6 +46,7 @@ std::unique_ptr<DeviceChannel> open_device_channel(const std::string& path) {
   if (starts_with(path, kEmulatorPrefix)) {
     return open_emulator_channel(path.substr(sizeof(kEmulatorPrefix) - 1));
   }
+  if (starts_with(path, kUsbPrefix)) return open_usb_channel(path.substr(sizeof(kUsbPrefix) - 1));
   ChannelFactory factory;
   {
     Registry& r = registry();

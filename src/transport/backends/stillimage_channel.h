@@ -16,7 +16,11 @@ inline constexpr uint32_t kIoctlReadRegisters = 0x8000200C;
 inline constexpr uint32_t kIoctlWriteRegisters = 0x80002010;
 inline constexpr uint32_t kIoctlGetDeviceDescriptor = 0x80002018;
 
-// The driver's request block, as its 64-bit callers lay it out.
+// The driver's request block, as its 64-bit callers lay it out. The driver sends
+// it as a vendor control transfer: wValue = offset, wIndex = index, wLength =
+// length, bRequest 0x04 for more than one byte and 0x0C otherwise, bmRequestType
+// 0xC0 for a read and 0x40 for a write (the USB backend sends the same transfer
+// itself, see usb_channel.h).
 struct ControlBlock {
   uint32_t offset;  // the request code
   uint32_t length;  // data bytes

@@ -1,0 +1,199 @@
+// The scan thread and the data socket (see scan_job.h).
+#include "scan_job.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "debug_log.h"
+#include "qrx7730.h"
+#include "status_map.h"
+
+namespace qrx::sane {
+namespace {
+
+// GetCalibrationStatus's status byte while the background calibration runs.
+constexpr uint8_t kCalibrating = 2;
+constexpr int kCalibrationPollMs = 100;
+// How long a blocked hand-over waits before it looks at the cancel flag again.
+constexpr int kHandOverPollMs = 100;
+
+void sleep_ms(long ms) {
+  // nanosleep, not a C++ sleep: cancel() may run in a signal handler.
+  timespec time{ms / 1000, (ms % 1000) * 1000000};
+  while (nanosleep(&time, &time) != 0 && errno == EINTR) {
+  }
+}
+
+// The library delivers 16-bit samples little-endian; SANE wants the machine's order.
+void to_machine_order(uint8_t* line, size_t size) {
+  if constexpr (std::endian::native == std::endian::big) {
+    for (size_t i = 0; i + 1 < size; i += 2) std::swap(line[i], line[i + 1]);
+  }
+}
+
+}  // namespace
+
+SANE_Status ScanJob::start(const Plan& plan, std::unique_ptr<ScanJob>& job) {
+  std::unique_ptr<ScanJob> made(new ScanJob(plan));
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    debug(kLogError, "no socket for the image data: %s", std::strerror(errno));
+    StopScanEx(nullptr, nullptr);
+    return SANE_STATUS_NO_MEM;
+  }
+  made->read_end_ = ends[0];
+  made->write_end_ = ends[1];
+  // The thread takes no signals: they go to the front end's own threads.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  try {
+    made->thread_ = std::thread(&ScanJob::run, made.get());
+  } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    debug(kLogError, "no thread for the scan");
+    StopScanEx(nullptr, nullptr);
+    made->finished_ = true;
+    return SANE_STATUS_NO_MEM;
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  job = std::move(made);
+  return SANE_STATUS_GOOD;
+}
+
+ScanJob::~ScanJob() {
+  cancel();
+  if (thread_.joinable()) thread_.join();
+  if (read_end_ >= 0) close(read_end_);
+}
+
+void ScanJob::fail(const char* call) {
+  if (failed_call_ != nullptr) return;  // the first failure is the one reported
+  GetScannerStatus(nullptr, &failure_);
+  failed_call_ = call;
+  if (failure_ == QRX_OK) failure_ = 0xFFFF;  // a failure that left no status behind
+}
+
+bool ScanJob::hand_on(const uint8_t* data, size_t size) {
+  while (size > 0) {
+    if (cancel_.load(std::memory_order_relaxed)) return false;
+    const ssize_t sent = send(write_end_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      data += sent;
+      size -= static_cast<size_t>(sent);
+    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd wait{write_end_, POLLOUT, 0};
+      poll(&wait, 1, kHandOverPollMs);
+    } else if (sent < 0 && errno == EINTR) {
+      continue;
+    } else {
+      debug(kLogInfo, "the image data are no longer read: %s", std::strerror(errno));
+      return false;
+    }
+  }
+  return true;
+}
+
+void ScanJob::run() {
+  bool reading = true;
+  // The scan proper starts once no background calibration runs.
+  for (;;) {
+    if (cancel_) {
+      reading = false;
+      abandoned_ = true;
+      break;
+    }
+    uint8_t status = 0;
+    debug(kLogDetail, "GetCalibrationStatus");
+    if (!GetCalibrationStatus(nullptr, &status)) {
+      fail("GetCalibrationStatus");
+      reading = false;
+      break;
+    }
+    if (status != kCalibrating) break;
+    sleep_ms(kCalibrationPollMs);
+  }
+  if (reading) {
+    debug(kLogInfo, "reading %u lines of %u bytes", plan_.lines, plan_.line_bytes);
+    std::vector<uint8_t> line(plan_.line_bytes);
+    for (uint32_t row = 0; row < plan_.lines; ++row) {
+      if (cancel_) {
+        abandoned_ = true;
+        break;
+      }
+      if (!ReadScan(nullptr, nullptr, line.data(), plan_.line_bytes)) {
+        fail("ReadScan");
+        break;
+      }
+      if (plan_.wide_samples) to_machine_order(line.data(), line.size());
+      if (!hand_on(line.data(), line.size())) {
+        abandoned_ = true;
+        break;
+      }
+      debug(kLogDetail, "line %u handed on", row + 1);
+    }
+  }
+  debug(kLogCall, "StopScanEx");
+  if (!StopScanEx(nullptr, nullptr)) fail("StopScanEx");
+  if (failed_call_ != nullptr) library_failure(failed_call_, failure_);
+  debug(kLogInfo, "scan ended%s", abandoned_ ? " early" : "");
+  close(write_end_);  // the front end reads the end of the data
+  finished_.store(true, std::memory_order_release);
+}
+
+void ScanJob::wait_for_thread() {
+  if (!joining_.exchange(true)) {
+    if (thread_.joinable()) thread_.join();
+    return;
+  }
+  // Another caller is joining (this may be a signal handler that interrupted
+  // it): wait for the end without touching the thread object.
+  while (!finished()) sleep_ms(5);
+}
+
+void ScanJob::cancel() {
+  if (!cancel_.exchange(true)) debug(kLogInfo, "cancelling the scan");
+  wait_for_thread();
+}
+
+SANE_Status ScanJob::read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length) {
+  *length = 0;
+  for (;;) {
+    if (cancel_) return SANE_STATUS_CANCELLED;
+    const ssize_t got = ::read(read_end_, data, static_cast<size_t>(max_length));
+    if (got > 0) {
+      *length = static_cast<SANE_Int>(got);
+      return SANE_STATUS_GOOD;
+    }
+    if (got == 0) break;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return SANE_STATUS_GOOD;
+    if (errno == EINTR) continue;
+    debug(kLogError, "reading the image data: %s", std::strerror(errno));
+    return SANE_STATUS_IO_ERROR;
+  }
+  // The end of the data: the thread has stopped the scan or is about to.
+  wait_for_thread();
+  if (cancel_ || (abandoned_ && failed_call_ == nullptr)) return SANE_STATUS_CANCELLED;
+  if (failed_call_ != nullptr) {
+    return failure_ == 0xFFFF ? SANE_STATUS_IO_ERROR : sane_status_for(failure_);
+  }
+  return SANE_STATUS_EOF;
+}
+
+SANE_Status ScanJob::set_io_mode(bool non_blocking) {
+  const int flags = fcntl(read_end_, F_GETFL);
+  if (flags < 0) return SANE_STATUS_IO_ERROR;
+  const int wanted = non_blocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return fcntl(read_end_, F_SETFL, wanted) == 0 ? SANE_STATUS_GOOD : SANE_STATUS_IO_ERROR;
+}
+
+}  // namespace qrx::sane

@@ -1,0 +1,235 @@
+// The open scanner (see scanner_handle.h).
+#include "scanner_handle.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+#include "abilities.h"
+#include "debug_log.h"
+#include "qrx7730.h"
+#include "status_map.h"
+
+namespace qrx::sane {
+namespace {
+
+// SetLamp is refused while the carriage still moves (after a scan it returns
+// home): ask again every 250 ms, for at most 40 s.
+constexpr int kCarriagePollMs = 250;
+constexpr int kCarriagePolls = 160;
+// A light that warms up is asked every 500 ms, at most 240 times.
+constexpr int kLampPollMs = 500;
+constexpr int kLampPolls = 240;
+// DoCalibration's kind that calibrates for the scan SetScanParameter set up.
+constexpr uint8_t kCalibrateForTheScan = 3;
+
+uint16_t last_status() {
+  uint16_t status = 0;
+  GetScannerStatus(nullptr, &status);
+  return status;
+}
+
+}  // namespace
+
+SANE_Status ScannerHandle::open(const std::string& path, std::unique_ptr<ScannerHandle>& handle) {
+  std::unique_ptr<DeviceLock> hold = DeviceLock::try_take(path);
+  if (hold == nullptr) return SANE_STATUS_DEVICE_BUSY;
+  debug(kLogCall, "FindScannerEx(%s)", path.c_str());
+  if (!FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID)) {
+    return library_failure("FindScannerEx");
+  }
+  qrxscan::Abilities abilities;
+  std::string error;
+  if (!qrxscan::query_abilities(abilities, error)) {
+    debug(kLogError, "%s", error.c_str());
+    TerminateScanner(nullptr);
+    return SANE_STATUS_IO_ERROR;
+  }
+  Glass glass{abilities.area_unit, abilities.glass_width, abilities.glass_length};
+  auto options = std::make_unique<ScanOptions>(abilities.resolutions, glass);
+  handle.reset(new ScannerHandle(path, std::move(hold), std::move(options)));
+  debug(kLogInfo, "opened %s: %s %s", path.c_str(), abilities.vendor.c_str(),
+        abilities.model.c_str());
+  return SANE_STATUS_GOOD;
+}
+
+ScannerHandle::~ScannerHandle() {
+  cancel();
+  running_job_ = nullptr;
+  job_.reset();
+  debug(kLogCall, "TerminateScanner");
+  TerminateScanner(nullptr);
+}
+
+bool ScannerHandle::scanning() const {
+  return job_ != nullptr && !job_->finished();
+}
+
+bool ScannerHandle::wait(int ms) const {
+  timespec time{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&time, &time) != 0 && errno == EINTR) {
+    if (cancel_) return false;
+  }
+  return !cancel_;
+}
+
+const SANE_Option_Descriptor* ScannerHandle::descriptor(SANE_Int option) const {
+  return options_->descriptor(option);
+}
+
+SANE_Status ScannerHandle::control_option(SANE_Int option, SANE_Action action, void* value,
+                                          SANE_Int* info) {
+  return options_->control(option, action, value, info, *this, scanning());
+}
+
+SANE_Status ScannerHandle::parameters(SANE_Parameters* parameters) {
+  if (job_ != nullptr && !cancel_) {
+    *parameters = announced_;
+    return SANE_STATUS_GOOD;
+  }
+  const ScanSettings settings = options_->settings();
+  ScanWindow window;
+  std::string error;
+  if (!window_on_glass(settings, options_->glass(), window, error)) {
+    window = {};  // an image of nothing until the area is fixed
+  }
+  *parameters = expected_parameters(settings, window, options_->glass());
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status ScannerHandle::initialise() {
+  if (initialised_) return SANE_STATUS_GOOD;
+  debug(kLogCall, "InitializeScanner");
+  if (!InitializeScanner(nullptr)) return library_failure("InitializeScanner");
+  initialised_ = true;
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status ScannerHandle::select_light() {
+  for (int poll = 0;; ++poll) {
+    debug(kLogCall, "SetLamp(flatbed)");
+    if (SetLamp(nullptr, QRX_LAMP_FLATBED)) break;
+    if (last_status() != QRX_E_CARRIAGE_MOVING || poll >= kCarriagePolls) {
+      return library_failure("SetLamp");
+    }
+    if (!wait(kCarriagePollMs)) return SANE_STATUS_CANCELLED;
+  }
+  for (int poll = 0;; ++poll) {
+    debug(kLogCall, "GetLampStatus");
+    if (GetLampStatus(nullptr, 0)) return SANE_STATUS_GOOD;
+    const uint16_t status = last_status();
+    if ((status & 0xFF00) != QRX_LAMP_WARMING_UP || poll >= kLampPolls) {
+      return library_failure("GetLampStatus");
+    }
+    if (!wait(kLampPollMs)) return SANE_STATUS_CANCELLED;
+  }
+}
+
+SANE_Status ScannerHandle::describe_scan(const ScanSettings& settings) {
+  ScanWindow window;
+  std::string error;
+  if (!window_on_glass(settings, options_->glass(), window, error)) {
+    debug(kLogError, "%s", error.c_str());
+    return SANE_STATUS_INVAL;
+  }
+  const ScanParameter parameter = scan_parameter(settings, window);
+  debug(kLogCall, "SetScanParameter(%u dpi, %u bits, x %u y %u width %u length %u)", parameter.xRes,
+        parameter.BitsPerPixel, window.x, window.y, window.width, window.length);
+  if (!SetScanParameter(nullptr, &parameter)) return library_failure("SetScanParameter");
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status ScannerHandle::start() {
+  if (scanning()) return SANE_STATUS_DEVICE_BUSY;
+  running_job_ = nullptr;
+  job_.reset();
+  cancel_ = false;
+  const ScanSettings settings = options_->settings();
+  SANE_Status status = SANE_STATUS_GOOD;
+  // A cancel while a step runs ends the start after that step.
+  if ((status = initialise()) != SANE_STATUS_GOOD) return status;
+  if (cancel_) return SANE_STATUS_CANCELLED;
+  if ((status = select_light()) != SANE_STATUS_GOOD) return status;
+  if (cancel_) return SANE_STATUS_CANCELLED;
+  if ((status = describe_scan(settings)) != SANE_STATUS_GOOD) return status;
+  DataStatus data{};
+  debug(kLogCall, "GetDataStatus");
+  if (!GetDataStatus(nullptr, &data)) return library_failure("GetDataStatus");
+  const uint32_t pixel_bytes = (settings.colour ? 3u : 1u) * settings.depth / 8;
+  if (data.LineBytes == 0 || data.LineBytes % pixel_bytes != 0 || data.LinesLeft == 0) {
+    debug(kLogError,
+          "the library announced lines of %u bytes and %u lines: no image of %u-byte "
+          "pixels",
+          data.LineBytes, data.LinesLeft, pixel_bytes);
+    return SANE_STATUS_IO_ERROR;
+  }
+  if (cancel_) return SANE_STATUS_CANCELLED;
+  const uint8_t start_options[QRX_START_OPTIONS_SIZE] = {};
+  debug(kLogCall, "StartScanEx");
+  if (!StartScanEx(nullptr, start_options)) return library_failure("StartScanEx");
+  ScanJob::Plan plan;
+  plan.line_bytes = data.LineBytes;
+  plan.lines = data.LinesLeft;
+  plan.wide_samples = settings.depth == 16;
+  if ((status = ScanJob::start(plan, job_)) != SANE_STATUS_GOOD) return status;
+  announced_ = announced_parameters(settings, data.LineBytes, data.LinesLeft);
+  running_job_ = job_.get();
+  debug(kLogInfo, "scan started: %d x %d pixels at %u dpi, %s, %d bits", announced_.pixels_per_line,
+        announced_.lines, settings.dpi, settings.colour ? "colour" : "grey", settings.depth);
+  // A cancel that came while the scan was being started.
+  if (cancel_) job_->cancel();
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status ScannerHandle::read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length) {
+  *length = 0;
+  if (job_ == nullptr) return cancel_ ? SANE_STATUS_CANCELLED : SANE_STATUS_INVAL;
+  return job_->read(data, max_length, length);
+}
+
+void ScannerHandle::cancel() {
+  cancel_ = true;
+  if (ScanJob* job = running_job_.load()) job->cancel();
+}
+
+SANE_Status ScannerHandle::set_io_mode(SANE_Bool non_blocking) {
+  if (job_ == nullptr) return SANE_STATUS_INVAL;
+  return job_->set_io_mode(non_blocking == SANE_TRUE);
+}
+
+SANE_Status ScannerHandle::select_fd(SANE_Int* fd) {
+  if (job_ == nullptr) return SANE_STATUS_INVAL;
+  *fd = job_->select_fd();
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status ScannerHandle::calibrate() {
+  if (scanning()) return SANE_STATUS_DEVICE_BUSY;
+  cancel_ = false;
+  SANE_Status status = SANE_STATUS_GOOD;
+  if ((status = initialise()) != SANE_STATUS_GOOD) return status;
+  if ((status = select_light()) != SANE_STATUS_GOOD) return status;
+  const ScanSettings settings = options_->settings();
+  if ((status = describe_scan(settings)) != SANE_STATUS_GOOD) return status;
+  debug(kLogInfo, "calibrating for %u dpi", settings.dpi);
+  if (!DoCalibration(nullptr, 0, kCalibrateForTheScan, 0)) return library_failure("DoCalibration");
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status ScannerHandle::button_pressed(int button, bool& pressed) {
+  // While a scan runs only its thread talks to the library; a press during the
+  // scan is seen at the next look afterwards.
+  if (!scanning()) {
+    ButtonEvent event{};
+    ReadPushButton(nullptr, 0, &event);
+    const uint16_t status = last_status();
+    if (status != QRX_OK) return library_failure("ReadPushButton", status);
+    if (event.Pressed == 0x80) buttons_ |= event.Button;
+  }
+  const uint8_t bit = static_cast<uint8_t>(1u << (button - 1));
+  pressed = (buttons_ & bit) != 0;
+  buttons_ &= static_cast<uint8_t>(~bit);
+  return SANE_STATUS_GOOD;
+}
+
+}  // namespace qrx::sane

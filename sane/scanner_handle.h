@@ -1,0 +1,71 @@
+// One open scanner, what sane_open returns: the library opened on the device path
+// (FindScannerEx) under the hold of device_lock.h, the options, and the scan in
+// progress. The library drives one scanner per process, so a process has at most
+// one handle.
+//
+// sane_start runs the host's sequence up to the start of the scan: the carriage
+// home and the scan origin found (InitializeScanner, once per open), the flatbed
+// light selected and ready (SetLamp, GetLampStatus), the scan described
+// (SetScanParameter) and sized (GetDataStatus), StartScanEx; the rest of the scan
+// runs in a ScanJob. Waiting for a carriage that still returns home from the
+// previous scan, and for the light, can be cancelled.
+#pragma once
+
+#include <sane/sane.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "device_lock.h"
+#include "options.h"
+#include "scan_job.h"
+
+namespace qrx::sane {
+
+class ScannerHandle : public OptionHost {
+ public:
+  // Opens the scanner at the library device path.
+  static SANE_Status open(const std::string& path, std::unique_ptr<ScannerHandle>& handle);
+  // Stops a scan that still runs and closes the scanner (TerminateScanner).
+  ~ScannerHandle() override;
+
+  const std::string& path() const { return path_; }
+  const SANE_Option_Descriptor* descriptor(SANE_Int option) const;
+  SANE_Status control_option(SANE_Int option, SANE_Action action, void* value, SANE_Int* info);
+  SANE_Status parameters(SANE_Parameters* parameters);
+  SANE_Status start();
+  SANE_Status read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length);
+  void cancel();
+  SANE_Status set_io_mode(SANE_Bool non_blocking);
+  SANE_Status select_fd(SANE_Int* fd);
+
+  // OptionHost
+  SANE_Status calibrate() override;
+  SANE_Status button_pressed(int button, bool& pressed) override;
+
+ private:
+  ScannerHandle(std::string path, std::unique_ptr<DeviceLock> hold,
+                std::unique_ptr<ScanOptions> options)
+      : path_(std::move(path)), hold_(std::move(hold)), options_(std::move(options)) {}
+
+  bool scanning() const;
+  SANE_Status initialise();
+  SANE_Status select_light();
+  // SetScanParameter for the options' scan.
+  SANE_Status describe_scan(const ScanSettings& settings);
+  // Waits ms unless a cancel comes first; false when it came.
+  bool wait(int ms) const;
+
+  const std::string path_;
+  std::unique_ptr<DeviceLock> hold_;
+  std::unique_ptr<ScanOptions> options_;
+  bool initialised_ = false;
+  std::unique_ptr<ScanJob> job_;
+  std::atomic<ScanJob*> running_job_{nullptr};  // job_, as cancel() may see it
+  std::atomic<bool> cancel_{false};
+  SANE_Parameters announced_{};  // the running scan's image
+  uint8_t buttons_ = 0;          // presses read but not yet asked for, bit (button - 1)
+};
+
+}  // namespace qrx::sane
