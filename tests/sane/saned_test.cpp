@@ -97,8 +97,7 @@ TEST_F(Saned, ListsAndShowsTheOptionsOfTheScannerItServes) {
   EXPECT_NE(run.out.find("    -x 0..216.069mm [216.069]\n"), std::string::npos);
 }
 
-// Needs the library's scan path and the in-process scanner's speed= option.
-TEST_F(Saned, DISABLED_ScansThroughTheNetworkIntoAPngOfTheDocument) {
+TEST_F(Saned, ScansThroughTheNetworkIntoAPngOfTheDocument) {
   const Document document = make_document(660, 500);
   const std::string page = dir.path() + "/page.pnm";
   ASSERT_TRUE(write_pnm(document, page));
