@@ -32,13 +32,15 @@ uint64_t ScaledClock::now_us() {
 
 void ScaledClock::sleep_ms(uint32_t ms) {
   // In microseconds: at a speed of 100 a poll of 10 ms takes 100 us, not a whole
-  // millisecond of the system clock's resolution.
+  // millisecond of the system clock's resolution. A sleep that comes back early
+  // (some systems round a short one down to nothing) is made up by yielding, so
+  // that this clock has always moved on by ms when the call returns.
+  const uint64_t until = now_us() + static_cast<uint64_t>(ms) * 1000;
   const double real_us = static_cast<double>(ms) * 1000.0 / factor_;
   if (real_us >= 1.0) {
     std::this_thread::sleep_for(std::chrono::microseconds(static_cast<uint64_t>(real_us)));
-  } else if (ms > 0) {
-    std::this_thread::yield();
   }
+  while (now_us() < until) std::this_thread::yield();
 }
 
 }  // namespace qrx::platform
