@@ -20,12 +20,17 @@ constexpr char kSimPath[] = "sim:";
 constexpr char kDllName[] = "QRX7730L.DLL";
 constexpr uint32_t kInch = 2400;  // 2400 dpi units
 
-// Shading files go to a directory of this run's own (GetTempPath follows TMP).
+// Shading files go to a directory of this test's own (GetTempPath follows TMP),
+// emptied of what an earlier run stored there.
 void use_temp_directory(const char* name) {
   char here[MAX_PATH];
   GetCurrentDirectoryA(sizeof here, here);
   const std::string directory = std::string(here) + "\\" + name;
   CreateDirectoryA(directory.c_str(), nullptr);
+  for (const char* file : {"QRX7730A.SHD", "QRX7730B.SHD", "QRX7730C.SHD", "QRX7730D.SHD",
+                           "QRX7730E.SHD", "QRX7730F.SHD", "QRX7730H.SHD"}) {
+    DeleteFileA((directory + "\\" + file).c_str());
+  }
   SetEnvironmentVariableA("TMP", directory.c_str());
   SetEnvironmentVariableA("TEMP", directory.c_str());
 }
