@@ -1,6 +1,9 @@
-// The two ends of a running scan (at once, after draining): before the first
-// line, in the middle with every buffer full, and after the last line.
+// The running scan: raw lines reaching the ring where the window lies on the
+// glass, and its two ends (at once, after draining) before the first line, in
+// the middle with every buffer full, and after the last line.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "engine/carriage.h"
 #include "integration/scan_test_fixture.h"
@@ -54,6 +57,54 @@ class ScanStopTest : public ScanTest {
     EXPECT_EQ(scanner->peek_register(0x01) & 1, 0) << "scan enable clear";
   }
 };
+
+TEST_F(ScanStopTest, RawLinesArriveWhereTheWindowLiesOnTheGlass) {
+  // 48-bit colour at 300 dpi over the chart's black patch (x 12000.., y 6600..).
+  const uint32_t x = 11000, y = 6000, width = 2400, length = 1600;
+  ASSERT_EQ(set_scan(300, 48, x, y, width, length), QRX_TRUE);
+  ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE);
+  ASSERT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
+  auto& context = lib().context;
+  // The window and the 128 units the sensor reads left of it, 6 bytes a pixel.
+  const uint32_t pixels = (width + 128) * 300 / 2400;
+  ASSERT_EQ(context.read_line_bytes, pixels * 6);
+  const uint32_t lines = length * 300 / 2400;
+  wait_for_reader_end();
+  EXPECT_GE(context.image_ring->used(), lines * context.read_line_bytes);
+  EXPECT_LT(context.image_ring->used(), (lines + 1) * context.read_line_bytes);
+  const std::vector<uint8_t> data = take_lines(lines);
+
+  // Green samples, planar: R block, G block, B block of `pixels` each.
+  const auto green = [&](uint32_t line, uint32_t p) {
+    const uint8_t* at = data.data() + static_cast<size_t>(line) * context.read_line_bytes +
+                        2 * (pixels + p);
+    return at[0] | at[1] << 8;
+  };
+  const auto dark_truth = [&](uint32_t line, uint32_t p) {
+    const double gx = x - 128.0 + 8.0 * p + 4.0, gy = y + 8.0 * line + 4.0;
+    return scanner->document_reflectance(gx, gy).green < 0.4;
+  };
+  const auto first_dark = [](auto&& dark, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+      if (dark(i)) return static_cast<int>(i);
+    }
+    return -1;
+  };
+  const int white = green(0, 10);
+  ASSERT_GT(white, 20000);
+  const auto dark_scan = [&](uint32_t line, uint32_t p) { return green(line, p) < white / 2; };
+  // Top edge, down a column inside the patch; left edge, along a row inside it.
+  const uint32_t column = 200, row = 150;
+  const int top = first_dark([&](uint32_t l) { return dark_scan(l, column); }, lines);
+  const int top_truth = first_dark([&](uint32_t l) { return dark_truth(l, column); }, lines);
+  const int left = first_dark([&](uint32_t p) { return dark_scan(row, p); }, pixels);
+  const int left_truth = first_dark([&](uint32_t p) { return dark_truth(row, p); }, pixels);
+  ASSERT_GT(top_truth, 0);
+  ASSERT_GT(left_truth, 0);
+  EXPECT_NEAR(top, top_truth, 1);
+  EXPECT_NEAR(left, left_truth, 1);
+  EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE);
+}
 
 TEST_F(ScanStopTest, StopsBeforeTheFirstLine) {
   // No time passes until the reader's first wait, where it is held: no line has
