@@ -77,7 +77,8 @@ void BM_WholeFlowA4At300Dpi(benchmark::State& state) {
   for (auto _ : state) {
     const std::string temp = fresh_temp_directory();
     setenv("TMPDIR", temp.c_str(), 1);
-    const std::string path = "sim:#bench-" + std::to_string(getpid()) + "-" + std::to_string(flow++);
+    const std::string path =
+        "sim:#bench-" + std::to_string(getpid()) + "-" + std::to_string(flow++);
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     const bool ok = whole_flow(path, image, error);
@@ -97,8 +98,8 @@ void BM_WholeFlowA4At300Dpi(benchmark::State& state) {
     const auto copy_start = std::chrono::steady_clock::now();
     std::memcpy(copy.data(), image.data(), image.size());
     benchmark::DoNotOptimize(copy.data());
-    memcpy_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - copy_start)
-                          .count();
+    memcpy_seconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - copy_start).count();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * image.size()));
   state.counters["image_bytes"] = static_cast<double>(image.size());

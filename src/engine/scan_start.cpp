@@ -30,7 +30,9 @@ constexpr uint32_t kReadLeadIn[2] = {128, 112};  // by board variant
 constexpr uint32_t kFullSensorWidth = 20544;
 constexpr uint32_t kSensorReadAtFullWidth = 1200;
 
-bool film_light(uint8_t light) { return (light & 0x0C) != 0; }
+bool film_light(uint8_t light) {
+  return (light & 0x0C) != 0;
+}
 
 // Offsets from a fresh dark reference, with the gains of the loaded calibration:
 // the dark level drifts with temperature faster than the white response does.
@@ -40,16 +42,14 @@ uint16_t fresh_dark(transport::ScannerContext& context, const settings::ScannerS
   if (status != QRX_OK) return status;
   const uint32_t resolution = context.scan_x_res;
   transport::ExposureSet dark_exposure;
-  status = calibration::reference_pass(context, setting, environment.pass, resolution,
-                                       calibration::kLampFlatbed, dark_exposure,
-                                       calibration::PassKind::kDark, context.shading_white,
-                                       context.shading_offset);
+  status = calibration::reference_pass(
+      context, setting, environment.pass, resolution, calibration::kLampFlatbed, dark_exposure,
+      calibration::PassKind::kDark, context.shading_white, context.shading_offset);
   if (status != QRX_OK) return status;
-  calibration::compute_shading(setting,
-                               calibration::shading_pixels(calibration::kLampFlatbed, resolution),
-                               calibration::kLampFlatbed, resolution, context.bit_depth,
-                               context.link.port_type(), context.shading_white,
-                               context.shading_offset);
+  calibration::compute_shading(
+      setting, calibration::shading_pixels(calibration::kLampFlatbed, resolution),
+      calibration::kLampFlatbed, resolution, context.bit_depth, context.link.port_type(),
+      context.shading_white, context.shading_offset);
   return QRX_OK;
 }
 
@@ -100,8 +100,9 @@ bool scan_running(const transport::ScannerContext& context) {
 
 uint16_t start_scan(transport::ScannerContext& context, const settings::ScannerSetting& setting,
                     const ScanStartEnvironment& environment) {
-  context.scan_line_count = static_cast<uint32_t>(static_cast<uint64_t>(context.window.length) *
-                                                  context.scan_y_res / settings::kOpticalResolution);
+  context.scan_line_count =
+      static_cast<uint32_t>(static_cast<uint64_t>(context.window.length) * context.scan_y_res /
+                            settings::kOpticalResolution);
   context.lines_to_read.store(context.scan_line_count);
   context.read_counters = {};
   context.vertical_above_horizontal = context.scan_x_res < context.scan_y_res ? 1 : 0;

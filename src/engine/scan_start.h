@@ -22,7 +22,7 @@ inline constexpr uint16_t kSpecialExposureRates = 0x40;
 // Everything the scan start needs besides the context and the tuning record.
 struct ScanStartEnvironment {
   const device::DataFileStore* data_file = nullptr;  // the tone curves composed into gamma
-  calibration::PassEnvironment pass;                  // for the flatbed's fresh dark reference
+  calibration::PassEnvironment pass;                 // for the flatbed's fresh dark reference
 };
 
 // True while a scan of this process holds a ring or a reader thread (from a

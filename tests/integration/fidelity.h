@@ -105,7 +105,8 @@ inline Alignment best_alignment(const Image& scan, const Image& truth, int margi
   for (int dy = -reach; dy <= reach; ++dy) {
     for (int dx = -reach; dx <= reach; ++dx) {
       double sum = 0;
-      for (uint32_t c = 0; c < scan.channels; ++c) sum += correlation(scan, truth, margin, c, dx, dy);
+      for (uint32_t c = 0; c < scan.channels; ++c)
+        sum += correlation(scan, truth, margin, c, dx, dy);
       const double mean = sum / scan.channels;
       if (mean > best.correlation) best = {dx, dy, mean};
     }

@@ -63,8 +63,7 @@ class FidelityTest : public ScanTest {
     scan.image.height = lines;
     scan.image.samples.resize(static_cast<size_t>(scan.image.width) * lines * scan.image.channels);
     for (size_t i = 0; i < scan.image.samples.size(); ++i) {
-      scan.image.samples[i] =
-          sample_bytes == 2 ? data[2 * i] | data[2 * i + 1] << 8 : data[i];
+      scan.image.samples[i] = sample_bytes == 2 ? data[2 * i] | data[2 * i + 1] << 8 : data[i];
     }
     return scan;
   }
@@ -99,13 +98,20 @@ class FidelityTest : public ScanTest {
 // the corner of the slanted square (two slanted edges) at the highest.
 Window chart_window(uint16_t resolution) {
   switch (resolution) {
-    case 75: return {640, 640, 11520, 11520};   // marks, ramp, patches, square, black patch
-    case 150: return {1200, 2400, 7680, 7680};
-    case 300: return {1200, 2400, 5760, 5760};
-    case 600: return {3008, 4000, 2880, 2880};  // a colour patch and the square's corner
-    case 1200: return {3418, 6000, 800, 800};
-    case 2400: return {3618, 6200, 400, 400};
-    default: return {3718, 6300, 200, 200};      // 4800 dpi
+    case 75:
+      return {640, 640, 11520, 11520};  // marks, ramp, patches, square, black patch
+    case 150:
+      return {1200, 2400, 7680, 7680};
+    case 300:
+      return {1200, 2400, 5760, 5760};
+    case 600:
+      return {3008, 4000, 2880, 2880};  // a colour patch and the square's corner
+    case 1200:
+      return {3418, 6000, 800, 800};
+    case 2400:
+      return {3618, 6200, 400, 400};
+    default:
+      return {3718, 6300, 200, 200};  // 4800 dpi
   }
 }
 
@@ -128,14 +134,14 @@ TEST_P(ChartFidelity, TheChartComesBackWhereItLies) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryMode, ChartFidelity,
-    ::testing::Combine(::testing::Values<uint16_t>(75, 150, 300, 600, 1200, 2400, 4800),
-                       ::testing::Values<uint8_t>(24, 48, 8, 16)),
-    [](const ::testing::TestParamInfo<std::tuple<uint16_t, uint8_t>>& info) {
-      return std::to_string(std::get<0>(info.param)) + "dpi_" +
-             std::to_string(std::get<1>(info.param)) + "bit";
-    });
+INSTANTIATE_TEST_SUITE_P(EveryMode, ChartFidelity,
+                         ::testing::Combine(::testing::Values<uint16_t>(75, 150, 300, 600, 1200,
+                                                                        2400, 4800),
+                                            ::testing::Values<uint8_t>(24, 48, 8, 16)),
+                         [](const ::testing::TestParamInfo<std::tuple<uint16_t, uint8_t>>& info) {
+                           return std::to_string(std::get<0>(info.param)) + "dpi_" +
+                                  std::to_string(std::get<1>(info.param)) + "bit";
+                         });
 
 // An image document of its own: smooth colour ramps crossed by blocks of every
 // shade, 600 x 600 pixels at 300 dpi (a PNM file, read as linear reflectance).
@@ -171,8 +177,7 @@ TEST_F(FidelityTest, AnImageDocumentComesBackAsItWasDrawn) {
   ASSERT_EQ(SetLamp(nullptr, 1), QRX_TRUE);
   const std::unique_ptr<emu::Scene> on_glass = scene(document);
   const Window w{400, 400, 3840, 3840};  // inside the 4800-unit document
-  for (const auto& [resolution, depth] :
-       {std::pair<uint16_t, uint8_t>{300, 24}, {600, 16}}) {
+  for (const auto& [resolution, depth] : {std::pair<uint16_t, uint8_t>{300, 24}, {600, 16}}) {
     const HostScan scan = host_scan(resolution, depth, w);
     const std::vector<double> r = compare(scan, *on_glass, w, resolution);
     for (size_t c = 0; c < r.size(); ++c) {

@@ -76,8 +76,8 @@ TEST_F(ScanStopTest, RawLinesArriveWhereTheWindowLiesOnTheGlass) {
 
   // Green samples, planar: R block, G block, B block of `pixels` each.
   const auto green = [&](uint32_t line, uint32_t p) {
-    const uint8_t* at = data.data() + static_cast<size_t>(line) * context.read_line_bytes +
-                        2 * (pixels + p);
+    const uint8_t* at =
+        data.data() + static_cast<size_t>(line) * context.read_line_bytes + 2 * (pixels + p);
     return at[0] | at[1] << 8;
   };
   const auto dark_truth = [&](uint32_t line, uint32_t p) {

@@ -53,8 +53,8 @@ class GatedClock final : public platform::Clock {
     // lines (a sanitizer build): a data wait limit of 30 s then needs a worker
     // held off for a minute of real time. Longer waits (for the motor) are limited
     // by their count of polls, not by time.
-    const bool paced = ms <= kPacedPollMs && open_ && held_ == 0 && self == owner_ &&
-                       pace_while_ && pace_while_();
+    const bool paced =
+        ms <= kPacedPollMs && open_ && held_ == 0 && self == owner_ && pace_while_ && pace_while_();
     const uint64_t sleeps_before = worker_sleeps_;
     lock.unlock();
     inner_.sleep_ms(ms);

@@ -36,12 +36,11 @@ void use_temp_directory(const char* name) {
 }
 
 void open_and_set_up(const Exports& x, const ScanParameter& p) {
-  CHECK(x.FindScannerEx(nullptr, kSimPath, QRX7730_USB_PRODUCT_ID) == QRX_TRUE, "open sim: (0x%04X)",
-        last_status(x));
+  CHECK(x.FindScannerEx(nullptr, kSimPath, QRX7730_USB_PRODUCT_ID) == QRX_TRUE,
+        "open sim: (0x%04X)", last_status(x));
   CHECK(x.InitializeScanner(nullptr) == QRX_TRUE, "InitializeScanner (0x%04X)", last_status(x));
   CHECK(x.SetLamp(nullptr, QRX_LAMP_FLATBED) == QRX_TRUE, "SetLamp(1)");
-  CHECK(x.SetScanParameter(nullptr, &p) == QRX_TRUE, "SetScanParameter (0x%04X)",
-        last_status(x));
+  CHECK(x.SetScanParameter(nullptr, &p) == QRX_TRUE, "SetScanParameter (0x%04X)", last_status(x));
 }
 
 ScanParameter colour_300(uint32_t x, uint32_t y, uint32_t width, uint32_t length) {
