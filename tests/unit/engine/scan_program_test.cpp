@@ -73,14 +73,14 @@ TEST_F(ScanProgramTest, SixHundredDpiColour) {
   // of the acceleration table raised the step divider to 4, and everything timed
   // by the chip is given in units of it.
   EXPECT_EQ(reg(0x1C) & 7, 2u);
-  EXPECT_EQ(reg(0x38, 2), 21376u / 4);
-  EXPECT_EQ(reg(0x10, 2), 3000u / 4);
-  EXPECT_EQ(reg(0x12, 2), 4000u / 4);
-  EXPECT_EQ(reg(0x14, 2), 5000u / 4);
+  EXPECT_EQ(reg(0x38, 2), 5344u);
+  EXPECT_EQ(reg(0x10, 2), 750u);
+  EXPECT_EQ(reg(0x12, 2), 1000u);
+  EXPECT_EQ(reg(0x14, 2), 1250u);
   // Motor: 10 lines of 3 exposures, feed 4 at step mode 2, ramp of 64 steps.
   EXPECT_EQ(reg(0x25, 3), 36u);
-  EXPECT_EQ(reg(0x3D, 3), 4u << 2);
-  EXPECT_EQ(reg(0x21), (64u << 2) / 8);
+  EXPECT_EQ(reg(0x3D, 3), 16u);
+  EXPECT_EQ(reg(0x21), 32u);
   EXPECT_EQ(reg(0x60) >> 5, 2u) << "step mode in the phase register's top bits";
   EXPECT_EQ(reg(0x02) & 0x10, 0x10u) << "the motor moves";
   EXPECT_EQ(reg(0x03) & 0x10, 0x10u) << "LEDs on";
@@ -201,29 +201,6 @@ TEST_F(ScanProgramTest, PassesWithoutTimingOrResolutionAreRefused) {
   EXPECT_EQ(program(read), QRX_E_RESOLUTION) << "the sensor is read at 2400 dpi at most";
   read = setup(0, 24, 3, 0, 2400);
   EXPECT_EQ(program(read), QRX_E_RESOLUTION);
-}
-
-TEST_F(ScanProgramTest, PhaseValuesOfEightBitGreyOnPortTypeTwo) {
-  auto& context = lib().context;
-  engine::MotorPlan plan;
-  plan.line_period = 21120;
-  plan.channels = 1;
-  plan.slots[0].table_sum = 1000;
-  plan.slots[0].last_step_time = 10;
-  context.bit_depth = 8;
-  context.scan_y_res = 2400;
-  const auto port1 = engine::motor_phase_values(context, lib().setting, plan, 4);
-  EXPECT_EQ(port1.z2, (1000 + (4 - 1) * 10) % 21120u);
-  emu::Options options;
-  options.port_type = 2;
-  reset_scanner(options);
-  TerminateScanner(nullptr);
-  ASSERT_TRUE(open_scanner());
-  context.bit_depth = 8;
-  context.scan_y_res = 2400;
-  const auto port2 = engine::motor_phase_values(context, lib().setting, plan, 4);
-  EXPECT_EQ(port2.z1, 2640u);
-  EXPECT_EQ(port2.z2, 0u);
 }
 
 }  // namespace
