@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -214,6 +215,74 @@ TEST_F(ProgrammeRegistersTest, AWhiteReferenceReadAt1200Dpi) {
       {0x0C, 1, 2, 0x0F},
   });
   EXPECT_EQ(lib().context.read_line_bytes, 61632u);
+}
+
+// The emulated chip checks the phase it is given against the time its own motion
+// took: every moving pass the library programmes is in phase.
+TEST_F(ProgrammeRegistersTest, ThePhaseMatchesTheMotionOfEveryMovingPass) {
+  auto& context = lib().context;
+  const auto run_and_check = [&](const char* pass) {
+    clock.sleep_ms(20000);
+    const std::optional<int64_t> error = scanner->motor_phase_error();
+    ASSERT_TRUE(error.has_value()) << pass;
+    EXPECT_EQ(*error, 0) << pass;
+    ASSERT_EQ(engine::wait_for_stop(context), QRX_OK) << pass;
+  };
+  ASSERT_EQ(engine::move(context, lib().setting, 1000, engine::kRowStepOut, 0, 0, 1, 0), QRX_OK);
+  run_and_check("step out");
+  for (uint8_t row : {engine::kRowHome, engine::kRowHomeFast, engine::kRowApproachOversampled}) {
+    scanner->set_carriage_steps(0);
+    ASSERT_EQ(engine::move(context, lib().setting, 3000, row, 0, 0, 0, 0), QRX_OK);
+    run_and_check("move");
+  }
+  engine::ScanSetup read = edge_scan();
+  ASSERT_EQ(program(read), QRX_OK);
+  ASSERT_EQ(engine::start_motor(context), QRX_OK);
+  run_and_check("edge search");
+  read = edge_scan();
+  read.bit_depth = 48;
+  read.channels = 3;
+  read.x_resolution = read.y_resolution = 2400;
+  read.window_x = 0;
+  read.window_width = 20544;
+  read.lines = 4;
+  read.shading_pass = 1;
+  ASSERT_EQ(program(read), QRX_OK);
+  ASSERT_EQ(engine::start_motor(context), QRX_OK);
+  run_and_check("white reference at 2400 dpi");
+  read = edge_scan();
+  read.bit_depth = 24;
+  read.channels = 3;
+  read.x_resolution = read.y_resolution = 300;
+  read.feed_steps = 300;
+  read.fast_feed = 0;
+  read.lines = 4;
+  ASSERT_EQ(program(read), QRX_OK);
+  ASSERT_EQ(engine::start_motor(context), QRX_OK);
+  run_and_check("colour at 300 dpi");
+}
+
+TEST_F(ProgrammeRegistersTest, PortTypeTwoPutsEightBitGreyAt1200DpiEightTicksEarly) {
+  emu::Options options;
+  options.port_type = 2;
+  reset_scanner(options);
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  auto& context = lib().context;
+  context.bit_depth = 8;
+  context.scan_y_res = 1200;
+  engine::ScanSetup read = edge_scan();
+  read.port_type = 2;
+  read.x_resolution = read.y_resolution = 1200;
+  read.window_x = 0;
+  read.window_width = 2400;
+  read.fast_feed = 0;
+  read.feed_steps = 100;
+  ASSERT_EQ(program(read), QRX_OK);
+  ASSERT_EQ(engine::start_motor(context), QRX_OK);
+  clock.sleep_ms(20000);
+  ASSERT_TRUE(scanner->motor_phase_error().has_value());
+  EXPECT_EQ(*scanner->motor_phase_error(), 8);
 }
 
 TEST_F(ProgrammeRegistersTest, TheBufferThresholdInBothDepthsAndBothOrientations) {

@@ -2,6 +2,8 @@
 // controller after programming passes at 600, 1200 and 2400 dpi.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "engine/motor_program.h"
@@ -181,17 +183,75 @@ TEST_F(ScanProgramTest, TheShadingSwitchCanBeForcedOff) {
 TEST_F(ScanProgramTest, AFailingRegisterGroupStopsTheProgrammeWithItsCode) {
   struct Case {
     uint8_t reg;
+    uint32_t nth;  // which write of the register fails
     uint16_t code;
   };
-  const Case cases[] = {{0x2C, QRX_E_SENSOR_RESOLUTION}, {0x30, QRX_E_PIXEL_WINDOW},
-                        {0x35, QRX_E_BUFFER_THRESHOLD}, {0x3D, QRX_E_MOTOR_FEED},
-                        {0x38, QRX_E_TIMING_LINE_PERIOD}, {0x10, QRX_E_TIMING_EXPOSURE}};
+  // Register 0x02 is written for the motor switch, then in the motor block for
+  // bit 3, bit 7, bits 5, 6, 2, 1 and bit 0; 0x6A first with 4, then slot 3;
+  // 0x60 and 0x63 with Z1 and Z2, then with the step mode; 0x1D for the sampling,
+  // then its bit 5.
+  const Case cases[] = {
+      {0x05, 1, QRX_E_MEMORY_MAP},          {0x05, 2, QRX_E_SENSOR_RESOLUTION},
+      {0x2C, 1, QRX_E_SENSOR_RESOLUTION},   {0x74, 1, QRX_E_SENSOR_RESOLUTION},
+      {0x7D, 1, QRX_E_SENSOR_RESOLUTION},   {0x51, 1, QRX_E_SENSOR_RESOLUTION},
+      {0x30, 1, QRX_E_PIXEL_WINDOW},        {0x32, 1, QRX_E_PIXEL_WINDOW},
+      {0x35, 1, QRX_E_BUFFER_THRESHOLD},    {0x02, 1, QRX_E_MODE_BITS},
+      {0x02, 2, QRX_E_MOTOR_CONTROL},       {0x6A, 1, QRX_E_MOTOR_CONTROL},
+      {0x1F, 1, QRX_E_MOTOR_CONTROL},       {0x02, 3, QRX_E_MOTOR_HOLD},
+      {0x02, 4, QRX_E_MOTOR_MODE},          {0x02, 7, QRX_E_MOTOR_MODE},
+      {0x02, 8, QRX_E_MOTOR_ENABLE_BIT},    {0x21, 1, QRX_E_MOTOR_SLOT0},
+      {0x24, 1, QRX_E_MOTOR_SLOT1},         {0x69, 1, QRX_E_MOTOR_SLOT2},
+      {0x6A, 2, QRX_E_MOTOR_SLOT3},         {0x5F, 1, QRX_E_MOTOR_SLOT4},
+      {0x3D, 1, QRX_E_MOTOR_FEED},          {0x25, 1, QRX_E_MOTOR_LINES},
+      {0x23, 1, QRX_E_MOTOR_BACKWARD_FEED}, {0x22, 1, QRX_E_MOTOR_FORWARD_FEED},
+      {0x6C, 1, QRX_E_MOTOR_PHASE},         {0x60, 1, QRX_E_MOTOR_LINES},
+      {0x63, 1, QRX_E_MOTOR_LINES},         {0x60, 2, QRX_E_MOTOR_CONTROL},
+      {0x63, 2, QRX_E_MOTOR_CONTROL},       {0x1C, 1, QRX_E_TIMING_CODE},
+      {0x1E, 1, QRX_E_TIMING_MULTIPLIER},   {0x38, 1, QRX_E_TIMING_LINE_PERIOD},
+      {0x10, 1, QRX_E_TIMING_EXPOSURE},     {0x14, 1, QRX_E_TIMING_EXPOSURE},
+      {0x17, 1, QRX_E_TIMING_CODE},         {0x1D, 1, QRX_E_TIMING_SAMPLING},
+      {0x34, 1, QRX_E_TIMING_CODE},         {0x16, 1, QRX_E_STATUS_REGISTER},
+      {0x1D, 2, QRX_E_STATUS_REGISTER},     {0x01, 1, QRX_E_BUFFER_THRESHOLD},
+      {0x03, 1, QRX_E_MODE_BITS},           {0x04, 1, QRX_E_MODE_BITS},
+      {0x0C, 1, QRX_E_MODE_BITS}};
   for (const Case& c : cases) {
-    scanner->fail_request({emu::RequestKind::ControlOut, 0x83, c.reg}, 1);
+    scanner->fail_request({emu::RequestKind::ControlOut, 0x83, c.reg}, c.nth);
     engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
-    EXPECT_EQ(program(read), c.code) << std::hex << int(c.reg);
+    EXPECT_EQ(program(read), c.code) << std::hex << int(c.reg) << " write " << c.nth;
     scanner->clear_faults();
   }
+}
+
+TEST_F(ScanProgramTest, EachShadingChannelThatCannotBeUploadedHasItsCode) {
+  // Five slope tables go first, then the channels' shading.
+  const std::pair<uint32_t, uint16_t> colour[] = {
+      {6, QRX_E_SHADING_UPLOAD_R}, {7, QRX_E_SHADING_UPLOAD_G}, {8, QRX_E_SHADING_UPLOAD_B}};
+  for (const auto& [nth, code] : colour) {
+    scanner->fail_request({emu::RequestKind::ControlOut, 0x82, -1}, nth);
+    engine::ScanSetup read = setup(600, 48, 3, 0, 2400);
+    read.shading_on = 1;
+    EXPECT_EQ(program(read), code) << nth;
+    scanner->clear_faults();
+  }
+  scanner->fail_request({emu::RequestKind::ControlOut, 0x82, -1}, 6);
+  engine::ScanSetup grey = setup(600, 8, 1, 0, 2400);
+  grey.shading_on = 1;
+  EXPECT_EQ(program(grey), QRX_E_SHADING_UPLOAD_1);
+  scanner->clear_faults();
+}
+
+TEST_F(ScanProgramTest, TheHighFlagOfARisingCurveIsSetBelow65280) {
+  auto& gamma = lib().context.gamma_table;
+  for (size_t i = 0; i < 65536; ++i) {
+    gamma[0][i] = static_cast<uint16_t>(std::min<size_t>(i, 65280));  // ends at 65280
+    gamma[1][i] = static_cast<uint16_t>(std::min<size_t>(i, 65279));  // ends just below
+    gamma[2][i] = static_cast<uint16_t>(65280 - std::min<size_t>(i, 65280));  // falls from 65280
+  }
+  engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
+  read.gamma_on = 1;
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(reg(0xBE) & 7, 2u) << "only green ends below 65280; blue starts at it";
+  EXPECT_EQ(reg(0xBD) & 7, 0u) << "the rising curves start at 0, the falling one ends at 0";
 }
 
 TEST_F(ScanProgramTest, PassesWithoutTimingOrResolutionAreRefused) {
