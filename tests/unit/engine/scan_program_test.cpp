@@ -8,6 +8,8 @@
 
 #include "engine/motor_program.h"
 #include "engine/scan_program.h"
+#include "engine/sensor_setup.h"
+#include "support/hooked_channel.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -252,6 +254,46 @@ TEST_F(ScanProgramTest, TheHighFlagOfARisingCurveIsSetBelow65280) {
   ASSERT_EQ(program(read), QRX_OK);
   EXPECT_EQ(reg(0xBE) & 7, 2u) << "only green ends below 65280; blue starts at it";
   EXPECT_EQ(reg(0xBD) & 7, 0u) << "the rising curves start at 0, the falling one ends at 0";
+}
+
+TEST_F(ScanProgramTest, TheClockMapPolarityAndAfeSetComeFromTheBoardsRow) {
+  auto& values = lib().setting.mutable_values();
+  values.CK1NEG_SETTING[0][3] = 1;     // board variant 0, 600 dpi
+  values.CK1MAP_SETTING[0][3] = 0xC3;
+  engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
+  const uint16_t status = program(read);
+  values.CK1NEG_SETTING[0][3] = 0;
+  values.CK1MAP_SETTING[0][3] = 60;
+  ASSERT_EQ(status, QRX_OK);
+  EXPECT_EQ(reg(0x7D) & 0xC0, 0x80u) << "the polarity is bit 7";
+  EXPECT_EQ(reg(0x74, 3), 0xC3u);
+  // Board variant 1: its own clock map (120) and AFE values.
+  emu::Options options;
+  options.board_variant = 1;
+  reset_scanner(options);
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  read = setup(600, 24, 3, 0, 2400);
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(reg(0x74, 3), 120u);
+  const uint16_t afe[8] = {157, 146, 53, 4, 0, 0, 36, 0};
+  for (uint8_t a = 0; a < 8; ++a) EXPECT_EQ(scanner->afe_register(a), afe[a]) << int(a);
+}
+
+TEST_F(ScanProgramTest, AnAfeBusyThroughFiveAttemptsTenMillisecondsApartIsAFailure) {
+  auto& link = lib().context.link;
+  // Attempts at 0, 10, 20, 30 and 40 ms: busy for 39 ms the fifth gets through,
+  // busy for 41 ms none does.
+  for (const auto& [busy_ms, written] : {std::pair{39u, true}, std::pair{41u, false}}) {
+    const uint64_t until = clock.now_us() + busy_ms * 1000;
+    hook_emulator_channel(link).on_read = [this, until](uint8_t r, uint8_t& value) {
+      if (r == 0x41 && clock.now_us() < until) value = static_cast<uint8_t>(value | 0x02);
+      return true;
+    };
+    EXPECT_EQ(engine::write_afe_register(link, clock, 0x20, 96), written) << busy_ms << " ms";
+    clock.advance_us(100'000);
+  }
+  EXPECT_EQ(scanner->afe_register(0x20), 96);
 }
 
 TEST_F(ScanProgramTest, PassesWithoutTimingOrResolutionAreRefused) {
