@@ -102,11 +102,21 @@ for my $f (@faults) {
   }
   my $text = slurp($path);
   my @p = @{$f->{pairs}};
+  my @spans;
   for (my $i = 0; $i < @p; $i += 2) {
     my $n = occurrences($text, $p[$i]);
-    next if $n == 1;
-    print STDERR "$f->{id}: text found $n times in $f->{file}: $p[$i]\n";
-    ++$bad;
+    if ($n != 1) {
+      print STDERR "$f->{id}: text found $n times in $f->{file}: $p[$i]\n";
+      ++$bad;
+      next;
+    }
+    my $at = index($text, $p[$i]);
+    for my $span (@spans) {
+      next if $at + length $p[$i] <= $span->[0] || $span->[1] <= $at;
+      print STDERR "$f->{id}: texts overlap in $f->{file}: $p[$i]\n";
+      ++$bad;
+    }
+    push @spans, [$at, $at + length $p[$i]];
   }
 }
 die "$bad faults cannot be planted\n" if $bad;
@@ -164,11 +174,16 @@ for my $f (@faults) {
   ++$number;
   my $path = "$root/$f->{file}";
   my $text = slurp($path);
-  my $mutated = $text;
+  # Every text is found in the unplanted file and replaced from the last to the
+  # first, so that one replacement never creates or hides another's match.
   my @p = @{$f->{pairs}};
+  my @edits;
   for (my $i = 0; $i < @p; $i += 2) {
-    my $at = index($mutated, $p[$i]);
-    substr($mutated, $at, length $p[$i]) = $p[$i + 1];
+    push @edits, [index($text, $p[$i]), length $p[$i], $p[$i + 1]];
+  }
+  my $mutated = $text;
+  for my $edit (sort { $b->[0] <=> $a->[0] } @edits) {
+    substr($mutated, $edit->[0], $edit->[1]) = $edit->[2];
   }
   $original{$path} = $text;
   spew($path, $mutated);

@@ -55,11 +55,12 @@ TEST(SlopeTableTest, ASlowPassHasNoRamp) {
 }
 
 TEST(SlopeTableTest, TheRampNeedsMoreThan400StepsASecondAndSixteenEntries) {
-  // 18750 x 600 / 1200 = 9375 ticks, 2500 us a step: exactly 400 steps a second.
-  MotorPlan plan = plan_with(18750, 600, 16, 0);
+  // 18720 x 600 / 1200 = 9360 ticks, 9360 x 8 / 30 = 2496 us a step: 400 steps a
+  // second (in whole steps), not more: no ramp from 9375 down to 9360.
+  MotorPlan plan = plan_with(18720, 600, 16, 0);
   std::vector<uint16_t> table;
   engine::generate_slope_table(plan, 0, table);
-  EXPECT_EQ(table, std::vector<uint16_t>(16, 9375));
+  EXPECT_EQ(table, std::vector<uint16_t>(16, 9360));
   // 18698 x 600 / 1200 = 9349 ticks, 2493 us: 401 steps a second.
   plan = plan_with(18698, 600, 16, 0);
   engine::generate_slope_table(plan, 0, table);
