@@ -34,9 +34,10 @@ Programme Programme::from_registers(const uint8_t* regs, const ChipMemory& memor
   p.accel_ticks = slope(memory, kRamBase, uint32_t{regs[0x21]} * 8, p.divider);
   // Fast feed decelerates over the fast-feed table of slot 4.
   p.fast_feed = (regs[0x02] & 0x40) != 0;
-  p.decel_ticks = p.fast_feed
-                      ? slope(memory, kRamBase + 4 * kSlopeSlotBytes, uint32_t{regs[0x5F]} * 8, p.divider)
-                      : slope(memory, kRamBase + 2 * kSlopeSlotBytes, uint32_t{regs[0x69]} * 8, p.divider);
+  const uint32_t decel_slot = p.fast_feed ? 4 : 2;
+  const uint32_t decel_units = p.fast_feed ? regs[0x5F] : regs[0x69];
+  p.decel_ticks =
+      slope(memory, kRamBase + decel_slot * kSlopeSlotBytes, decel_units * 8, p.divider);
   p.cruise_ticks = p.accel_ticks.empty() ? std::max<uint32_t>(1, memory.word(kRamBase)) * p.divider
                                          : p.accel_ticks.back();
   p.feed = be24(regs, 0x3D);

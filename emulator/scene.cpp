@@ -93,7 +93,9 @@ void Scene::mark_spans(int y, Fill&& fill) const {
   const int split = std::min(l.mark_split_units, l.mark_right_units);
   if (y >= l.mark_top_units && y < l.mark_bottom_units) fill(l.mark_left_units, split);
   const int step = l.mark_step_units;
-  if (y >= l.mark_top_units + step && y < l.mark_bottom_units + step) fill(split, l.mark_right_units);
+  if (y >= l.mark_top_units + step && y < l.mark_bottom_units + step) {
+    fill(split, l.mark_right_units);
+  }
 }
 
 void Scene::reflectance(double xf, double yf, float rgb[3]) const {

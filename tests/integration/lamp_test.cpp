@@ -134,8 +134,8 @@ TEST_F(LampTest, TheHomeSensorAfterAReadyLightHasItsCodes) {
   SetLamp(nullptr, QRX_LAMP_FILM);
   const size_t polls = poll(40).size();
   ASSERT_GE(polls, 3u);
-  for (const auto& [fail, code] : {std::pair{true, QRX_E_HOME_SENSOR_INIT},
-                                   std::pair{false, QRX_E_HOME_POSITION}}) {
+  for (const auto& [fail, code] :
+       {std::pair{true, QRX_E_HOME_SENSOR_INIT}, std::pair{false, QRX_E_HOME_POSITION}}) {
     open(emu::Options::FilmLight::kWarm);
     SetLamp(nullptr, QRX_LAMP_FILM);
     ASSERT_EQ(poll(static_cast<int>(polls) - 1).back(), kWarming + polls - 2);

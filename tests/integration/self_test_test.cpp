@@ -165,8 +165,8 @@ TEST_F(SelfTest, EachInputLineHasItsBit) {
   open();
   // Buttons 1 to 4 pull register 0x6D bits 3, 0, 2, 1 low: lines 4, 1, 3, 2, which
   // are bits 4, 1, 3, 2 of test 51's map.
-  const std::pair<int, uint16_t> buttons[] = {{1, 0x7F & ~0x10}, {2, 0x7F & ~0x02},
-                                              {3, 0x7F & ~0x08}, {4, 0x7F & ~0x04}};
+  const std::pair<int, uint16_t> buttons[] = {
+      {1, 0x7F & ~0x10}, {2, 0x7F & ~0x02}, {3, 0x7F & ~0x08}, {4, 0x7F & ~0x04}};
   for (const auto& [button, map] : buttons) {
     scanner->press_button(button);
     EXPECT_EQ(run(51, 0, QRX_TRUE), map) << "button " << button;

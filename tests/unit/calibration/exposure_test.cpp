@@ -113,8 +113,9 @@ TEST_F(ExposureTest, ASeededSearchStartsFromTheCacheTwiceItsResolutionsFactor) {
   context.exposure_cache_enabled = 0;
   scanner->clear_trace();
   transport::ExposureSet exposure;
-  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, environment, 600, 1, dark, exposure),
-            QRX_OK);
+  ASSERT_EQ(
+      calibration::adjust_exposure(context, lib().setting, environment, 600, 1, dark, exposure),
+      QRX_OK);
   EXPECT_EQ(programmed(0).front(), 21376u / 4);
 }
 
@@ -137,7 +138,8 @@ TEST_F(ExposureTest, APeakAtTheTargetPlusOrMinusItsRangeIsDone) {
     scanner->clear_trace();
     transport::ExposureSet exposure;
     ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                           calibration::Search::kBracketing, 600, 1, dark, exposure),
+                                           calibration::Search::kBracketing, 600, 1, dark,
+                                           exposure),
               QRX_OK);
     EXPECT_EQ(tries() == 1, c.one_try) << c.dark_level << ": " << tries() << " tries";
   }
@@ -155,7 +157,8 @@ TEST_F(ExposureTest, AfterTwentyOneTriesEveryColourPeakMustReach101) {
     scanner->clear_trace();
     transport::ExposureSet exposure;
     EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                           calibration::Search::kBracketing, 600, 1, dark, exposure),
+                                           calibration::Search::kBracketing, 600, 1, dark,
+                                           exposure),
               status)
         << dark_level;
     EXPECT_EQ(tries(), 21u);

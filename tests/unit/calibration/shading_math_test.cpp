@@ -217,7 +217,7 @@ TEST_F(Shading, SpecialModeForcesUnityGainsOrZeroOffsets) {
 TEST_F(Shading, StopsAtTheEndOfShortArrays) {
   for (auto& line : gain) line.assign(3, 40000);
   for (auto& line : offset) line.assign(2, 1000);
-  compute(100);  // the sanitizer build catches any access beyond
+  compute(100);                  // the sanitizer build catches any access beyond
   EXPECT_EQ(gain[0][0], 13281);  // 63232 x 8192 / 39000 = 13281.96
   EXPECT_EQ(gain[0][2], 40000) << "no offset for this pixel: left alone";
 }

@@ -20,7 +20,7 @@ namespace {
 
 struct Expected {
   uint8_t reg;
-  int bytes;       // 1, 2 or 3, most significant first
+  int bytes;  // 1, 2 or 3, most significant first
   uint32_t value;
   uint32_t mask = 0xFFFFFF;
 };
@@ -102,32 +102,40 @@ TEST_F(ProgrammeRegistersTest, TheStepOutMove) {
   ASSERT_EQ(engine::move(lib().context, lib().setting, 1000, engine::kRowStepOut, 0, 0, 1, 0),
             QRX_OK);
   expect({
-      {0x02, 1, 0x92},              // hold (b5 = 0), motor, b1; forward, no fast feed
-      {0x1C, 1, 2, 0x07},           // divider 4
-      {0x1D, 1, 0x04},              // sampling 4, bit 5 clear
-      {0x1E, 1, 0x00, 0x0F},        // vertical multiplier 1
+      {0x02, 1, 0x92},        // hold (b5 = 0), motor, b1; forward, no fast feed
+      {0x1C, 1, 2, 0x07},     // divider 4
+      {0x1D, 1, 0x04},        // sampling 4, bit 5 clear
+      {0x1E, 1, 0x00, 0x0F},  // vertical multiplier 1
       {0x16, 1, 0x10, 0x32},
-      {0x17, 1, 8, 0x3F},           // timing code of 1200 dpi
+      {0x17, 1, 8, 0x3F},  // timing code of 1200 dpi
       {0x1F, 1, 4},
-      {0x21, 1, 4}, {0x24, 1, 4}, {0x69, 1, 4}, {0x6A, 1, 4}, {0x5F, 1, 4},  // 8 steps x 4 / 8
-      {0x22, 1, 63}, {0x23, 1, 63},  // (127 x 4 mod 256) x 2 / 8
-      {0x25, 3, 12},                // 2 lines x 3 + 6
+      {0x21, 1, 4},
+      {0x24, 1, 4},
+      {0x69, 1, 4},
+      {0x6A, 1, 4},
+      {0x5F, 1, 4},  // 8 steps x 4 / 8
+      {0x22, 1, 63},
+      {0x23, 1, 63},  // (127 x 4 mod 256) x 2 / 8
+      {0x25, 3, 12},  // 2 lines x 3 + 6
       {0x2C, 2, 1200},
-      {0x30, 2, 320}, {0x32, 2, 448},  // 128 pixels at 1200 dpi from 320
+      {0x30, 2, 320},
+      {0x32, 2, 448},  // 128 pixels at 1200 dpi from 320
       {0x34, 1, 16},
-      {0x35, 3, 96},                // (384 / 2) x 2400 / 1200 / 4
-      {0x38, 2, 2712},              // 10848 / 4
-      {0x3D, 3, 4000},              // 1000 steps << 2
-      {0x60, 3, 0x400000 | 8512},   // step mode 2 in the top bits, Z1
-      {0x63, 3, 0x400000 | 8512},   // Z2
-      {0x6C, 1, 2 << 2, 7 << 2},    // phase 2 on lines 13, 12, 11
+      {0x35, 3, 96},               // (384 / 2) x 2400 / 1200 / 4
+      {0x38, 2, 2712},             // 10848 / 4
+      {0x3D, 3, 4000},             // 1000 steps << 2
+      {0x60, 3, 0x400000 | 8512},  // step mode 2 in the top bits, Z1
+      {0x63, 3, 0x400000 | 8512},  // Z2
+      {0x6C, 1, 2 << 2, 7 << 2},   // phase 2 on lines 13, 12, 11
       {0x74, 3, 60},
       {0x7D, 1, 0x00, 0x80},
-      {0x10, 2, 0}, {0x12, 2, 0}, {0x14, 2, 0},
+      {0x10, 2, 0},
+      {0x12, 2, 0},
+      {0x14, 2, 0},
       {0x01, 1, 0x00, 0x20},
       {0x03, 1, 0x00, 0x10},
-      {0x04, 1, 0x00, 0x4C},        // 24 bits: colour, byte samples
-      {0x05, 1, 0x40, 0xC8},        // sensor at 1200 dpi, gamma off
+      {0x04, 1, 0x00, 0x4C},  // 24 bits: colour, byte samples
+      {0x05, 1, 0x40, 0xC8},  // sensor at 1200 dpi, gamma off
       {0x0C, 1, 2, 0x0F},
   });
   EXPECT_EQ(lib().context.read_line_bytes, 384u);
@@ -145,27 +153,35 @@ TEST_F(ProgrammeRegistersTest, TheEdgeSearchScan) {
   ASSERT_EQ(program(read), QRX_OK);
   EXPECT_EQ(read.window_width, 1800u);
   expect({
-      {0x02, 1, 0xD0},              // hold, fast feed, motor
+      {0x02, 1, 0xD0},  // hold, fast feed, motor
       {0x1C, 1, 2, 0x07},
       {0x1E, 1, 0x00, 0x0F},
       {0x17, 1, 10, 0x3F},
-      {0x21, 1, 2}, {0x24, 1, 2}, {0x69, 1, 2}, {0x6A, 1, 2}, {0x5F, 1, 2},
-      {0x22, 1, 1}, {0x23, 1, 1},   // fast feed
-      {0x25, 3, 262},               // 256 lines, one channel, + 6
+      {0x21, 1, 2},
+      {0x24, 1, 2},
+      {0x69, 1, 2},
+      {0x6A, 1, 2},
+      {0x5F, 1, 2},
+      {0x22, 1, 1},
+      {0x23, 1, 1},    // fast feed
+      {0x25, 3, 262},  // 256 lines, one channel, + 6
       {0x2C, 2, 600},
-      {0x30, 2, 2491}, {0x32, 2, 2941},  // 8684 / 4 x 4 x 600 / 2400 + 320; + 450
+      {0x30, 2, 2491},
+      {0x32, 2, 2941},  // 8684 / 4 x 4 x 600 / 2400 + 320; + 450
       {0x34, 1, 18},
-      {0x35, 3, 450},               // 450 x 2400 / 600 / 4
+      {0x35, 3, 450},  // 450 x 2400 / 600 / 4
       {0x38, 2, 5344},
-      {0x10, 2, 785}, {0x12, 2, 785}, {0x14, 2, 785},  // 3141 / 4
+      {0x10, 2, 785},
+      {0x12, 2, 785},
+      {0x14, 2, 785},  // 3141 / 4
       {0x3D, 3, 8},
       {0x60, 3, 0x200000 | 5808},
       {0x63, 3, 0x200000 | 5808},
       {0x6C, 1, 2 << 2, 7 << 2},
       {0x01, 1, 0x00, 0x20},
       {0x03, 1, 0x10, 0x10},
-      {0x04, 1, 0x08, 0x4C},        // 8-bit grey
-      {0x05, 1, 0x08, 0xC8},        // sensor at 600 dpi, gamma on
+      {0x04, 1, 0x08, 0x4C},  // 8-bit grey
+      {0x05, 1, 0x08, 0xC8},  // sensor at 600 dpi, gamma on
       {0x0C, 1, 0, 0x0F},
   });
   EXPECT_EQ(lib().context.image_line_bytes, 449u);
@@ -200,17 +216,24 @@ TEST_F(ProgrammeRegistersTest, AWhiteReferenceReadAt1200Dpi) {
       {0x1C, 1, 2, 0x07},
       {0x1E, 1, 0x00, 0x0F},
       {0x17, 1, 8, 0x3F},
-      {0x21, 1, 4}, {0x24, 1, 32}, {0x69, 1, 4}, {0x6A, 1, 32}, {0x5F, 1, 4},
+      {0x21, 1, 4},
+      {0x24, 1, 32},
+      {0x69, 1, 4},
+      {0x6A, 1, 32},
+      {0x5F, 1, 4},
       {0x25, 3, 150},
-      {0x30, 2, 320}, {0x32, 2, 10592},
-      {0x35, 3, 15408},             // (61632 / 2) x 2400 / 1200 / 4
+      {0x30, 2, 320},
+      {0x32, 2, 10592},
+      {0x35, 3, 15408},  // (61632 / 2) x 2400 / 1200 / 4
       {0x38, 2, 5344},
-      {0x10, 2, 1500}, {0x12, 2, 1250}, {0x14, 2, 1750},
+      {0x10, 2, 1500},
+      {0x12, 2, 1250},
+      {0x14, 2, 1750},
       {0x3D, 3, 16},
       {0x60, 3, 0x400000 | 43216},
       {0x63, 3, 0x400000 | 43216},
       {0x6C, 1, 2 << 2, 7 << 2},
-      {0x04, 1, 0x40, 0x4C},        // 16-bit colour samples
+      {0x04, 1, 0x40, 0x4C},  // 16-bit colour samples
       {0x05, 1, 0x40, 0xC8},
       {0x0C, 1, 2, 0x0F},
   });
@@ -331,25 +354,26 @@ TEST_F(ProgrammeRegistersTest, RegisterGroupsAreWrittenInTheirOrder) {
   const auto all = writes();
   std::vector<size_t> first;
   for (uint8_t r : order) {
-    const auto at = std::find_if(all.begin(), all.end(), [r](const auto& w) { return w.first == r; });
+    const auto at =
+        std::find_if(all.begin(), all.end(), [r](const auto& w) { return w.first == r; });
     ASSERT_NE(at, all.end()) << std::hex << int(r);
     first.push_back(static_cast<size_t>(at - all.begin()));
   }
   for (size_t i = 1; i < first.size(); ++i) {
-    EXPECT_LT(first[i - 1], first[i]) << std::hex << "0x" << int(order[i - 1]) << " before 0x"
-                                      << int(order[i]);
+    EXPECT_LT(first[i - 1], first[i])
+        << std::hex << "0x" << int(order[i - 1]) << " before 0x" << int(order[i]);
   }
   // The motor block: 0x6A and 0x1F first, then the slot counts 0, 1, 2, 3, 4, the
   // feed, the lines, the backward then the forward feed register, the phase.
-  EXPECT_EQ(writes_to({0x21, 0x24, 0x69, 0x6A, 0x5F, 0x3D, 0x3E, 0x3F, 0x25, 0x26, 0x27, 0x23,
-                       0x22, 0x1F, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65}),
-            (std::vector<uint8_t>{0x6A, 0x1F, 0x21, 0x24, 0x69, 0x6A, 0x5F, 0x3D, 0x3E, 0x3F, 0x25,
-                                  0x26, 0x27, 0x23, 0x22, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65,
-                                  0x60, 0x63}));
+  EXPECT_EQ(
+      writes_to({0x21, 0x24, 0x69, 0x6A, 0x5F, 0x3D, 0x3E, 0x3F, 0x25, 0x26,
+                 0x27, 0x23, 0x22, 0x1F, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65}),
+      (std::vector<uint8_t>{0x6A, 0x1F, 0x21, 0x24, 0x69, 0x6A, 0x5F, 0x3D, 0x3E, 0x3F, 0x25, 0x26,
+                            0x27, 0x23, 0x22, 0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x60, 0x63}));
   // The sensor timing: divider, multiplier, line period, exposures, timing code,
   // sampling, its copy in 0x34, the sensor bits.
-  EXPECT_EQ(writes_to({0x1C, 0x1E, 0x38, 0x39, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x17, 0x1D,
-                       0x34, 0x16}),
+  EXPECT_EQ(writes_to({0x1C, 0x1E, 0x38, 0x39, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x17, 0x1D, 0x34,
+                       0x16}),
             (std::vector<uint8_t>{0x1C, 0x1E, 0x38, 0x39, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x17,
                                   0x1D, 0x34, 0x16, 0x16, 0x16, 0x1D}));
 }
@@ -366,9 +390,8 @@ TEST_F(ProgrammeRegistersTest, TheAfeSetStartsWithRegisterZeroAt128) {
     if (r == 0x3A) high = v;
     if (r == 0x3B) afe.emplace_back(address, high << 8 | v);
   }
-  const std::vector<std::pair<int, int>> expected = {{0, 128}, {0, 157}, {1, 145}, {2, 50},
-                                                     {3, 4},   {4, 0},   {5, 0},   {6, 63},
-                                                     {7, 0}};
+  const std::vector<std::pair<int, int>> expected = {{0, 128}, {0, 157}, {1, 145}, {2, 50}, {3, 4},
+                                                     {4, 0},   {5, 0},   {6, 63},  {7, 0}};
   EXPECT_EQ(afe, expected);
 }
 
@@ -379,7 +402,7 @@ TEST_F(ProgrammeRegistersTest, PhaseValuesAndThePortTypeTwoCorrections) {
   plan.step_divider = 2;
   plan.step_mode = 1;
   plan.forward_feed_steps = 55;
-  plan.slots[0].table_sum = 40000;     // A = 80000
+  plan.slots[0].table_sum = 40000;      // A = 80000
   plan.slots[0].last_step_time = 1000;  // L = 2000
   // Z2 = (80000 + (4 x 2 - 1) x 2000) mod P = 94000 mod P; Z1 = (80000 + 2000 x
   // (55 x 2 x 2 / 8 x 8 - 1)) mod P = 510000 mod P.
