@@ -138,6 +138,14 @@ TEST_F(PowerOnTest, PowerLinesComeUpInTheirOrderFiveMillisecondsApart) {
     EXPECT_EQ(first[i].data[0], expected[i].first) << i;
     EXPECT_EQ(first[i].data[1], expected[i].second) << i;
   }
+  // The register table starts 500 ms after line 19 (0xA6 bit 2) went on.
+  const auto line19 = std::find_if(writes.begin(), writes.end(), [](const emu::TraceEntry& e) {
+    return e.data[0] == 0xA6 && (e.data[1] & 0x04) != 0;
+  });
+  ASSERT_NE(line19, writes.end());
+  ASSERT_NE(line19 + 1, writes.end());
+  EXPECT_EQ((line19 + 1)->data[0], 0x01) << "the table's first pair";
+  EXPECT_GE((line19 + 1)->time_us - line19->time_us, 500000u);
   // Each line after the first three writes has 5 ms to come up.
   for (size_t i = 5; i < expected.size(); ++i) {
     EXPECT_GE(first[i].time_us - first[i - 1].time_us, 5000u) << i;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <utility>
+#include <vector>
 
 #include "engine/carriage.h"
 #include "support/hooked_channel.h"
@@ -197,6 +198,31 @@ class FlickeringHome final : public transport::DeviceChannel {
  private:
   int reads_ = 0;
 };
+
+TEST_F(CarriageTest, TheHomeSensorHasFiveRereadsToAgree) {
+  // The home bit of successive reads of register 0x41: the first read and up to
+  // five more must contain two successive ones that agree.
+  struct Case {
+    std::vector<int> home;
+    bool readable;
+  };
+  const Case cases[] = {{{0, 1, 0, 1, 0, 0}, true}, {{0, 1, 0, 1, 0, 1, 1}, false}};
+  for (const Case& c : cases) {
+    size_t reads = 0;
+    const std::vector<int> home = c.home;
+    hook_emulator_channel(context().link).on_read = [&reads, home](uint8_t reg, uint8_t& value) {
+      if (reg == 0x41 && reads < home.size()) {
+        value = static_cast<uint8_t>(home[reads++] != 0 ? value | 0x08 : value & ~0x08);
+      }
+      return true;
+    };
+    bool at_home = false;
+    EXPECT_EQ(engine::read_home_sensor(context(), at_home), c.readable) << c.home.size();
+    if (c.readable) {
+      EXPECT_FALSE(at_home);
+    }
+  }
+}
 
 TEST(HomeSensorTest, ASensorThatNeverAgreesIsAFailure) {
   platform::VirtualClock clock;

@@ -240,6 +240,42 @@ TEST_F(ProgrammeRegistersTest, AWhiteReferenceReadAt1200Dpi) {
   EXPECT_EQ(lib().context.read_line_bytes, 61632u);
 }
 
+// An exposure read at 1200 dpi (48 bits, the carriage standing): not a shading
+// pass, so planned at 1200 dpi, where group 0 has the vertical multiplier 4 and
+// step mode 2, ramp 8 + 8. Line period 21376, times 4 in the slope: 32 entries of
+// 21376 x 4 x 3600 / 1200 / 4 = 64128, divided by 4 for the start speed: 16032,
+// entry 0 46876. A = (46876 + 31 x 16032) x 4 = 2175472, L = 64128 = P (21376 x
+// 3): Z1 = Z2 = 2175472 mod 64128 = 59248.
+TEST_F(ProgrammeRegistersTest, AnExposureReadAt1200DpiTakesTheVerticalMultiplier) {
+  engine::ScanSetup read = edge_scan();
+  read.x_resolution = read.y_resolution = 1200;
+  read.bit_depth = 48;
+  read.channels = 3;
+  read.window_x = 0;
+  read.window_width = 20416;
+  read.lines = 2;
+  read.no_motor = 1;
+  read.gamma_on = 0;
+  read.exposure.exposure = {4000, 4000, 4000, 0};
+  ASSERT_EQ(program(read), QRX_OK);
+  expect({
+      {0x02, 1, 0xC0},        // hold, fast feed; the carriage stands
+      {0x1C, 1, 2, 0x07},
+      {0x1E, 1, 3, 0x0F},     // multiplier 4
+      {0x21, 1, 4},
+      {0x38, 2, 5344},
+      {0x10, 2, 1000},
+      {0x25, 3, 12},
+      {0x60, 3, 0x400000 | 59248},
+      {0x63, 3, 0x400000 | 59248},
+      {0x6C, 1, 4 << 2, 7 << 2},  // phase 4 at 1200 dpi, 48 bits
+  });
+  std::vector<uint8_t> slot0(8);
+  ASSERT_TRUE(scanner->peek_memory(0x10000000, slot0.data(), 8));
+  EXPECT_EQ(slot0[0] | slot0[1] << 8, 46876);
+  EXPECT_EQ(slot0[6] | slot0[7] << 8, 16032);
+}
+
 // The emulated chip checks the phase it is given against the time its own motion
 // took: every moving pass the library programmes is in phase.
 TEST_F(ProgrammeRegistersTest, ThePhaseMatchesTheMotionOfEveryMovingPass) {
@@ -315,16 +351,17 @@ TEST_F(ProgrammeRegistersTest, TheBufferThresholdInBothDepthsAndBothOrientations
     uint32_t width;
     uint32_t vertical_above_horizontal;
     uint32_t threshold;
+    uint32_t sensor_pixels;
   };
   const Case cases[] = {
       // 302 pixels of colour: 906 bytes, 453 half, 452 even; x 2400 / 300 / 4.
-      {300, 24, 3, 2416, 0, 904},
-      {300, 24, 3, 2416, 1, 113},
+      {300, 24, 3, 2416, 0, 904, 604},
+      {300, 24, 3, 2416, 1, 113, 604},
       // 601 pixels of grey widened to 602 bytes: x 2400 / 600 / 4, or / 4 alone.
-      {600, 8, 1, 2404, 0, 602},
-      {600, 8, 1, 2404, 1, 150},
+      {600, 8, 1, 2404, 0, 602, 602},
+      {600, 8, 1, 2404, 1, 150, 602},
       // 20544 pixels of 48-bit colour: 123264 bytes, 61632 half.
-      {2400, 48, 3, 20544, 0, 15408},
+      {2400, 48, 3, 20544, 0, 15408, 20544},
   };
   for (const Case& c : cases) {
     engine::ScanSetup read = edge_scan();
@@ -338,7 +375,32 @@ TEST_F(ProgrammeRegistersTest, TheBufferThresholdInBothDepthsAndBothOrientations
     ASSERT_EQ(program(read), QRX_OK) << c.resolution;
     EXPECT_EQ(reg(0x35, 3), c.threshold) << c.resolution << " dpi, depth " << int(c.depth)
                                          << ", vertical " << c.vertical_above_horizontal;
+    // The window counts sensor pixels: 600 dpi ones below 600 dpi.
+    EXPECT_EQ(reg(0x32, 2) - reg(0x30, 2), c.sensor_pixels) << c.resolution;
   }
+}
+
+TEST_F(ProgrammeRegistersTest, LineBytesOf75DpiAskedAndRead150) {
+  // 2416 units: 151 pixels at 150 dpi, widened to 152 for the read; at 75 dpi 75
+  // and 76, each line counted twice.
+  engine::ScanSetup read = edge_scan();
+  read.x_resolution = read.y_resolution = 150;
+  read.bit_depth = 24;
+  read.channels = 3;
+  read.window_x = 0;
+  read.window_width = 2416;
+  read.gamma_on = 0;
+  lib().context.output_x_res = 75;
+  const engine::ScanSetup image = read;
+  ASSERT_EQ(engine::program_scan(lib().context, lib().setting, image, read, engine::kScanPass),
+            QRX_OK);
+  EXPECT_EQ(lib().context.image_line_bytes, 2u * 75 * 3);
+  EXPECT_EQ(lib().context.read_line_bytes, 2u * 76 * 3);
+  lib().context.output_x_res = 150;
+  read = image;
+  ASSERT_EQ(engine::program_scan(lib().context, lib().setting, image, read, engine::kScanPass),
+            QRX_OK);
+  EXPECT_EQ(lib().context.image_line_bytes, 151u * 3);
 }
 
 TEST_F(ProgrammeRegistersTest, RegisterGroupsAreWrittenInTheirOrder) {
