@@ -18,7 +18,17 @@ class InitializeTest : public SimTest {
 
 TEST_F(InitializeTest, FindsTheReferenceMarkAndSharesTheOffset) {
   ASSERT_TRUE(open_scanner());
+  scanner->clear_trace();
   ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+  // The white level and the moving read take 3141 ticks of each LED: 785 in the
+  // exposure registers with the divider 4 of these 600 dpi reads.
+  size_t white_reads = 0;
+  uint32_t high = 0;
+  for (const auto& e : scanner->trace({emu::RequestKind::ControlOut, 0x83, -1})) {
+    if (e.data[0] == 0x14) high = e.data[1];
+    if (e.data[0] == 0x15 && (high << 8 | e.data[1]) == 785) ++white_reads;
+  }
+  EXPECT_EQ(white_reads, 2u);
   EXPECT_EQ(last_error(), QRX_OK);
   const uint16_t home = lib().status_block.home_offset();
   EXPECT_EQ(home, scanner->expected_home_offset());
