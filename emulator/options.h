@@ -29,6 +29,10 @@ struct Options {
   // darkens both columns of the edge search at once.
   enum class Mark { kStandard, kNone, kWide };
   Mark mark = Mark::kStandard;
+  uint32_t mark_percent = 4;     // the mark's reflectance: 4 is black ink, more a grey mark
+  // With the wide mark: its part under the edge search's second column starts this
+  // many 2400 dpi units lower than the part under the first (0: both level).
+  uint32_t mark_step_units = 0;
 };
 
 // Environment variable with the options of the in-process emulator behind "sim:",
@@ -36,7 +40,8 @@ struct Options {
 inline constexpr const char* kOptionsVariable = "QRX7730_SIM";
 
 // Parses comma-separated key=value pairs (seed, port-type, board-variant, document,
-// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide)) over
+// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide),
+// mark-level (percent), mark-step (units), and the fault keys) over
 // the values already in options. False with a message
 // on an unknown key or a bad value; options is then unchanged.
 bool parse_options(std::string_view text, Options& options, std::string& error);
