@@ -60,6 +60,13 @@ class Chip {
   bool lines_finished() const { return lines_finished_; }
   uint64_t lines_produced() const { return lines_total_; }
   uint32_t pass_lines() const { return pass_lines_; }
+  // How far the last pass's motor phase (regs 0x63..0x65) lay from the line clock's
+  // phase at the start of its last feed micro-step, in ticks; false when the pass
+  // had no phase to check (no motor, no feed, phase 0).
+  bool phase_error(int64_t& ticks) const {
+    ticks = phase_error_;
+    return phase_checked_;
+  }
   const std::vector<int>& pass_line_rows() const { return line_rows_; }
   uint32_t buffered_bytes() const { return buffer_.size(); }
   uint32_t buffer_capacity() const { return buffer_.capacity(); }
@@ -74,6 +81,8 @@ class Chip {
   uint8_t buttons() const { return buttons_; }
   void set_image_stall(bool on) { image_stall_ = on; }
   void set_motor_jam(bool on);
+  // Line i of every pass of exactly counts.size() lines gets counts[i] added.
+  void set_glitches(std::vector<int32_t> counts) { glitches_ = std::move(counts); }
 
   // Power removed and restored: registers to their reset values, no pass, empty buffer.
   void power_cycle();
@@ -91,6 +100,7 @@ class Chip {
   // reached home while moving towards it (the pass then ends at once).
   bool move(double micro_steps);
   void store_line();
+  void check_phase();
   void resume_if_room();
 
   int port_type_;
@@ -112,6 +122,7 @@ class Chip {
   bool image_stall_ = false;
   bool jam_ = false;
   bool jammed_ = false;
+  std::vector<int32_t> glitches_;
 
   // Bulk transfer announced by the last header.
   bool pending_ = false;
@@ -128,6 +139,9 @@ class Chip {
   std::unique_ptr<LineRecipe> recipe_;
   std::vector<uint8_t> line_scratch_;
   uint64_t t_ = 0;        // start of the current micro-step, line or run-out
+  uint64_t pass_start_ = 0;  // the start strobe
+  bool phase_checked_ = false;
+  int64_t phase_error_ = 0;
   uint32_t index_ = 0;    // micro-step or line index within the phase
   bool paused_ = false;   // line buffer full: carriage waits
   bool line_started_ = false;

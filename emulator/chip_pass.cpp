@@ -19,7 +19,9 @@ void Chip::start_pass() {
   lines_finished_ = false;
   paused_ = false;
   line_started_ = false;
-  t_ = now_;
+  t_ = pass_start_ = now_;
+  phase_checked_ = false;
+  phase_error_ = 0;
   film_lamp_.pass_started();
   enter(programme_.motor ? Phase::Accel : Phase::Lines);
 }
@@ -77,11 +79,26 @@ void Chip::resume_if_room() {
   }
 }
 
+void Chip::check_phase() {
+  // The phase the chip is given is its line clock's phase at the start of the last
+  // feed micro-step; what it should be follows from the time the motion took.
+  const Programme& p = programme_;
+  if (!p.motor || p.feed == 0 || p.phase == 0 || p.phase_period == 0) return;
+  const uint64_t last_step = t_ - pass_start_ - p.cruise_ticks;
+  const uint64_t period = p.phase_period;
+  int64_t error = static_cast<int64_t>((last_step % period + period - p.phase % period) % period);
+  if (error > static_cast<int64_t>(period / 2)) error -= static_cast<int64_t>(period);
+  phase_error_ = error;
+  phase_checked_ = true;
+}
+
 void Chip::store_line() {
   const uint64_t number = lines_taken_++;
   if (image_stall_) return;
   const uint32_t bytes = recipe_->line_bytes();
   if (bytes > buffer_.capacity()) return;  // a line that can never fit is lost
+  const bool glitching = !glitches_.empty() && glitches_.size() == programme_.lines;
+  recipe_->set_glitch(glitching ? static_cast<float>(glitches_[pass_lines_]) : 0.0f);
   recipe_->set_film_light(line_row_ >= kFilmAreaTopUnits ? film_lamp_.counts(t_) : 0.0f);
   recipe_->build(*scene_, line_row_, number, line_scratch_.data());
   buffer_.push(line_scratch_.data(), bytes);
@@ -115,6 +132,7 @@ void Chip::advance(uint64_t now) {
       index_ += static_cast<uint32_t>(k);
       if (!move(static_cast<double>(k))) break;
       if (index_ < p.feed) break;
+      check_phase();
       enter(Phase::Lines);
     } else if (phase_ == Phase::Lines) {
       if (lines_finished_) {  // scan enable was cleared on the way here

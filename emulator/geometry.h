@@ -39,8 +39,7 @@ inline constexpr double kTravelSteps = 16500.0;  // far end of travel (13.75 inc
 // Scene layout, glass coordinates in 2400 dpi units: x from the left edge of the
 // glass (the scan window's x = 0), y from the sensor line at the home position.
 inline constexpr double kWhiteReflectance = 0.90;  // calibration strip and lid
-inline constexpr double kMarkReflectance = 0.04;
-inline constexpr int kMarkTopSteps = 1232;  // top edge of the black reference mark
+inline constexpr int kMarkTopSteps = 1232;         // top edge of the black reference mark
 inline constexpr int kMarkHeightUnits = 240;
 inline constexpr int kMarkLeftUnits = 8000;
 inline constexpr int kMarkRightUnits = 9500;

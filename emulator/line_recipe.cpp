@@ -140,7 +140,7 @@ void LineRecipe::build(const Scene& scene, int y, uint64_t line_number, uint8_t*
         signal /= static_cast<float>(count);
       }
       signal += film_ * inside_[px];
-      float v = dark_[px] + signal;
+      float v = dark_[px] + signal + glitch_;
       if (noise_) v += sensor_.sigma(signal) * sensor_.normal(line_number, px, colour_[b]);
       int32_t sample = static_cast<int32_t>(v + 0.5f);
       sample = sample < 0 ? 0 : (sample > 65535 ? 65535 : sample);

@@ -26,6 +26,8 @@ class LineRecipe {
   int glass_x(uint32_t p) const { return first_element_[p] - lead_in_; }
   // Counts the film lamp adds to every sensor element of the following lines.
   void set_film_light(float counts) { film_ = counts; }
+  // Counts added to every sample of the following lines (a glitching sensor).
+  void set_glitch(float counts) { glitch_ = counts; }
   // Writes the raw line seen at glass row y into out[0 .. line_bytes()).
   void build(const Scene& scene, int y, uint64_t line_number, uint8_t* out);
 
@@ -50,6 +52,7 @@ class LineRecipe {
   std::vector<float> dark_;          // per pixel
   std::vector<float> inside_;        // per pixel: share of its elements on the sensor
   float film_ = 0;
+  float glitch_ = 0;
   std::vector<uint16_t> offset_[3], gain_[3];  // shading per pixel
   std::vector<uint8_t> curve_[3];    // 8-bit gamma by high byte
   std::vector<float> row_[3];        // reflectance of the span at row_y_

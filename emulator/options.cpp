@@ -126,6 +126,12 @@ bool parse_options(std::string_view text, Options& options, std::string& error) 
       ok = !value.empty() && ec == std::errc() && end == value.data() + value.size() &&
            std::isfinite(speed) && speed >= kMinSpeed && speed <= kMaxSpeed;
       if (ok) parsed.speed = speed;
+    } else if (key == "mark-level") {
+      ok = parse_number(value, 100, number);
+      if (ok) parsed.mark_percent = static_cast<uint32_t>(number);
+    } else if (key == "mark-step") {
+      ok = parse_number(value, 2 * kMarkHeightUnits, number);
+      if (ok) parsed.mark_step_units = static_cast<uint32_t>(number);
     } else if (key == "buffer") {
       ok = parse_number(value, 1u << 30, number) && number >= 4096;
       if (ok) parsed.buffer_bytes = static_cast<uint32_t>(number);

@@ -29,6 +29,10 @@ struct Options {
   // darkens both columns of the edge search at once.
   enum class Mark { kStandard, kNone, kWide };
   Mark mark = Mark::kStandard;
+  uint32_t mark_percent = 4;     // the mark's reflectance: 4 is black ink, more a grey mark
+  // With the wide mark: its part under the edge search's second column starts this
+  // many 2400 dpi units lower than the part under the first (0: both level).
+  uint32_t mark_step_units = 0;
   // How many times faster than real time the in-process scanner behind "sim:" runs
   // (0.01 to 1000). Not 1: the process clock becomes a clock that runs this fast,
   // so the library's waits shrink with the scanner's work.
@@ -44,8 +48,9 @@ inline constexpr double kMaxSpeed = 1000.0;
 inline constexpr const char* kOptionsVariable = "QRX7730_SIM";
 
 // Parses comma-separated key=value pairs (seed, port-type, board-variant, document,
-// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide), speed)
-// over the values already in options. False with a message
+// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide),
+// mark-level (percent), mark-step (units), speed, and the fault keys) over
+// the values already in options. False with a message
 // on an unknown key or a bad value; options is then unchanged.
 bool parse_options(std::string_view text, Options& options, std::string& error);
 

@@ -32,7 +32,12 @@ Programme Programme::from_registers(const uint8_t* regs, const ChipMemory& memor
   p.step_mode = regs[0x60] >> 5;
   p.divider = 1u << (regs[0x1C] & 7);
   p.accel_ticks = slope(memory, kRamBase, uint32_t{regs[0x21]} * 8, p.divider);
-  p.decel_ticks = slope(memory, kRamBase + 2 * kSlopeSlotBytes, uint32_t{regs[0x69]} * 8, p.divider);
+  // Fast feed decelerates over the fast-feed table of slot 4.
+  p.fast_feed = (regs[0x02] & 0x40) != 0;
+  const uint32_t decel_slot = p.fast_feed ? 4 : 2;
+  const uint32_t decel_units = p.fast_feed ? regs[0x5F] : regs[0x69];
+  p.decel_ticks =
+      slope(memory, kRamBase + decel_slot * kSlopeSlotBytes, decel_units * 8, p.divider);
   p.cruise_ticks = p.accel_ticks.empty() ? std::max<uint32_t>(1, memory.word(kRamBase)) * p.divider
                                          : p.accel_ticks.back();
   p.feed = be24(regs, 0x3D);
@@ -43,6 +48,8 @@ Programme Programme::from_registers(const uint8_t* regs, const ChipMemory& memor
   const uint64_t period = std::max<uint32_t>(1, be16(regs, 0x38));
   p.exposure_slot_ticks = period * p.divider * ((regs[0x1E] & 0x0F) + 1u);
   p.line_ticks = p.exposure_slot_ticks * p.channels;
+  p.phase = be24(regs, 0x63) & 0x1FFFFF;  // bits 7..5 of 0x63 hold the step mode
+  p.phase_period = period * p.divider * p.channels;
 
   p.resolution = be16(regs, 0x2C);
   p.sensor_resolution = 600u << (regs[0x05] >> 6);

@@ -17,8 +17,10 @@ struct Programme {
   bool toward_home = false;   // reg 0x02 bit 2
   int step_mode = 0;          // reg 0x60 bits 7..5: 2^mode micro-steps per full step
   uint32_t divider = 1;       // 2^(reg 0x1C bits 2..0)
+  bool fast_feed = false;     // reg 0x02 bit 6
   std::vector<uint32_t> accel_ticks;  // slot 0, reg 0x21 * 8 entries
-  std::vector<uint32_t> decel_ticks;  // slot 2, reg 0x69 * 8 entries
+  // slot 2, reg 0x69 * 8 entries; with fast feed slot 4, reg 0x5F * 8 entries
+  std::vector<uint32_t> decel_ticks;
   uint64_t cruise_ticks = 1;  // per micro-step once accelerated: last slot-0 entry
   uint32_t feed = 0;          // regs 0x3D..0x3F, micro-steps
   int channels = 3;           // 1 when reg 0x04 bits 3..2 = 2 (8-bit grey), else 3
@@ -26,6 +28,10 @@ struct Programme {
   uint32_t run_out_exposures = 0;  // the rest of regs 0x25..0x27
   uint64_t exposure_slot_ticks = 1;  // regs 0x38/0x39 * divider * (reg 0x1E bits 3..0 + 1)
   uint64_t line_ticks = 1;    // exposure slot * channels
+  // Motor phase: regs 0x63..0x65 bits 20..0 (0: none given), against the line clock
+  // of period regs 0x38/0x39 * divider * channels.
+  uint32_t phase = 0;
+  uint64_t phase_period = 1;
 
   // Optics.
   uint32_t resolution = 0;         // regs 0x2C/0x2D

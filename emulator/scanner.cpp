@@ -17,8 +17,11 @@ std::unique_ptr<Scanner> Scanner::create(const Options& options, std::string& er
     error = "port type must be 1 or 2";
     return nullptr;
   }
-  std::unique_ptr<Scene> scene =
-      Scene::create(options.document, error, static_cast<int>(options.mark));
+  MarkShape mark;
+  mark.kind = static_cast<int>(options.mark);
+  mark.reflectance = static_cast<float>(options.mark_percent) / 100.0f;
+  mark.step_units = static_cast<int>(options.mark_step_units);
+  std::unique_ptr<Scene> scene = Scene::create(options.document, error, mark);
   if (!scene) return nullptr;
   return std::unique_ptr<Scanner>(new Scanner(options, std::move(scene), clock));
 }

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ class Scanner final : public UsbPort {
   uint64_t lines_produced();                     // lines stored since creation
   uint32_t pass_lines();                         // lines stored by the current/last pass
   std::vector<int> pass_line_rows();             // glass y (2400 dpi) of each of them
+  // The current/last pass's motor phase error in chip ticks (0: in phase); nullopt
+  // when the pass had none to check (README: Motor phase).
+  std::optional<int64_t> motor_phase_error();
   uint32_t buffered_bytes();
   uint32_t buffer_capacity();
   // Power removed and restored (registers to reset values, reg 0x06 bit 4 clear).
@@ -82,6 +86,9 @@ class Scanner final : public UsbPort {
   void press_button(int button);   // front-panel buttons 1 to 4
   void release_button(int button);
   void set_bulk_in_limit(uint32_t bytes);  // each bulk read returns at most bytes (0: no limit)
+  // In every pass of exactly counts.size() lines, line i reads counts[i] higher (or
+  // lower) than the glass gives, before noise and clipping: known outliers.
+  void glitch_lines(std::vector<int32_t> counts);
   void clear_faults();             // all of the above except disconnect and buttons
 
   // ---- Trace of served requests ----

@@ -30,6 +30,12 @@ bool Scanner::carriage_paused() { QRX_EMU_LOCKED; return chip_->paused(); }
 uint64_t Scanner::lines_produced() { QRX_EMU_LOCKED; return chip_->lines_produced(); }
 uint32_t Scanner::pass_lines() { QRX_EMU_LOCKED; return chip_->pass_lines(); }
 std::vector<int> Scanner::pass_line_rows() { QRX_EMU_LOCKED; return chip_->pass_line_rows(); }
+std::optional<int64_t> Scanner::motor_phase_error() {
+  QRX_EMU_LOCKED;
+  int64_t ticks = 0;
+  if (!chip_->phase_error(ticks)) return std::nullopt;
+  return ticks;
+}
 uint32_t Scanner::buffered_bytes() { QRX_EMU_LOCKED; return chip_->buffered_bytes(); }
 uint32_t Scanner::buffer_capacity() { QRX_EMU_LOCKED; return chip_->buffer_capacity(); }
 void Scanner::power_cycle() { QRX_EMU_LOCKED; chip_->power_cycle(); }
@@ -59,11 +65,16 @@ void Scanner::release_button(int button) {
   if (button >= 1 && button <= 4) chip_->set_buttons(static_cast<uint8_t>(chip_->buttons() & ~(1 << (button - 1))));
 }
 void Scanner::set_bulk_in_limit(uint32_t bytes) { QRX_EMU_LOCKED; bulk_in_limit_ = bytes; }
+void Scanner::glitch_lines(std::vector<int32_t> counts) {
+  QRX_EMU_LOCKED;
+  chip_->set_glitches(std::move(counts));
+}
 void Scanner::clear_faults() {
   QRX_EMU_LOCKED;
   faults_->clear();
   chip_->set_image_stall(false);
   chip_->set_motor_jam(false);
+  chip_->set_glitches({});
   bulk_in_limit_ = 0;
 }
 

@@ -58,7 +58,8 @@ void Document::fill_row(int y, int x0, int n, float* r, float* g, float* b) cons
   }
 }
 
-std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& error, int mark) {
+std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& error,
+                                     const MarkShape& mark) {
   if (document.empty()) return std::unique_ptr<Scene>(new Scene(make_test_chart(), mark));
   Image image;
   if (!load_image(document, image, error)) return nullptr;
@@ -66,18 +67,34 @@ std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& e
       new Scene(std::make_unique<ImageDocument>(std::move(image)), mark));
 }
 
-Scene::Scene(std::unique_ptr<Document> document, int mark) : document_(std::move(document)) {
+Scene::Scene(std::unique_ptr<Document> document, const MarkShape& mark)
+    : document_(std::move(document)) {
   layout_.origin_y_units = static_cast<int>(2 * kScanOriginSteps);
   layout_.mark_left_units = kMarkLeftUnits;
   layout_.mark_right_units = kMarkRightUnits;
   layout_.mark_top_units = 2 * kMarkTopSteps;
   layout_.mark_bottom_units = 2 * kMarkTopSteps + kMarkHeightUnits;
+  layout_.mark_reflectance = mark.reflectance;
   layout_.document_width_units = document_->width_units();
   layout_.document_height_units = document_->height_units();
-  if (mark == 1) {
+  if (mark.kind == 1) {
     layout_.mark_right_units = layout_.mark_left_units;  // no mark at all
-  } else if (mark == 2) {
+  } else if (mark.kind == 2) {
     layout_.mark_right_units = kMarkWideRightUnits;  // under both edge-search columns
+    layout_.mark_step_units = mark.step_units;
+  }
+  // The standard mark ends where the wide one's lower part would begin.
+  layout_.mark_split_units = kMarkRightUnits;
+}
+
+template <class Fill>
+void Scene::mark_spans(int y, Fill&& fill) const {
+  const SceneLayout& l = layout_;
+  const int split = std::min(l.mark_split_units, l.mark_right_units);
+  if (y >= l.mark_top_units && y < l.mark_bottom_units) fill(l.mark_left_units, split);
+  const int step = l.mark_step_units;
+  if (y >= l.mark_top_units + step && y < l.mark_bottom_units + step) {
+    fill(split, l.mark_right_units);
   }
 }
 
@@ -86,10 +103,9 @@ void Scene::reflectance(double xf, double yf, float rgb[3]) const {
   const int y = static_cast<int>(std::floor(yf));
   rgb[0] = rgb[1] = rgb[2] = static_cast<float>(kWhiteReflectance);
   const SceneLayout& l = layout_;
-  if (y >= l.mark_top_units && y < l.mark_bottom_units && x >= l.mark_left_units &&
-      x < l.mark_right_units) {
-    rgb[0] = rgb[1] = rgb[2] = static_cast<float>(kMarkReflectance);
-  }
+  mark_spans(y, [&](int left, int right) {
+    if (x >= left && x < right) rgb[0] = rgb[1] = rgb[2] = l.mark_reflectance;
+  });
   const int dy = y - l.origin_y_units;
   if (dy >= 0 && dy < l.document_height_units && x >= 0 && x < l.document_width_units)
     document_->sample(x, dy, rgb);
@@ -105,13 +121,13 @@ void Scene::fill_row(int y, int x0, int n, float* r, float* g, float* b) const {
     const int to = std::min(right, x0 + n);
     if (from < to) fill(from - x0, to - from, from);
   };
-  if (y >= l.mark_top_units && y < l.mark_bottom_units) {
-    span(l.mark_left_units, l.mark_right_units, [&](int at, int count, int) {
-      std::fill(r + at, r + at + count, static_cast<float>(kMarkReflectance));
-      std::fill(g + at, g + at + count, static_cast<float>(kMarkReflectance));
-      std::fill(b + at, b + at + count, static_cast<float>(kMarkReflectance));
+  mark_spans(y, [&](int left, int right) {
+    span(left, right, [&](int at, int count, int) {
+      std::fill(r + at, r + at + count, l.mark_reflectance);
+      std::fill(g + at, g + at + count, l.mark_reflectance);
+      std::fill(b + at, b + at + count, l.mark_reflectance);
     });
-  }
+  });
   const int dy = y - l.origin_y_units;
   if (dy >= 0 && dy < l.document_height_units) {
     span(0, l.document_width_units, [&](int at, int count, int from) {

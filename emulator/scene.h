@@ -27,17 +27,27 @@ struct SceneLayout {
   int origin_y_units = 0;  // glass y of the document's top edge (the scan origin)
   int mark_left_units = 0, mark_right_units = 0;
   int mark_top_units = 0, mark_bottom_units = 0;
+  // Right of mark_split_units the mark lies mark_step_units lower.
+  int mark_split_units = 0, mark_step_units = 0;
+  float mark_reflectance = 0;
   int document_width_units = 0, document_height_units = 0;
+};
+
+// The reference mark: 0 the standard mark, 1 none, 2 one wide enough to cover both
+// columns of the edge search; its reflectance; for the wide mark, how much lower
+// (2400 dpi units) its part under the second column starts.
+struct MarkShape {
+  int kind = 0;
+  float reflectance = 0.04f;
+  int step_units = 0;
 };
 
 class Scene {
  public:
   // The test chart when document is empty, else the image file (placed at its own
   // resolution, 300 dpi when it states none). nullptr with a message on failure.
-  // mark: 0 the standard reference mark, 1 none, 2 one wide enough to cover both
-  // columns of the edge search.
   static std::unique_ptr<Scene> create(const std::string& document, std::string& error,
-                                       int mark = 0);
+                                       const MarkShape& mark = MarkShape{});
 
   // Reflectance at glass position (x, y), sampled at the 2400 dpi unit containing it.
   void reflectance(double x, double y, float rgb[3]) const;
@@ -46,7 +56,10 @@ class Scene {
   const SceneLayout& layout() const { return layout_; }
 
  private:
-  Scene(std::unique_ptr<Document> document, int mark);
+  Scene(std::unique_ptr<Document> document, const MarkShape& mark);
+  // Calls fill(from, to) for the part of row y's mark that lies in [from, to).
+  template <class Fill>
+  void mark_spans(int y, Fill&& fill) const;
   std::unique_ptr<Document> document_;
   SceneLayout layout_;
 };

@@ -94,6 +94,26 @@ TEST_F(AcquisitionTest, FailingRequestsHaveTheirCodes) {
   // programme); the fourth write is line 10.
   scanner->fail_request({emu::RequestKind::ControlOut, 0x83, 0x6C}, 4);
   EXPECT_EQ(acquire(request(600, 48, 3, 4), lines), QRX_E_ACQUIRE_LINE10);
+  // And the fifth, which sets it back once the lines are read.
+  scanner->clear_faults();
+  scanner->fail_request({emu::RequestKind::ControlOut, 0x83, 0x6C}, 5);
+  EXPECT_EQ(acquire(request(600, 48, 3, 4), lines), QRX_E_ACQUIRE_LINE10);
+  EXPECT_EQ(lines.size(), 0u) << "nothing handed back";
+}
+
+TEST_F(AcquisitionTest, AMovingReadTravelsItsRampsFeedLinesAndRunOut) {
+  // 600 dpi 48-bit colour: ramps of 64 and 8 steps, feed 4, ten lines and the
+  // run-out of two more at 2 steps a line. Calibration reads are fast feeds, which
+  // the emulated chip ends over the fast-feed deceleration table (slot 4).
+  scanner->set_carriage_steps(2000);
+  auto r = request(600, 48, 3, 10);
+  r.no_motor = 0;
+  std::vector<uint8_t> lines;
+  ASSERT_EQ(acquire(r, lines), QRX_OK);
+  EXPECT_DOUBLE_EQ(scanner->carriage_steps(), 2000.0 + 64 + 4 + 12 * 2 + 8);
+  const auto rows = scanner->pass_line_rows();
+  ASSERT_EQ(rows.size(), 10u);
+  EXPECT_EQ(rows.front(), 2 * (2000 + 64 + 4)) << "the first line after the ramp and the feed";
 }
 
 TEST_F(AcquisitionTest, TheDarkExposureIsTheShortestPlusOne) {

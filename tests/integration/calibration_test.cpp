@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "calibration/shading_files.h"
 #include "support/sim_fixture.h"
@@ -93,6 +95,21 @@ TEST_F(CalibrationTest, FilmCalibrationOnTheFlatbedFailsWithoutHangingOrWriting)
   EXPECT_EQ(lib().status_block.busy(), 0u);
   EXPECT_EQ(file_size(file("QRX7730H.SHD")), -1);
   EXPECT_EQ(file_size(file("QRX7730D.SHD")), -1);
+}
+
+TEST_F(CalibrationTest, FilmWhiteIsReadNineHundredAndThirtySevenStepsPastTheReferenceEdge) {
+  lib().context.reference_offset = 361;
+  scanner->clear_trace();
+  EXPECT_EQ(DoCalibration(nullptr, 1, 0, 600), QRX_FALSE);
+  // The move before the white read: 361 + 937 steps with move row 1 (step mode 1),
+  // in the feed registers 0x3D..0x3F.
+  std::vector<uint32_t> feeds;
+  uint32_t feed = 0;
+  for (const auto& e : scanner->trace({emu::RequestKind::ControlOut, 0x83, -1})) {
+    if (e.data[0] >= 0x3D && e.data[0] <= 0x3F) feed = (feed << 8 | e.data[1]) & 0xFFFFFF;
+    if (e.data[0] == 0x3F) feeds.push_back(feed);
+  }
+  EXPECT_NE(std::find(feeds.begin(), feeds.end(), 1298u << 1), feeds.end());
 }
 
 TEST_F(CalibrationTest, AResolutionTheScannerCannotReadIsRefused) {

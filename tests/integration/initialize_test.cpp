@@ -18,10 +18,20 @@ class InitializeTest : public SimTest {
 
 TEST_F(InitializeTest, FindsTheReferenceMarkAndSharesTheOffset) {
   ASSERT_TRUE(open_scanner());
+  scanner->clear_trace();
   ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+  // The white level and the moving read take 3141 ticks of each LED: 785 in the
+  // exposure registers with the divider 4 of these 600 dpi reads.
+  size_t white_reads = 0;
+  uint32_t high = 0;
+  for (const auto& e : scanner->trace({emu::RequestKind::ControlOut, 0x83, -1})) {
+    if (e.data[0] == 0x14) high = e.data[1];
+    if (e.data[0] == 0x15 && (high << 8 | e.data[1]) == 785) ++white_reads;
+  }
+  EXPECT_EQ(white_reads, 2u);
   EXPECT_EQ(last_error(), QRX_OK);
   const uint16_t home = lib().status_block.home_offset();
-  EXPECT_NEAR(home, scanner->expected_home_offset(), 2);
+  EXPECT_EQ(home, scanner->expected_home_offset());
   EXPECT_EQ(lib().status_block.home_offset_aux(), 0);
   EXPECT_EQ(lib().context.reference_offset, home);
   EXPECT_EQ(scanner->carriage_steps(), 0.0) << "the search ends with the carriage home";
@@ -46,7 +56,7 @@ TEST_F(InitializeTest, PortTypeTwoFindsTheSameOrigin) {
   reset_scanner(options);
   ASSERT_TRUE(open_scanner());
   ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
-  EXPECT_NEAR(lib().status_block.home_offset(), scanner->expected_home_offset(), 2);
+  EXPECT_EQ(lib().status_block.home_offset(), scanner->expected_home_offset());
 }
 
 struct MarkCase {
@@ -76,7 +86,50 @@ TEST_F(InitializeTest, WithoutAUsableMarkNothingIsStoredAndTheNextCallTriesAgain
   TerminateScanner(nullptr);
   ASSERT_TRUE(open_scanner());
   EXPECT_EQ(InitializeScanner(nullptr), QRX_TRUE);
-  EXPECT_NEAR(lib().status_block.home_offset(), scanner->expected_home_offset(), 2);
+  EXPECT_EQ(lib().status_block.home_offset(), scanner->expected_home_offset());
+}
+
+// Each search on a fresh scanner and its own device path, so that no stored offset
+// skips it.
+class ReferenceMarkTest : public InitializeTest {
+ protected:
+  uint16_t search(const emu::Options& options, uint16_t& home) {
+    reset_scanner(options);
+    TerminateScanner(nullptr);
+    path += "+";
+    if (!open_scanner()) return last_error();
+    const uint16_t status = InitializeScanner(nullptr) ? uint16_t{QRX_OK} : last_error();
+    home = lib().status_block.home_offset();
+    return status;
+  }
+};
+
+TEST_F(ReferenceMarkTest, AGreyMarkIsJudgedAgainstTheWhiteMinusDarkDifference) {
+  // The threshold is 60 % of white minus dark (about 53 over a dark level of 11
+  // and a white of 100): a mark of 40 % reflectance averages about 50 and is the
+  // mark; one of 45 % averages about 55 and is not, though it is below 60 % of
+  // the white level itself.
+  emu::Options options;
+  options.mark_percent = 40;
+  uint16_t home = 0;
+  EXPECT_EQ(search(options, home), QRX_OK);
+  EXPECT_EQ(home, scanner->expected_home_offset());
+  options.mark_percent = 45;
+  EXPECT_EQ(search(options, home), QRX_E_REFERENCE_MARK);
+  EXPECT_EQ(home, 0);
+}
+
+TEST_F(ReferenceMarkTest, TheSecondColumnsEdgeMustComeTwentyThreeLinesLater) {
+  // A mark under both columns whose part under the second starts lower: 92 units
+  // are 23 lines at 600 dpi, 88 units 22.
+  emu::Options options;
+  options.mark = emu::Options::Mark::kWide;
+  options.mark_step_units = 92;
+  uint16_t home = 0;
+  EXPECT_EQ(search(options, home), QRX_OK);
+  EXPECT_EQ(home, scanner->expected_home_offset());
+  options.mark_step_units = 88;
+  EXPECT_EQ(search(options, home), QRX_E_REFERENCE_MARK);
 }
 
 TEST_F(InitializeTest, ADeviceFailureDuringTheSearchPassesItsCodeThrough) {

@@ -3,9 +3,12 @@
 // register accesses.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
+#include "engine/carriage.h"
 #include "engine/lamp.h"
+#include "support/hooked_channel.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -20,6 +23,7 @@ class LampTest : public SimTest {
   void open(emu::Options::FilmLight film) {
     emu::Options options;
     options.film_light = film;
+    TerminateScanner(nullptr);
     reset_scanner(options);
     ASSERT_TRUE(open_scanner());
     engine::reset_warm_up_attempts(lib().context);  // no warm-up of an earlier test goes on
@@ -84,6 +88,124 @@ TEST_F(LampTest, AWarmFilmLightIsSwitchedOnMeasuredAndReadyOnceSettled) {
   EXPECT_EQ(lib().status_block.lamp_state(), QRX_LAMP_FILM_STORED);
   EXPECT_EQ(scanner->carriage_steps(), 0.0);
   EXPECT_EQ(lib().context.warm_up_attempts, 0);
+}
+
+TEST_F(LampTest, EachMeasurementSetsTheAfeAndGoesUnderTheFilmArea) {
+  open(emu::Options::FilmLight::kWarm);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  ASSERT_EQ(poll(2, 0), (std::vector<uint16_t>{kWarming, kWarming + 1}));
+  for (uint8_t afe = 0x20; afe <= 0x22; ++afe) EXPECT_EQ(scanner->afe_register(afe), 96);
+  for (uint8_t afe = 0x28; afe <= 0x2A; ++afe) EXPECT_EQ(scanner->afe_register(afe), 75);
+  EXPECT_EQ(scanner->peek_register(0x01) & 0x20, 0) << "shading off";
+  // The first measurement stands where a move of 2800 units (1400 steps) past the
+  // reference edge, with move row 1, leaves the carriage.
+  const double measured_at = scanner->carriage_steps();
+  reset_scanner(emu::Options{});
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(engine::move(lib().context, lib().setting, 1400 + scanner->expected_home_offset(),
+                         engine::kRowHomeFast, 0, 0, 0, 0),
+            QRX_OK);
+  ASSERT_EQ(engine::wait_for_stop(lib().context), QRX_OK);
+  EXPECT_DOUBLE_EQ(measured_at, scanner->carriage_steps());
+}
+
+TEST_F(LampTest, EachMeasuringStepHasItsCode) {
+  struct Case {
+    int reg;
+    uint32_t nth;
+    uint16_t code;
+  };
+  // Register 0x51 takes each AFE address: 0x20..0x22 first, then 0x28..0x2A.
+  for (const Case& c : {Case{0x51, 1, QRX_E_WARMUP_SETTING}, Case{0x51, 3, QRX_E_WARMUP_SETTING},
+                        Case{0x51, 4, QRX_E_MOTOR_ENABLE_BIT}, Case{0x01, 1, QRX_E_MOTOR_SLOT0}}) {
+    open(emu::Options::FilmLight::kWarm);
+    SetLamp(nullptr, QRX_LAMP_FILM);
+    ASSERT_EQ(poll(2, 0).back(), kWarming + 1);
+    scanner->fail_request({RequestKind::ControlOut, 0x83, c.reg}, c.nth);
+    EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_FALSE);
+    EXPECT_EQ(last_error(), c.code) << std::hex << c.reg << " " << c.nth;
+    scanner->clear_faults();
+  }
+}
+
+TEST_F(LampTest, TheHomeSensorAfterAReadyLightHasItsCodes) {
+  open(emu::Options::FilmLight::kWarm);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  const size_t polls = poll(40).size();
+  ASSERT_GE(polls, 3u);
+  for (const auto& [fail, code] :
+       {std::pair{true, QRX_E_HOME_SENSOR_INIT}, std::pair{false, QRX_E_HOME_POSITION}}) {
+    open(emu::Options::FilmLight::kWarm);
+    SetLamp(nullptr, QRX_LAMP_FILM);
+    ASSERT_EQ(poll(static_cast<int>(polls) - 1).back(), kWarming + polls - 2);
+    clock.advance_us(1'000'000);
+    // The ready poll measures (one start strobe), then sends the carriage home (the
+    // second); once that move is seen stopped, the return home reads the sensor
+    // twice, then the warm-up reads it: unreadable, or away from home.
+    int strobes = 0, reads_after = -1;
+    const bool failing = fail;
+    HookedChannel& hooked = hook_emulator_channel(lib().context.link);
+    hooked.on_write = [&strobes](uint8_t reg, uint8_t value) {
+      if (reg == 0x0F && value != 0) ++strobes;
+    };
+    hooked.on_read = [&, failing](uint8_t reg, uint8_t& value) {
+      if (reg != 0x41 || strobes < 2) return true;
+      if (reads_after < 0) {
+        if ((value & 0x01) == 0) reads_after = 0;
+        return true;
+      }
+      if (++reads_after <= 2) return true;
+      if (failing) return false;
+      value = static_cast<uint8_t>(value & ~0x08);
+      return true;
+    };
+    EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_FALSE);
+    EXPECT_EQ(last_error(), code);
+  }
+}
+
+TEST_F(LampTest, TheTimeAllowanceIncludesItsLastSecond) {
+  // The film light stays dark; how many seconds the third measurement comes after
+  // the first depends on the moves: with that as the allowance the third is still
+  // within it and the fourth gives up, with a second less the third gives up.
+  open(emu::Options::FilmLight::kNone);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  ASSERT_EQ(poll(3, 1'000'000).back(), kWarming + 2);
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_FALSE);
+  ASSERT_EQ(last_error(), kWarming + 3);
+  const uint32_t elapsed = (clock.ticks_ms() - lib().context.warm_up_start_ms) / 1000;
+  ASSERT_LT(elapsed, 10u) << "the count allowance (10) must not decide";
+  auto& values = lib().setting.mutable_values();
+  for (const auto& [allowance, codes] : {std::pair{elapsed, 5u}, std::pair{elapsed - 1, 4u}}) {
+    values.WARM_UP_TIME = allowance;
+    open(emu::Options::FilmLight::kNone);
+    SetLamp(nullptr, QRX_LAMP_FILM);
+    const std::vector<uint16_t> until_dark = poll(40, 1'000'000);
+    EXPECT_EQ(until_dark.size(), codes) << "allowance " << allowance;
+    EXPECT_EQ(until_dark.back(), QRX_E_FILM_LIGHT_DARK);
+  }
+  values.WARM_UP_TIME = 10;
+}
+
+TEST_F(LampTest, AFilmLightDarkerThanFifteenIsDark) {
+  // Without noise and non-uniformity every sample reads the dark level: 3839
+  // counts are 14 in 8 bits, 3840 are 15, which is not below 15.
+  for (const auto& [dark_level, gives_up] : {std::pair{3839u, true}, std::pair{3840u, false}}) {
+    emu::Options options;
+    options.sensor_noise = false;
+    options.sensor_nonuniformity = false;
+    options.dark_level = dark_level;
+    TerminateScanner(nullptr);
+    reset_scanner(options);
+    ASSERT_TRUE(open_scanner());
+    engine::reset_warm_up_attempts(lib().context);
+    lib().context.reference_offset = scanner->expected_home_offset();
+    SetLamp(nullptr, QRX_LAMP_FILM);
+    const std::vector<uint16_t> codes = poll(12, 0);
+    ASSERT_EQ(codes.size(), 12u) << dark_level;
+    EXPECT_EQ(codes.back() == QRX_E_FILM_LIGHT_DARK, gives_up) << dark_level;
+  }
 }
 
 TEST_F(LampTest, ALightThatNeverSettlesIsTakenAfterItsTwentyNinthMeasurement) {
@@ -157,7 +279,7 @@ TEST_F(LampTest, RefusedForHalfAMinuteWhileTheMotorRunsTheControllerIsReset) {
   EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
   scanner->clear_trace();
-  clock.advance_us(200'000);
+  clock.advance_us(100'000);  // exactly 30 s after the first refusal
   EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
   EXPECT_EQ(resets(), 2u) << "register 0x0E pulsed 1 then 0";

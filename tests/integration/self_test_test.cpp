@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "engine/carriage.h"
 #include "support/sim_fixture.h"
@@ -98,6 +100,24 @@ TEST_F(SelfTest, TheLightAndDarkCheck) {
   EXPECT_EQ(run(5, 0, QRX_FALSE), QRX_TEST_DARK_TOO_BRIGHT);
 }
 
+TEST_F(SelfTest, TheLightAndDarkCheckRunsWithTheServiceBitSet) {
+  open();
+  scanner->clear_trace();
+  EXPECT_EQ(run(5, 0, QRX_TRUE), QRX_OK);
+  std::vector<uint8_t> service;
+  for (const auto& e : scanner->trace({RequestKind::ControlOut, 0x83, 0x60})) {
+    service.push_back(e.data[1] & 1);
+  }
+  ASSERT_GE(service.size(), 2u);
+  EXPECT_EQ(service.front(), 1) << "set before anything else";
+  EXPECT_EQ(service.back(), 0) << "cleared at the end";
+  for (uint32_t nth : {1u, static_cast<uint32_t>(service.size())}) {
+    scanner->fail_request({RequestKind::ControlOut, 0x83, 0x60}, nth);
+    EXPECT_EQ(run(5, 0, QRX_FALSE), QRX_E_RESET) << nth;
+    scanner->clear_faults();
+  }
+}
+
 TEST_F(SelfTest, TheCalibrationRunCalibratesFourResolutions) {
   ScopedTempDir temp;
   open();
@@ -139,6 +159,42 @@ TEST_F(SelfTest, InputLinesAreReadIntoABitMap) {
   EXPECT_EQ(run(52, 0, QRX_TRUE), 0xC0);
   scanner->fail_request({RequestKind::ControlIn, 0x8E, 0x6D}, 2);
   EXPECT_EQ(run(51, 0, QRX_FALSE), QRX_E_SELFTEST);
+}
+
+TEST_F(SelfTest, EachInputLineHasItsBit) {
+  open();
+  // Buttons 1 to 4 pull register 0x6D bits 3, 0, 2, 1 low: lines 4, 1, 3, 2, which
+  // are bits 4, 1, 3, 2 of test 51's map.
+  const std::pair<int, uint16_t> buttons[] = {
+      {1, 0x7F & ~0x10}, {2, 0x7F & ~0x02}, {3, 0x7F & ~0x08}, {4, 0x7F & ~0x04}};
+  for (const auto& [button, map] : buttons) {
+    scanner->press_button(button);
+    EXPECT_EQ(run(51, 0, QRX_TRUE), map) << "button " << button;
+    scanner->release_button(button);
+  }
+  // Line 7 (0x6D bit 6) high as well: every bit of the map set, 255 still a pass.
+  scanner->poke_register(0x6D, 0x40);
+  EXPECT_EQ(run(51, 0, QRX_TRUE), 0xFF);
+}
+
+TEST_F(SelfTest, EachOutputBitDrivesItsLine) {
+  open();
+  // Test 53: bits 0..7 drive lines 9, 11, 12, 13, -, 10, 16, - (0x6C bits 0, 2, 3,
+  // 4, -, 1, 7, -); test 54: lines 14, 15, 19 (0x6C bits 5, 6; 0xA6 bit 2).
+  const uint8_t in_6c_53[8] = {0x01, 0x04, 0x08, 0x10, 0x00, 0x02, 0x80, 0x00};
+  for (int bit = 0; bit < 8; ++bit) {
+    scanner->poke_register(0x6C, 0x00);
+    EXPECT_EQ(run(53, static_cast<uint8_t>(1 << bit), QRX_TRUE), QRX_OK);
+    EXPECT_EQ(scanner->peek_register(0x6C), in_6c_53[bit]) << "test 53 bit " << bit;
+  }
+  const uint8_t in_6c_54[3] = {0x20, 0x40, 0x00};
+  for (int bit = 0; bit < 3; ++bit) {
+    scanner->poke_register(0x6C, 0x00);
+    scanner->poke_register(0xA6, 0x00);
+    EXPECT_EQ(run(54, static_cast<uint8_t>(1 << bit), QRX_TRUE), QRX_OK);
+    EXPECT_EQ(scanner->peek_register(0x6C), in_6c_54[bit]) << "test 54 bit " << bit;
+    EXPECT_EQ(scanner->peek_register(0xA6) & 0x04, bit == 2 ? 0x04 : 0) << "test 54 bit " << bit;
+  }
 }
 
 TEST_F(SelfTest, OutputLinesAreWrittenFromTheParameter) {
@@ -187,6 +243,13 @@ TEST_F(SelfTest, ControllerMemory) {
 
 TEST_F(SelfTest, ShortMotorMoves) {
   open();
+  // Parameters 1 to 4 move with rows 3 to 6: 2400 dpi at step modes 0 to 3.
+  for (uint8_t parameter = 1; parameter <= 4; ++parameter) {
+    EXPECT_EQ(run(57, parameter, QRX_TRUE), QRX_OK);
+    EXPECT_EQ(scanner->peek_register(0x60) >> 5, parameter - 1) << int(parameter);
+    EXPECT_EQ(scanner->peek_register(0x2C) << 8 | scanner->peek_register(0x2D), 2400);
+    clock.advance_us(5'000'000);
+  }
   EXPECT_EQ(run(57, 1, QRX_TRUE), QRX_OK);
   clock.advance_us(5'000'000);
   EXPECT_GT(scanner->carriage_steps(), 4.0 - 1e-9);

@@ -31,6 +31,7 @@ TEST(LampStateAcrossProcesses, AnotherProcessSeesTheWarmedFilmLight) {
   ASSERT_TRUE(reader.read_line(line, 20000));
   EXPECT_EQ(line, "0 0 12") << "an existing block whose lamp state is the film light";
   EXPECT_EQ(reader.wait(20000), 0);
+  expect_library_left_idle(path);
   TerminateScanner(nullptr);
 }
 

@@ -1,6 +1,6 @@
 // ApiTest: runs the exported functions against a scripted device on a device
-// path of its own, with a temporary directory of its own, and leaves the library
-// closed again afterwards.
+// path of its own, with a temporary directory of its own, checks that the library
+// was left idle (no busy flag, no worker thread) and closes it again afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 
 #include "api/library.h"
 #include "qrx7730.h"
+#include "support/library_idle.h"
 #include "support/scripted_channel.h"
 #include "support/temp_dir.h"
 
@@ -21,7 +22,10 @@ class ApiTest : public ::testing::Test {
     path = install_scripted_backend(device, ::testing::UnitTest::GetInstance()->current_test_info()->name());
     TerminateScanner(nullptr);
   }
-  void TearDown() override { TerminateScanner(nullptr); }
+  void TearDown() override {
+    expect_library_left_idle(path);
+    TerminateScanner(nullptr);
+  }
 
   api::Library& lib() { return api::library(); }
   uint16_t last_error() {

@@ -1,7 +1,8 @@
 // SimTest: runs the library against a fresh in-process emulated scanner on a
 // virtual clock, under a device path ("sim:#<test>-<pid>") whose status block
 // belongs to this test alone, with a temporary directory of its own (so shading
-// and counter files never meet another test's).
+// and counter files never meet another test's). At its end the library must be
+// idle: no busy flag held, no worker thread left.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "emulator/scanner.h"
 #include "platform/clock.h"
 #include "qrx7730.h"
+#include "support/library_idle.h"
 #include "support/temp_dir.h"
 
 namespace qrx::test {
@@ -30,7 +32,10 @@ class SimTest : public ::testing::Test {
            std::to_string(getpid());
     reset_scanner(emu::Options{});
   }
-  void TearDown() override { TerminateScanner(nullptr); }
+  void TearDown() override {
+    expect_library_left_idle(path);
+    TerminateScanner(nullptr);
+  }
 
   // A new scanner with these options (what the next open of the path reaches).
   void reset_scanner(const emu::Options& options) {

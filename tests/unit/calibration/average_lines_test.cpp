@@ -33,10 +33,11 @@ Block random_block(std::mt19937& random, uint32_t lines, uint32_t samples, uint3
   return b;
 }
 
-// Per column: sort, drop the cuts, integer mean.
+// Per column: sort, drop the cuts, integer mean. Cuts that would leave nothing
+// keep one value, the low cut taking its share first.
 std::vector<uint16_t> reference(const Block& b, uint32_t upper, uint32_t lower) {
-  uint32_t high = b.lines * upper / 100, low = b.lines * lower / 100;
-  limit_cuts(b.lines, high, low);
+  uint32_t low = std::min(b.lines * lower / 100, b.lines - 1);
+  uint32_t high = std::min(b.lines * upper / 100, b.lines - 1 - low);
   std::vector<uint16_t> out(b.samples);
   std::vector<uint16_t> column(b.lines);
   for (uint32_t i = 0; i < b.samples; ++i) {

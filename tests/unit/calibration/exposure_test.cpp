@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <tuple>
 #include <memory>
 #include <vector>
 
@@ -51,9 +53,133 @@ class ExposureTest : public SimTest {
     }
     return result;
   }
+  // Exposures the passes since the trace was cleared programmed for a channel (0
+  // red, 1 green, 2 blue), as the registers hold them (divided by the divider).
+  std::vector<uint32_t> programmed(int channel) {
+    std::vector<uint32_t> values;
+    const uint8_t high = static_cast<uint8_t>(0x10 + 2 * channel);
+    uint32_t first = 0;
+    for (const auto& e : scanner->trace({emu::RequestKind::ControlOut, 0x83, -1})) {
+      if (e.data[0] == high) first = e.data[1];
+      if (e.data[0] == high + 1) values.push_back(first << 8 | e.data[1]);
+    }
+    return values;
+  }
+  // A scanner without noise or non-uniformity: every pixel of a channel alike.
+  void flat_scanner(uint32_t dark_level, uint32_t lamp_percent) {
+    emu::Options options;
+    options.sensor_noise = false;
+    options.sensor_nonuniformity = false;
+    options.dark_level = dark_level;
+    options.lamp_percent = lamp_percent;
+    reset_scanner(options);
+    TerminateScanner(nullptr);
+    ASSERT_TRUE(open_scanner());
+    ASSERT_EQ(engine::home_and_step_out(lib().context, lib().setting), QRX_OK);
+  }
   calibration::ChannelLines dark;
   calibration::ExposureEnvironment environment;
 };
+
+TEST_F(ExposureTest, ASeededSearchStartsFromTheCacheTwiceItsResolutionsFactor) {
+  auto& context = lib().context;
+  context.exposure_cache_enabled = 1;
+  // Entries for 300, 600 and 1200 dpi seed 600, 1200 and 2400 dpi.
+  for (int entry = 0; entry < 3; ++entry) context.exposure_cache[entry] = {4000, 5000, 6000, 100};
+  struct Case {
+    uint32_t resolution;
+    std::array<uint32_t, 3> first;  // exposure / 4, the divider of these 48-bit reads
+  };
+  const Case cases[] = {
+      {600, {1000, 1250, 1500}},   // x 2 x 0.5: 4000, 5000, 6000
+      {1200, {1740, 2175, 2610}},  // x 2 x 0.87: 6960, 8700, 10440
+      {2400, {1900, 2375, 2850}},  // x 2 x 0.95: 7600, 9500, 11400
+  };
+  for (const Case& c : cases) {
+    for (int entry = 0; entry < 3; ++entry) context.exposure_cache[entry] = {4000, 5000, 6000, 100};
+    scanner->clear_trace();
+    transport::ExposureSet exposure;
+    ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, environment, c.resolution, 1,
+                                           dark, exposure),
+              QRX_OK);
+    for (int channel = 0; channel < 3; ++channel) {
+      const auto values = programmed(channel);
+      ASSERT_FALSE(values.empty());
+      EXPECT_EQ(values.front(), c.first[channel]) << c.resolution << " dpi, channel " << channel;
+    }
+    EXPECT_EQ(scanner->peek_register(0x1C) & 7, 2) << "divider 4";
+  }
+  // Not seeded: half the line period, 42752 / 2 at 600 dpi.
+  context.exposure_cache_enabled = 0;
+  scanner->clear_trace();
+  transport::ExposureSet exposure;
+  ASSERT_EQ(
+      calibration::adjust_exposure(context, lib().setting, environment, 600, 1, dark, exposure),
+      QRX_OK);
+  EXPECT_EQ(programmed(0).front(), 21376u / 4);
+}
+
+TEST_F(ExposureTest, APeakAtTheTargetPlusOrMinusItsRangeIsDone) {
+  // With the first exposure (21376 at 600 dpi) a dark level of 40400 counts and 15 %
+  // light give peaks 241, 247, 234: blue exactly at 244 - 10. A dark level of
+  // 42100 gives 247, 254, 241: green exactly at 244 + 10. Both end after one try;
+  // one count below the range (blue 233) does not.
+  struct Case {
+    uint32_t dark_level;
+    std::array<int, 3> peaks;
+    bool one_try;
+  };
+  for (const Case& c : {Case{40400, {241, 247, 234}, true}, Case{42100, {247, 254, 241}, true},
+                        Case{40150, {240, 247, 233}, false}}) {
+    flat_scanner(c.dark_level, 15);
+    transport::ExposureSet probe;
+    probe.exposure = {21376, 21376, 21376, 0};
+    ASSERT_EQ(peaks(600, probe), c.peaks) << c.dark_level;
+    scanner->clear_trace();
+    transport::ExposureSet exposure;
+    ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
+                                           calibration::Search::kBracketing, 600, 1, dark,
+                                           exposure),
+              QRX_OK);
+    EXPECT_EQ(tries() == 1, c.one_try) << c.dark_level << ": " << tries() << " tries";
+  }
+}
+
+TEST_F(ExposureTest, AfterTwentyOneTriesEveryColourPeakMustReach101) {
+  // 8 % light, the exposure climbing to its bound (42446): blue, the weakest colour,
+  // peaks at 101 over a dark level of 5200 and at 100 over 4950.
+  for (const auto& [dark_level, blue, status] :
+       {std::tuple{5200u, 101, QRX_OK}, std::tuple{4950u, 100, QRX_E_EXPOSURE_FLATBED}}) {
+    flat_scanner(dark_level, 8);
+    transport::ExposureSet probe;
+    probe.exposure = {42446, 42446, 42446, 0};
+    ASSERT_EQ(peaks(600, probe)[2], blue) << dark_level;
+    scanner->clear_trace();
+    transport::ExposureSet exposure;
+    EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
+                                           calibration::Search::kBracketing, 600, 1, dark,
+                                           exposure),
+              status)
+        << dark_level;
+    EXPECT_EQ(tries(), 21u);
+    EXPECT_EQ(exposure.exposure[2], 42446) << "the last exposure is kept";
+  }
+}
+
+TEST_F(ExposureTest, ALightTooStrongForTheLowerBoundLowersItByAFifth) {
+  // Every read saturates: the exposure halves towards the lower bound 140 from
+  // above (hi = e), reaches 140, then the bound drops to 112 and the exposure
+  // goes on from there. Registers hold the exposure / 4.
+  flat_scanner(2800, 20000);
+  scanner->clear_trace();
+  transport::ExposureSet exposure;
+  EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
+                                         calibration::Search::kBracketing, 600, 1, dark, exposure),
+            QRX_OK)
+      << "saturated peaks count as bright enough";
+  EXPECT_EQ(programmed(0), (std::vector<uint32_t>{5344, 2689, 1362, 698, 366, 200, 117, 76, 55,
+                                                  45, 40, 37, 36, 35, 35, 35, 31, 29, 28, 28, 28}));
+}
 
 TEST_F(ExposureTest, TheBracketingSearchBringsEveryColourToTheTarget) {
   transport::ExposureSet exposure;

@@ -1,11 +1,16 @@
 // Opening and powering up the emulated scanner through FindScannerEx.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "device/power_on.h"
 #include "engine/carriage.h"
 #include "platform/memory.h"
+#include "support/hooked_channel.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -86,17 +91,101 @@ TEST_F(PowerOnTest, EachFailingStepHasItsOwnCodeAndLeavesTheDeviceClosed) {
       {"clock setting", {RequestKind::ControlOut, 0x8C, -1}, 1, QRX_E_SETUP_REGISTER},
       {"port setting", {RequestKind::ControlOut, 0x8C, -1}, 3, QRX_E_PORT_SETTING},
       {"power lines", {RequestKind::ControlOut, 0x83, 0x6F}, 2, QRX_E_POWER_LINES},
+      // Register 0x6C: the table writes it twice, then lines 16, 14, 15, 10 and 9.
+      {"power 0xA7", {RequestKind::ControlOut, 0x83, 0xA7}, 2, QRX_E_POWER_LINES},
+      {"power 0xA8", {RequestKind::ControlOut, 0x83, 0xA8}, 1, QRX_E_POWER_LINES},
+      {"line 16", {RequestKind::ControlOut, 0x83, 0x6C}, 3, QRX_E_POWER_LINES},
+      {"line 14", {RequestKind::ControlOut, 0x83, 0x6C}, 4, QRX_E_POWER_LINES},
+      {"line 15", {RequestKind::ControlOut, 0x83, 0x6C}, 5, QRX_E_POWER_LINES},
+      {"0x0B bit 3", {RequestKind::ControlOut, 0x83, 0x0B}, 4, QRX_E_POWER_LINES},
+      {"line 10", {RequestKind::ControlOut, 0x83, 0x6C}, 6, QRX_E_POWER_LINES},
+      {"line 9", {RequestKind::ControlOut, 0x83, 0x6C}, 7, QRX_E_POWER_LINES},
+      {"line buffer layout", {RequestKind::ControlOut, 0x83, 0xD0}, 1, QRX_OK},
       {"memory size", {RequestKind::ControlIn, 0x8E, 0x0B}, 3, QRX_E_MEMORY_LAYOUT},
       {"memory mode", {RequestKind::ControlIn, 0x8E, 0x08}, 1, QRX_E_MEMORY_LAYOUT},
   };
   for (const StepFault& fault : faults) {
+    TerminateScanner(nullptr);
     reset_scanner(emu::Options{});
     scanner->fail_request(fault.filter, fault.nth);
+    if (fault.code == QRX_OK) {
+      EXPECT_TRUE(open_scanner()) << fault.step << ": its writes are not looked at";
+      continue;
+    }
     EXPECT_FALSE(open_scanner()) << fault.step;
     EXPECT_EQ(last_error(), fault.code) << fault.step;
     EXPECT_EQ(lib().device_open, 0u) << fault.step;
     EXPECT_FALSE(lib().context.link.is_open()) << fault.step;
     EXPECT_EQ(lib().status_block.busy(), 0u) << fault.step;
+  }
+}
+
+TEST_F(PowerOnTest, PowerLinesComeUpInTheirOrderFiveMillisecondsApart) {
+  ASSERT_TRUE(open_scanner());
+  const auto writes = scanner->trace({emu::RequestKind::ControlOut, 0x83, -1});
+  // From the write of 0x6E = 0xFF on: 0x6F, 0xA7, 0xA8, then lines 16, 14 and 15
+  // (0x6C bits 7, 5, 6), 0x0B bit 3 (already set by the clock setup: 0x29), lines
+  // 10 and 9 (0x6C bits 1 and 0).
+  const auto first = std::find_if(writes.begin(), writes.end(), [](const emu::TraceEntry& e) {
+    return e.data[0] == 0x6E && e.data[1] == 0xFF;
+  });
+  ASSERT_NE(first, writes.end());
+  const std::vector<std::pair<uint8_t, uint8_t>> expected = {
+      {0x6E, 0xFF}, {0x6F, 0x00}, {0xA7, 0x04}, {0xA8, 0x00}, {0x6C, 0x80},
+      {0x6C, 0xA0}, {0x6C, 0xE0}, {0x0B, 0x29}, {0x6C, 0xE2}, {0x6C, 0xE3}};
+  ASSERT_GE(static_cast<size_t>(writes.end() - first), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(first[i].data[0], expected[i].first) << i;
+    EXPECT_EQ(first[i].data[1], expected[i].second) << i;
+  }
+  // The register table starts 500 ms after line 19 (0xA6 bit 2) went on.
+  const auto line19 = std::find_if(writes.begin(), writes.end(), [](const emu::TraceEntry& e) {
+    return e.data[0] == 0xA6 && (e.data[1] & 0x04) != 0;
+  });
+  ASSERT_NE(line19, writes.end());
+  ASSERT_NE(line19 + 1, writes.end());
+  EXPECT_EQ((line19 + 1)->data[0], 0x01) << "the table's first pair";
+  EXPECT_GE((line19 + 1)->time_us - line19->time_us, 500000u);
+  // Each line after the first three writes has 5 ms to come up.
+  for (size_t i = 5; i < expected.size(); ++i) {
+    EXPECT_GE(first[i].time_us - first[i - 1].time_us, 5000u) << i;
+  }
+}
+
+TEST_F(PowerOnTest, OnlyBitFourOfThePowerStateMeansSetUp) {
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(engine::move(lib().context, lib().setting, 8000, engine::kRowHome, 0, 0, 0, 0), QRX_OK);
+  TerminateScanner(nullptr);
+  // Every bit but 4: not set up, so the moving carriage is not asked about.
+  scanner->poke_register(0x06, 0xEF);
+  EXPECT_TRUE(open_scanner()) << std::hex << last_error();
+  // Set up, and the status register cannot be read: its own code.
+  TerminateScanner(nullptr);
+  scanner->poke_register(0x06, 0x10);
+  scanner->fail_request({emu::RequestKind::ControlIn, 0x8E, 0x41}, 1);
+  EXPECT_FALSE(open_scanner());
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+}
+
+TEST_F(PowerOnTest, MemoryModeBitSevenDoublesTheLayout) {
+  ASSERT_TRUE(open_scanner());
+  // The power-on table writes 0x10 to register 0x08; a controller that reports the
+  // doubled memory reads it with bit 7 set (bit 6 alone doubles nothing).
+  HookedChannel& hooked = hook_emulator_channel(lib().context.link);
+  for (const auto& [bits, segment, bounds] :
+       {std::tuple{0x80, 938u, std::array<uint16_t, 4>{172, 1109, 1110, 2047}},
+        std::tuple{0x40, 426u, std::array<uint16_t, 4>{172, 597, 598, 1023}}}) {
+    const uint8_t forced = static_cast<uint8_t>(bits);
+    hooked.on_read = [forced](uint8_t reg, uint8_t& value) {
+      if (reg == 0x08) value = static_cast<uint8_t>(value | forced);
+      return true;
+    };
+    ASSERT_EQ(device::power_on(lib().context, lib().setting), QRX_OK);
+    EXPECT_EQ(lib().context.buffer_segment, segment);
+    for (int i = 0; i < 12; ++i) {
+      EXPECT_EQ(register16(*scanner, static_cast<uint8_t>(0xE0 + 2 * i)), bounds[i % 4])
+          << std::hex << int(bits) << " " << i;
+    }
   }
 }
 

@@ -307,7 +307,13 @@ TEST(PnmReader, RefusesMalformedFiles) {
 TEST(Options, ParsesKeysAndRejectsBadOnesWithoutChanges) {
   Options o;
   std::string error;
-  ASSERT_TRUE(parse_options("seed=0x10, port-type=2,board-variant=1,noise=off,nonuniformity=0,buffer=65536,document=/x.png", o, error)) << error;
+  ASSERT_TRUE(parse_options("seed=0x10, port-type=2,board-variant=1,noise=off,nonuniformity=0,"
+                            "buffer=65536,document=/x.png,mark=wide,mark-level=45,mark-step=92",
+                            o, error))
+      << error;
+  EXPECT_EQ(o.mark, Options::Mark::kWide);
+  EXPECT_EQ(o.mark_percent, 45u);
+  EXPECT_EQ(o.mark_step_units, 92u);
   EXPECT_EQ(o.seed, 16u);
   EXPECT_EQ(o.port_type, 2);
   EXPECT_EQ(o.board_variant, 1);
@@ -318,8 +324,9 @@ TEST(Options, ParsesKeysAndRejectsBadOnesWithoutChanges) {
   ASSERT_TRUE(parse_options("speed=12.5", o, error)) << error;
   EXPECT_EQ(o.speed, 12.5);
   const Options before = o;
-  for (const char* bad : {"port-type=3", "colour=1", "seed", "seed=abc", "buffer=100", "noise=maybe",
-                          "speed=0", "speed=1001", "speed=fast", "speed=nan", "speed="}) {
+  for (const char* bad : {"port-type=3", "colour=1", "seed", "seed=abc", "buffer=100",
+                          "noise=maybe", "mark-level=101", "mark-step=481", "speed=0",
+                          "speed=1001", "speed=fast", "speed=nan", "speed="}) {
     EXPECT_FALSE(parse_options(bad, o, error)) << bad;
     EXPECT_EQ(o.port_type, before.port_type);
     EXPECT_EQ(o.seed, before.seed);

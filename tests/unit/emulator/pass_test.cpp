@@ -156,6 +156,57 @@ TEST_F(PassTest, CarriageTravelsAccelerationFeedLinesRunOutAndDeceleration) {
   EXPECT_EQ(usb_->must_read(0x41) & 0x08, 0);  // not at home
 }
 
+TEST_F(PassTest, FastFeedDeceleratesOverTheFastFeedTable) {
+  make();
+  PassSetup s;
+  s.lines = 10;
+  s.feed_steps = 100;
+  s.accel_steps = 16;
+  s.decel_steps = 8;
+  s.width = 1200;
+  ASSERT_TRUE(program_pass(*usb_, *scanner_, s));
+  std::vector<uint8_t> slope(2 * 256);
+  ASSERT_TRUE(scanner_->peek_memory(0x10008000, slope.data(), 512));
+  ASSERT_TRUE(usb_->write_memory(0x10010000, slope));  // slot 4: the same step time
+  ASSERT_TRUE(usb_->write(0x5F, 3));                   // 24 steps
+  ASSERT_TRUE(usb_->set_bits(0x02, 6, 6, 1));
+  ASSERT_TRUE(usb_->start());
+  read_all(s.lines * 150 * 6);
+  wait_idle();
+  // Acceleration, feed, ten lines and the run-out at 4 steps each, then slot 4.
+  EXPECT_DOUBLE_EQ(scanner_->carriage_steps(), 16 + 100 + 12 * 4 + 24);
+}
+
+TEST_F(PassTest, AMotorPhaseOffTheLineClockIsReported) {
+  make();
+  PassSetup s;  // 16 + 10 steps of 15000 ticks (line period 20000, 4 steps a line)
+  s.lines = 2;
+  s.width = 1200;
+  struct Case {
+    uint32_t phase;
+    int64_t error;
+  };
+  // The last feed step starts 25 x 15000 ticks after the strobe: 15000 into the
+  // line clock's period of 3 x 20000.
+  for (const Case c : {Case{15000, 0}, Case{15100, -100}, Case{14000, 1000}, Case{45000, 30000}}) {
+    ASSERT_TRUE(program_pass(*usb_, *scanner_, s));
+    ASSERT_TRUE(usb_->write24(0x63, c.phase));
+    ASSERT_TRUE(usb_->start());
+    read_all(s.lines * 150 * 6);
+    wait_idle();
+    ASSERT_TRUE(scanner_->motor_phase_error().has_value()) << c.phase;
+    EXPECT_EQ(*scanner_->motor_phase_error(), c.error) << c.phase;
+    ASSERT_TRUE(usb_->set_bits(0x01, 0, 0, 0));
+  }
+  // Phase 0 gives the chip nothing to check, nor does a pass without its motor.
+  ASSERT_TRUE(program_pass(*usb_, *scanner_, s));
+  ASSERT_TRUE(usb_->write24(0x63, 0));
+  ASSERT_TRUE(usb_->start());
+  read_all(s.lines * 150 * 6);
+  wait_idle();
+  EXPECT_FALSE(scanner_->motor_phase_error().has_value());
+}
+
 TEST_F(PassTest, MoveTowardsHomeStopsAtTheHomeSensor) {
   make();
   scanner_->set_carriage_steps(500);

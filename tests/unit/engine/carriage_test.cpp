@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 #include "engine/carriage.h"
+#include "support/hooked_channel.h"
 #include "support/scripted_channel.h"
 #include "support/sim_fixture.h"
 #include "transport/registers.h"
@@ -81,6 +84,103 @@ TEST_F(CarriageTest, AnUnreadableHomeSensorHasItsOwnCodes) {
   scanner->clear_faults();
 }
 
+// What the status register reads once the pass of the next start strobe has been
+// seen stopped: after `allowed` more good reads, every read fails, or reports the
+// carriage at home or away from it.
+struct AfterTheStop {
+  enum Then { kFail, kHome, kAway } then = kFail;
+  int allowed = 0;
+  bool strobed = false, stopped = false;
+
+  void hook(HookedChannel& channel) {
+    channel.on_write = [this](uint8_t reg, uint8_t value) {
+      if (reg == 0x0F && value != 0) strobed = true;
+    };
+    channel.on_read = [this](uint8_t reg, uint8_t& value) {
+      if (reg != 0x41 || !strobed) return true;
+      if (!stopped) {
+        stopped = (value & 0x01) == 0;
+        return true;
+      }
+      if (allowed > 0) {
+        --allowed;
+        return true;
+      }
+      if (then == kFail) return false;
+      value = static_cast<uint8_t>(then == kHome ? value | 0x08 : value & ~0x08);
+      return true;
+    };
+  }
+};
+
+TEST_F(CarriageTest, EachHomingFailureHasItsOwnCode) {
+  // Return home: the sensor unreadable once the move has ended, or the carriage
+  // short of home after it (14532 steps from 16000).
+  AfterTheStop after;
+  after.hook(hook_emulator_channel(context().link));
+  scanner->set_carriage_steps(5000);
+  EXPECT_EQ(engine::return_home(context(), setting(), true, false), QRX_E_HOME_SENSOR_AFTER);
+  hook_emulator_channel(context().link);
+  ASSERT_EQ(engine::wait_for_stop(context()), QRX_OK);
+  scanner->set_carriage_steps(16000);
+  EXPECT_EQ(engine::return_home(context(), setting(), true, true), QRX_E_NOT_HOME);
+
+  // Home and step out from home: the wait and the sensor's two agreeing reads of the
+  // return home come first, then its own read at home.
+  scanner->set_carriage_steps(0);
+  scanner->fail_request({emu::RequestKind::ControlIn, 0x8E, 0x41}, 4, 0);
+  EXPECT_EQ(engine::home_and_step_out(context(), setting()), QRX_E_HOME_SENSOR_INIT);
+  scanner->clear_faults();
+  int reads = 0;
+  hook_emulator_channel(context().link).on_read = [&reads](uint8_t reg, uint8_t& value) {
+    if (reg == 0x41 && ++reads > 3) value = static_cast<uint8_t>(value & ~0x08);
+    return true;
+  };
+  EXPECT_EQ(engine::home_and_step_out(context(), setting()), QRX_E_HOME_POSITION)
+      << "not at home after homing";
+  // After stepping out: unreadable, or still at home.
+  for (const auto& [then, code] : {std::pair{AfterTheStop::kFail, QRX_E_HOME_SENSOR_STEP_OUT},
+                                   std::pair{AfterTheStop::kHome, QRX_E_HOME_POSITION}}) {
+    hook_emulator_channel(context().link);
+    ASSERT_EQ(engine::wait_for_stop(context()), QRX_OK);
+    scanner->set_carriage_steps(0);
+    AfterTheStop step_out;
+    step_out.then = then;
+    step_out.hook(hook_emulator_channel(context().link));
+    EXPECT_EQ(engine::home_and_step_out(context(), setting()), code);
+  }
+}
+
+TEST_F(CarriageTest, WaitAndStartFailuresHaveTheirOwnCodes) {
+  scanner->fail_request({emu::RequestKind::ControlIn, 0x8E, 0x41}, 1);
+  EXPECT_EQ(engine::wait_for_stop(context()), QRX_E_STATUS_REGISTER);
+  scanner->fail_request({emu::RequestKind::ControlOut, 0x83, 0x01}, 1);
+  EXPECT_EQ(engine::wait_for_stop(context()), QRX_E_SCAN_ENABLE_WAIT);
+  scanner->clear_faults();
+  // The start strobe refused: scan enable is cleared again.
+  scanner->fail_request({emu::RequestKind::ControlOut, 0x83, 0x0F}, 1);
+  EXPECT_EQ(engine::start_motor(context()), QRX_E_START_WRITE);
+  EXPECT_EQ(scanner->peek_register(0x01) & 1, 0);
+  scanner->clear_faults();
+}
+
+TEST_F(CarriageTest, TheDataCountHasTenReadsToReachZero) {
+  // The count (registers 0x4B..0x4D) reads 1 until its nth read.
+  for (const auto& [zero_at, code] : {std::pair{10, QRX_OK}, std::pair{11, QRX_E_START_COUNT}}) {
+    int reads = 0;
+    const int at = zero_at;
+    hook_emulator_channel(context().link).on_read = [&reads, at](uint8_t reg, uint8_t& value) {
+      if (reg == 0x4D && ++reads < at) value = 1;
+      return true;
+    };
+    const uint64_t sleeps = clock.sleeps();
+    EXPECT_EQ(engine::start_motor(context()), code) << zero_at;
+    EXPECT_GE(clock.sleeps() - sleeps, 9u) << "50 ms between the reads";
+    hook_emulator_channel(context().link);
+    ASSERT_EQ(engine::wait_for_stop(context()), QRX_OK);
+  }
+}
+
 // A status register whose home bit changes on every read.
 class FlickeringHome final : public transport::DeviceChannel {
  public:
@@ -98,6 +198,31 @@ class FlickeringHome final : public transport::DeviceChannel {
  private:
   int reads_ = 0;
 };
+
+TEST_F(CarriageTest, TheHomeSensorHasFiveRereadsToAgree) {
+  // The home bit of successive reads of register 0x41: the first read and up to
+  // five more must contain two successive ones that agree.
+  struct Case {
+    std::vector<int> home;
+    bool readable;
+  };
+  const Case cases[] = {{{0, 1, 0, 1, 0, 0}, true}, {{0, 1, 0, 1, 0, 1, 1}, false}};
+  for (const Case& c : cases) {
+    size_t reads = 0;
+    const std::vector<int> home = c.home;
+    hook_emulator_channel(context().link).on_read = [&reads, home](uint8_t reg, uint8_t& value) {
+      if (reg == 0x41 && reads < home.size()) {
+        value = static_cast<uint8_t>(home[reads++] != 0 ? value | 0x08 : value & ~0x08);
+      }
+      return true;
+    };
+    bool at_home = false;
+    EXPECT_EQ(engine::read_home_sensor(context(), at_home), c.readable) << c.home.size();
+    if (c.readable) {
+      EXPECT_FALSE(at_home);
+    }
+  }
+}
 
 TEST(HomeSensorTest, ASensorThatNeverAgreesIsAFailure) {
   platform::VirtualClock clock;
@@ -118,7 +243,8 @@ TEST_F(CarriageTest, FastApproachUsesTheRowForItsDistance) {
     uint8_t oversample;
     uint16_t row_resolution;
   };
-  for (const Case& c : {Case{900, 0, 600}, Case{5000, 0, 75}, Case{5000, 1, 300}}) {
+  for (const Case& c : {Case{900, 0, 600}, Case{999, 0, 600}, Case{1000, 0, 75},
+                        Case{5000, 0, 75}, Case{5000, 1, 300}}) {
     scanner->set_carriage_steps(1000);
     context().low_res_oversample = c.oversample;
     uint32_t feed = c.feed;
@@ -129,8 +255,11 @@ TEST_F(CarriageTest, FastApproachUsesTheRowForItsDistance) {
     // The carriage ends four steps short: the scan's own feed covers them. Row 9
     // runs on stored ramp tables, whose speed is not the one its line period
     // implies, so its two lines take the carriage somewhat further.
-    const double tolerance = c.oversample != 0 ? 24.0 : 2.0;
-    EXPECT_NEAR(scanner->carriage_steps(), 1000.0 + c.feed - 4, tolerance) << c.feed;
+    if (c.oversample == 0) {
+      EXPECT_DOUBLE_EQ(scanner->carriage_steps(), 1000.0 + c.feed - 4) << c.feed;
+    } else {
+      EXPECT_NEAR(scanner->carriage_steps(), 1000.0 + c.feed - 4, 24.0) << c.feed;
+    }
   }
 }
 
@@ -151,6 +280,12 @@ TEST_F(CarriageTest, FastApproachStaysPutWhenThereIsNothingToGain) {
   ASSERT_EQ(engine::fast_approach(context(), setting(), feed), QRX_OK);
   EXPECT_EQ(feed, 4u);
   EXPECT_EQ(starts(), 1u);
+  // From 151 dpi on the carriage goes ahead.
+  context().scan_y_res = 151;
+  feed = 3000;
+  ASSERT_EQ(engine::fast_approach(context(), setting(), feed), QRX_OK);
+  EXPECT_EQ(feed, 4u);
+  EXPECT_EQ(starts(), 2u);
 }
 
 }  // namespace

@@ -76,6 +76,10 @@ TEST(SelfTestVerdict, UniformityOfTheMeansAfterTheDarkLevel) {
   EXPECT_EQ(engine::judge_uniformity(
                 lines(3, 100, 200, {{0, 0, 50, 30}, {1, 0, 50, 30}, {2, 0, 50, 30}}), 3, 1, dark),
             QRX_E_SELFTEST_UNIFORMITY);
+  // Exactly at the limit passes: (170 - 30) / (170 + 30) = 0.7.
+  EXPECT_EQ(engine::judge_uniformity(
+                lines(3, 100, 170, {{0, 0, 50, 30}, {1, 0, 50, 30}, {2, 0, 50, 30}}), 3, 1, dark),
+            QRX_OK);
   // 36: 164 / 236 = 0.695 passes; the mean of 30, 36, 42 is 36.
   EXPECT_EQ(engine::judge_uniformity(
                 lines(3, 100, 200, {{0, 2, 50, 30}, {1, 2, 50, 36}, {2, 2, 50, 42}}), 3, 1, dark),

@@ -2,10 +2,14 @@
 // controller after programming passes at 600, 1200 and 2400 dpi.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "engine/motor_program.h"
 #include "engine/scan_program.h"
+#include "engine/sensor_setup.h"
+#include "support/hooked_channel.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -73,14 +77,14 @@ TEST_F(ScanProgramTest, SixHundredDpiColour) {
   // of the acceleration table raised the step divider to 4, and everything timed
   // by the chip is given in units of it.
   EXPECT_EQ(reg(0x1C) & 7, 2u);
-  EXPECT_EQ(reg(0x38, 2), 21376u / 4);
-  EXPECT_EQ(reg(0x10, 2), 3000u / 4);
-  EXPECT_EQ(reg(0x12, 2), 4000u / 4);
-  EXPECT_EQ(reg(0x14, 2), 5000u / 4);
+  EXPECT_EQ(reg(0x38, 2), 5344u);
+  EXPECT_EQ(reg(0x10, 2), 750u);
+  EXPECT_EQ(reg(0x12, 2), 1000u);
+  EXPECT_EQ(reg(0x14, 2), 1250u);
   // Motor: 10 lines of 3 exposures, feed 4 at step mode 2, ramp of 64 steps.
   EXPECT_EQ(reg(0x25, 3), 36u);
-  EXPECT_EQ(reg(0x3D, 3), 4u << 2);
-  EXPECT_EQ(reg(0x21), (64u << 2) / 8);
+  EXPECT_EQ(reg(0x3D, 3), 16u);
+  EXPECT_EQ(reg(0x21), 32u);
   EXPECT_EQ(reg(0x60) >> 5, 2u) << "step mode in the phase register's top bits";
   EXPECT_EQ(reg(0x02) & 0x10, 0x10u) << "the motor moves";
   EXPECT_EQ(reg(0x03) & 0x10, 0x10u) << "LEDs on";
@@ -181,17 +185,115 @@ TEST_F(ScanProgramTest, TheShadingSwitchCanBeForcedOff) {
 TEST_F(ScanProgramTest, AFailingRegisterGroupStopsTheProgrammeWithItsCode) {
   struct Case {
     uint8_t reg;
+    uint32_t nth;  // which write of the register fails
     uint16_t code;
   };
-  const Case cases[] = {{0x2C, QRX_E_SENSOR_RESOLUTION}, {0x30, QRX_E_PIXEL_WINDOW},
-                        {0x35, QRX_E_BUFFER_THRESHOLD}, {0x3D, QRX_E_MOTOR_FEED},
-                        {0x38, QRX_E_TIMING_LINE_PERIOD}, {0x10, QRX_E_TIMING_EXPOSURE}};
+  // Register 0x02 is written for the motor switch, then in the motor block for
+  // bit 3, bit 7, bits 5, 6, 2, 1 and bit 0; 0x6A first with 4, then slot 3;
+  // 0x60 and 0x63 with Z1 and Z2, then with the step mode; 0x1D for the sampling,
+  // then its bit 5.
+  const Case cases[] = {
+      {0x05, 1, QRX_E_MEMORY_MAP},          {0x05, 2, QRX_E_SENSOR_RESOLUTION},
+      {0x2C, 1, QRX_E_SENSOR_RESOLUTION},   {0x74, 1, QRX_E_SENSOR_RESOLUTION},
+      {0x7D, 1, QRX_E_SENSOR_RESOLUTION},   {0x51, 1, QRX_E_SENSOR_RESOLUTION},
+      {0x30, 1, QRX_E_PIXEL_WINDOW},        {0x32, 1, QRX_E_PIXEL_WINDOW},
+      {0x35, 1, QRX_E_BUFFER_THRESHOLD},    {0x02, 1, QRX_E_MODE_BITS},
+      {0x02, 2, QRX_E_MOTOR_CONTROL},       {0x6A, 1, QRX_E_MOTOR_CONTROL},
+      {0x1F, 1, QRX_E_MOTOR_CONTROL},       {0x02, 3, QRX_E_MOTOR_HOLD},
+      {0x02, 4, QRX_E_MOTOR_MODE},          {0x02, 7, QRX_E_MOTOR_MODE},
+      {0x02, 8, QRX_E_MOTOR_ENABLE_BIT},    {0x21, 1, QRX_E_MOTOR_SLOT0},
+      {0x24, 1, QRX_E_MOTOR_SLOT1},         {0x69, 1, QRX_E_MOTOR_SLOT2},
+      {0x6A, 2, QRX_E_MOTOR_SLOT3},         {0x5F, 1, QRX_E_MOTOR_SLOT4},
+      {0x3D, 1, QRX_E_MOTOR_FEED},          {0x25, 1, QRX_E_MOTOR_LINES},
+      {0x23, 1, QRX_E_MOTOR_BACKWARD_FEED}, {0x22, 1, QRX_E_MOTOR_FORWARD_FEED},
+      {0x6C, 1, QRX_E_MOTOR_PHASE},         {0x60, 1, QRX_E_MOTOR_LINES},
+      {0x63, 1, QRX_E_MOTOR_LINES},         {0x60, 2, QRX_E_MOTOR_CONTROL},
+      {0x63, 2, QRX_E_MOTOR_CONTROL},       {0x1C, 1, QRX_E_TIMING_CODE},
+      {0x1E, 1, QRX_E_TIMING_MULTIPLIER},   {0x38, 1, QRX_E_TIMING_LINE_PERIOD},
+      {0x10, 1, QRX_E_TIMING_EXPOSURE},     {0x14, 1, QRX_E_TIMING_EXPOSURE},
+      {0x17, 1, QRX_E_TIMING_CODE},         {0x1D, 1, QRX_E_TIMING_SAMPLING},
+      {0x34, 1, QRX_E_TIMING_CODE},         {0x16, 1, QRX_E_STATUS_REGISTER},
+      {0x1D, 2, QRX_E_STATUS_REGISTER},     {0x01, 1, QRX_E_BUFFER_THRESHOLD},
+      {0x03, 1, QRX_E_MODE_BITS},           {0x04, 1, QRX_E_MODE_BITS},
+      {0x0C, 1, QRX_E_MODE_BITS}};
   for (const Case& c : cases) {
-    scanner->fail_request({emu::RequestKind::ControlOut, 0x83, c.reg}, 1);
+    scanner->fail_request({emu::RequestKind::ControlOut, 0x83, c.reg}, c.nth);
     engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
-    EXPECT_EQ(program(read), c.code) << std::hex << int(c.reg);
+    EXPECT_EQ(program(read), c.code) << std::hex << int(c.reg) << " write " << c.nth;
     scanner->clear_faults();
   }
+}
+
+TEST_F(ScanProgramTest, EachShadingChannelThatCannotBeUploadedHasItsCode) {
+  // Five slope tables go first, then the channels' shading.
+  const std::pair<uint32_t, uint16_t> colour[] = {
+      {6, QRX_E_SHADING_UPLOAD_R}, {7, QRX_E_SHADING_UPLOAD_G}, {8, QRX_E_SHADING_UPLOAD_B}};
+  for (const auto& [nth, code] : colour) {
+    scanner->fail_request({emu::RequestKind::ControlOut, 0x82, -1}, nth);
+    engine::ScanSetup read = setup(600, 48, 3, 0, 2400);
+    read.shading_on = 1;
+    EXPECT_EQ(program(read), code) << nth;
+    scanner->clear_faults();
+  }
+  scanner->fail_request({emu::RequestKind::ControlOut, 0x82, -1}, 6);
+  engine::ScanSetup grey = setup(600, 8, 1, 0, 2400);
+  grey.shading_on = 1;
+  EXPECT_EQ(program(grey), QRX_E_SHADING_UPLOAD_1);
+  scanner->clear_faults();
+}
+
+TEST_F(ScanProgramTest, TheHighFlagOfARisingCurveIsSetBelow65280) {
+  auto& gamma = lib().context.gamma_table;
+  for (size_t i = 0; i < 65536; ++i) {
+    gamma[0][i] = static_cast<uint16_t>(std::min<size_t>(i, 65280));  // ends at 65280
+    gamma[1][i] = static_cast<uint16_t>(std::min<size_t>(i, 65279));  // ends just below
+    gamma[2][i] = static_cast<uint16_t>(65280 - std::min<size_t>(i, 65280));  // falls from 65280
+  }
+  engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
+  read.gamma_on = 1;
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(reg(0xBE) & 7, 2u) << "only green ends below 65280; blue starts at it";
+  EXPECT_EQ(reg(0xBD) & 7, 0u) << "the rising curves start at 0, the falling one ends at 0";
+}
+
+TEST_F(ScanProgramTest, TheClockMapPolarityAndAfeSetComeFromTheBoardsRow) {
+  auto& values = lib().setting.mutable_values();
+  values.CK1NEG_SETTING[0][3] = 1;     // board variant 0, 600 dpi
+  values.CK1MAP_SETTING[0][3] = 0xC3;
+  engine::ScanSetup read = setup(600, 24, 3, 0, 2400);
+  const uint16_t status = program(read);
+  values.CK1NEG_SETTING[0][3] = 0;
+  values.CK1MAP_SETTING[0][3] = 60;
+  ASSERT_EQ(status, QRX_OK);
+  EXPECT_EQ(reg(0x7D) & 0xC0, 0x80u) << "the polarity is bit 7";
+  EXPECT_EQ(reg(0x74, 3), 0xC3u);
+  // Board variant 1: its own clock map (120) and AFE values.
+  emu::Options options;
+  options.board_variant = 1;
+  reset_scanner(options);
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  read = setup(600, 24, 3, 0, 2400);
+  ASSERT_EQ(program(read), QRX_OK);
+  EXPECT_EQ(reg(0x74, 3), 120u);
+  const uint16_t afe[8] = {157, 146, 53, 4, 0, 0, 36, 0};
+  for (uint8_t a = 0; a < 8; ++a) EXPECT_EQ(scanner->afe_register(a), afe[a]) << int(a);
+}
+
+TEST_F(ScanProgramTest, AnAfeBusyThroughFiveAttemptsTenMillisecondsApartIsAFailure) {
+  auto& link = lib().context.link;
+  // Attempts at 0, 10, 20, 30 and 40 ms: busy for 39 ms the fifth gets through,
+  // busy for 41 ms none does.
+  for (const auto& [busy_ms, written] : {std::pair{39u, true}, std::pair{41u, false}}) {
+    const uint64_t until = clock.now_us() + busy_ms * 1000;
+    hook_emulator_channel(link).on_read = [this, until](uint8_t r, uint8_t& value) {
+      if (r == 0x41 && clock.now_us() < until) value = static_cast<uint8_t>(value | 0x02);
+      return true;
+    };
+    EXPECT_EQ(engine::write_afe_register(link, clock, 0x20, 96), written) << busy_ms << " ms";
+    clock.advance_us(100'000);
+  }
+  EXPECT_EQ(scanner->afe_register(0x20), 96);
 }
 
 TEST_F(ScanProgramTest, PassesWithoutTimingOrResolutionAreRefused) {
@@ -201,29 +303,6 @@ TEST_F(ScanProgramTest, PassesWithoutTimingOrResolutionAreRefused) {
   EXPECT_EQ(program(read), QRX_E_RESOLUTION) << "the sensor is read at 2400 dpi at most";
   read = setup(0, 24, 3, 0, 2400);
   EXPECT_EQ(program(read), QRX_E_RESOLUTION);
-}
-
-TEST_F(ScanProgramTest, PhaseValuesOfEightBitGreyOnPortTypeTwo) {
-  auto& context = lib().context;
-  engine::MotorPlan plan;
-  plan.line_period = 21120;
-  plan.channels = 1;
-  plan.slots[0].table_sum = 1000;
-  plan.slots[0].last_step_time = 10;
-  context.bit_depth = 8;
-  context.scan_y_res = 2400;
-  const auto port1 = engine::motor_phase_values(context, lib().setting, plan, 4);
-  EXPECT_EQ(port1.z2, (1000 + (4 - 1) * 10) % 21120u);
-  emu::Options options;
-  options.port_type = 2;
-  reset_scanner(options);
-  TerminateScanner(nullptr);
-  ASSERT_TRUE(open_scanner());
-  context.bit_depth = 8;
-  context.scan_y_res = 2400;
-  const auto port2 = engine::motor_phase_values(context, lib().setting, plan, 4);
-  EXPECT_EQ(port2.z1, 2640u);
-  EXPECT_EQ(port2.z2, 0u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // tables, checked in the table the emulated controller received.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "engine/motor_plan.h"
@@ -26,14 +27,18 @@ MotorPlan plan_with(uint32_t line_period, uint16_t motor_lines, uint16_t steps, 
   return plan;
 }
 
-TEST(StepDividerTest, SmallestPowerOfTwoThatFitsSixteenBits) {
-  EXPECT_EQ(engine::step_divider(0), 1);
-  EXPECT_EQ(engine::step_divider(65536), 1);
-  EXPECT_EQ(engine::step_divider(65537), 2);
-  EXPECT_EQ(engine::step_divider(2 * 65536 + 1), 4);
-  EXPECT_EQ(engine::step_divider(8 * 65536), 8);
-  EXPECT_EQ(engine::step_divider(16 * 65536), 16);
-  EXPECT_EQ(engine::step_divider(16 * 65536 + 1), 32);
+TEST(StepDividerTest, EveryRungAtItsEdgeAndOnePast) {
+  // c = (v + 65535) / 65536: 1 and below give 1, 2 gives 2, 3..4 give 4, 5..8
+  // give 8, 9..16 give 16, above 16 gives 32.
+  const std::pair<uint32_t, uint8_t> cases[] = {
+      {0, 1},          {65536, 1},          {65537, 2},          {2 * 65536, 2},
+      {2 * 65536 + 1, 4}, {4 * 65536, 4},   {4 * 65536 + 1, 8},  {8 * 65536, 8},
+      {8 * 65536 + 1, 16}, {16 * 65536, 16}, {16 * 65536 + 1, 32}, {255 * 65536, 32}};
+  for (const auto& [v, divider] : cases) EXPECT_EQ(engine::step_divider(v), divider) << v;
+  // c is kept in 8 bits and the sum in 32: 256 x 65536 gives c = 0, as does the
+  // largest value.
+  EXPECT_EQ(engine::step_divider(256 * 65536), 1);
+  EXPECT_EQ(engine::step_divider(0xFFFFFFFFu), 1);
 }
 
 TEST(SlopeTableTest, ASlowPassHasNoRamp) {
@@ -46,37 +51,56 @@ TEST(SlopeTableTest, ASlowPassHasNoRamp) {
   plan = plan_with(171008, 900, 8, 0);  // 128256 ticks: needs a divider of 2
   engine::generate_slope_table(plan, 0, table);
   EXPECT_EQ(plan.step_divider, 2);
-  EXPECT_EQ(table[0], 128256 / 2);
+  EXPECT_EQ(table[0], 64128);
+}
+
+TEST(SlopeTableTest, TheRampNeedsMoreThan400StepsASecondAndSixteenEntries) {
+  // 18720 x 600 / 1200 = 9360 ticks, 9360 x 8 / 30 = 2496 us a step: 400 steps a
+  // second (in whole steps), not more: no ramp from 9375 down to 9360.
+  MotorPlan plan = plan_with(18720, 600, 16, 0);
+  std::vector<uint16_t> table;
+  engine::generate_slope_table(plan, 0, table);
+  EXPECT_EQ(table, std::vector<uint16_t>(16, 9360));
+  // 18698 x 600 / 1200 = 9349 ticks, 2493 us: 401 steps a second.
+  plan = plan_with(18698, 600, 16, 0);
+  engine::generate_slope_table(plan, 0, table);
+  EXPECT_EQ(table, (std::vector<uint16_t>{9375, 9374, 9372, 9371, 9369, 9367, 9366, 9364, 9362,
+                                          9361, 9359, 9358, 9356, 9354, 9349, 9349}));
+  // Fast enough, but fifteen entries are too few for a ramp.
+  plan = plan_with(18698, 600, 15, 0);
+  engine::generate_slope_table(plan, 0, table);
+  EXPECT_EQ(table, std::vector<uint16_t>(15, 9349));
 }
 
 TEST(SlopeTableTest, ShortFastRampIsLinearWithoutAPlateau) {
   // 5728 x 1800 / 1200 = 8592 ticks: 436 steps a second, above the ramp limit.
+  // From 9375 down by 783 / 16 a step, the last two at 8592.
   MotorPlan plan = plan_with(5728, 1800, 16, 0);
   std::vector<uint16_t> table;
   engine::generate_slope_table(plan, 0, table);
-  ASSERT_EQ(table.size(), 16u);
-  const double delta = (9375.0 - 8592.0) / 16;
-  for (int i = 0; i < 14; ++i) {
-    EXPECT_EQ(table[i], 9375 - static_cast<int>(delta * i)) << i;
-  }
-  EXPECT_EQ(table[14], 8592);
-  EXPECT_EQ(table[15], 8592);
+  EXPECT_EQ(table, (std::vector<uint16_t>{9375, 9327, 9278, 9229, 9180, 9131, 9082, 9033, 8984,
+                                          8935, 8886, 8837, 8788, 8739, 8592, 8592}));
 }
 
 TEST(SlopeTableTest, LongAccelerationStartsWithAPlateauAtStartSpeed) {
+  // Eight entries at 9375, then down by 783 / 56 an entry, the last two at 8592.
   MotorPlan plan = plan_with(5728, 1800, 64, 0);
   std::vector<uint16_t> table;
   engine::generate_slope_table(plan, 0, table);
-  ASSERT_EQ(table.size(), 64u);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(table[i], 9375);
-  const double delta = (9375.0 - 8592.0) / 56;
-  for (int i = 0; i < 54; ++i) EXPECT_EQ(table[8 + i], 9375 - static_cast<int>(delta * i)) << i;
-  EXPECT_EQ(table[62], 8592);
-  EXPECT_EQ(table[63], 8592);
-  // A deceleration table of the same length has no plateau.
+  EXPECT_EQ(table, (std::vector<uint16_t>{
+                       9375, 9375, 9375, 9375, 9375, 9375, 9375, 9375, 9375, 9362, 9348, 9334, 9320,
+                       9306, 9292, 9278, 9264, 9250, 9236, 9222, 9208, 9194, 9180, 9166, 9152, 9138,
+                       9124, 9110, 9096, 9082, 9068, 9054, 9040, 9026, 9012, 8998, 8984, 8970, 8956,
+                       8942, 8928, 8914, 8900, 8886, 8872, 8858, 8844, 8830, 8816, 8802, 8788, 8774,
+                       8760, 8746, 8732, 8718, 8704, 8690, 8676, 8662, 8648, 8634, 8592, 8592}));
+  // A deceleration table of the same length has no plateau: 783 / 64 an entry.
   engine::generate_slope_table(plan, 2, table);
-  EXPECT_EQ(table[0], 9375);
-  EXPECT_EQ(table[8], 9375 - static_cast<int>(783.0 / 64 * 8));
+  EXPECT_EQ(table, (std::vector<uint16_t>{
+                       9375, 9363, 9351, 9339, 9327, 9314, 9302, 9290, 9278, 9265, 9253, 9241, 9229,
+                       9216, 9204, 9192, 9180, 9168, 9155, 9143, 9131, 9119, 9106, 9094, 9082, 9070,
+                       9057, 9045, 9033, 9021, 9008, 8996, 8984, 8972, 8960, 8947, 8935, 8923, 8911,
+                       8898, 8886, 8874, 8862, 8849, 8837, 8825, 8813, 8800, 8788, 8776, 8764, 8752,
+                       8739, 8727, 8715, 8703, 8690, 8678, 8666, 8654, 8641, 8629, 8592, 8592}));
 }
 
 TEST(SlopeTableTest, MicroStepsShortenEveryStep) {

@@ -61,6 +61,15 @@ TEST(GammaCurveTest, ExponentsAreRecognisedOrEstimatedToTwoDecimals) {
   EXPECT_EQ(estimate_exponent(std::vector<uint16_t>(65536, 0).data()), -1.0);
   // Far beyond the accepted range: exponent 20.
   EXPECT_EQ(estimate_exponent(power_curve(20.0).data()), -1.0);
+  // At the lower edge: the identity but for entry 60000, where ln x / ln y rounds to
+  // 0.10 (y = 26000 / 65535) or to 0.09 (y = 25600 / 65535); entry 16384 moved off
+  // the identity's key by one.
+  std::vector<uint16_t> edge = identity;
+  edge[16384] = 16385;
+  edge[60000] = 26000;
+  EXPECT_EQ(estimate_exponent(edge.data()), 0.1);
+  edge[60000] = 25600;
+  EXPECT_EQ(estimate_exponent(edge.data()), -1.0);
 
   std::vector<uint16_t> expand(256, 0xEEEE);
   ASSERT_TRUE(derive_expansion(identity.data(), expand.data()));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "imaging/data_status.h"
@@ -218,6 +219,21 @@ TEST_F(DataStatusTest, GreyReadAsColourCountsThreeExposuresButIsFilteredAsGrey) 
   ASSERT_EQ(status(), QRX_OK);
   EXPECT_EQ(report.LineTime, 15000u * 3 * 8 / 30);
   EXPECT_EQ(filter.filter_depth, 16u);
+}
+
+TEST_F(DataStatusTest, TheInfraredLightAddsAnExposureToTheLineTime) {
+  // Film lights time lines by the film table: 24 bits at 600 dpi, 9000 ticks.
+  setting.mutable_values().LINEPERIOD_FAU[0][2][settings::resolution_index(600)] = 9000;
+  values.stored.BitsPerPixel = 24;
+  values.stored.yRes = 300;
+  const std::pair<uint8_t, uint32_t> lights[] = {
+      {QRX_LAMP_INFRARED, 9600},     // 9000 x 4 exposures x 8 / 30
+      {QRX_LAMP_FILM_STORED, 9600},  // visible and infrared
+      {QRX_LAMP_FILM, 7200}};        // 9000 x 3 x 8 / 30
+  for (const auto& [light, time] : lights) {
+    ASSERT_EQ(data_status(context, setting, light, values, filter, armed, report), QRX_OK);
+    EXPECT_EQ(report.LineTime, time) << int(light);
+  }
 }
 
 }  // namespace

@@ -17,6 +17,16 @@ namespace {
 
 class ReadExportsTest : public SimTest {
  protected:
+  // A scan this fixture planted (there is no stop here to end it) is taken away
+  // again before the fixture checks that the library was left idle.
+  void TearDown() override {
+    auto& context = lib().context;
+    if (planted_reader_ != nullptr && context.reader_thread.get() == planted_reader_) {
+      context.reader_thread.reset();
+      context.image_ring.reset();
+    }
+    SimTest::TearDown();
+  }
   // Grey 8-bit, 600 dpi across, 16 pixels wide; length in 1/9600 inch.
   void set_parameters(uint16_t y_res, uint32_t length) {
     ScanParameter p{};
@@ -44,8 +54,10 @@ class ReadExportsTest : public SimTest {
         nullptr);
     ASSERT_NE(context.reader_thread, nullptr);
     context.reader_thread->join();
+    planted_reader_ = context.reader_thread.get();
   }
   const RawLayout layout{48, 1, 1, 1};
+  const platform::Thread* planted_reader_ = nullptr;
 };
 
 TEST_F(ReadExportsTest, ReadsWithoutARunningScanAreRefusedAndAFailedOneIsCancelled) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "platform/memory.h"
 #include "platform/thread.h"
 #include "raw_lines.h"
+#include "support/library_idle.h"
 #include "transport/scanner_context.h"
 
 namespace qrx::test {
@@ -38,6 +40,8 @@ class ReadPathTest : public ::testing::Test {
     platform::fail_allocation_after(-1);
     release.store(true);
     context.reader_thread.reset();
+    expect_library_left_idle(std::string("sim:#") +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
   }
 
   // The scan fields the scan parameters and the register programme would leave.
