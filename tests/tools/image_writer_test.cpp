@@ -15,7 +15,7 @@ namespace {
 using qrxscan::ImageFormat;
 using qrxscan::ImageSpec;
 
-// Writes lines (each of the spec's line size) in the format into path.
+// Writes lines (each a whole line of the image) in the format into path.
 void write(ImageFormat format, const std::string& path, const ImageSpec& spec,
            const std::vector<std::vector<uint8_t>>& lines) {
   std::FILE* file = std::fopen(path.c_str(), "wb");

@@ -26,7 +26,7 @@ struct ImageSpec {
 class ImageWriter {
  public:
   virtual ~ImageWriter() = default;
-  // Writes the header. False with a message when the spec cannot be written.
+  // Writes the header. False with a message when the image cannot be written so.
   virtual bool begin(const ImageSpec& spec, std::string& error) = 0;
   // One line of width * channels samples.
   virtual bool write_line(const uint8_t* line, std::string& error) = 0;
