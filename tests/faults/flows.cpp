@@ -86,20 +86,19 @@ const std::vector<FaultMatrix::Flow>& FaultMatrix::flows() {
   static const std::vector<Flow> all = [] {
     std::vector<Flow> list;
     const emu::Options quiet = quiet_scanner();
-    list.push_back({"calibrate", quiet, true, false, [](FaultMatrix& t) {
-                      Host host{t, {}};
-                      if (t.open_and_initialise(host, QRX_LAMP_FLATBED)) {
-                        host.ok("DoCalibration", DoCalibration(nullptr, 0, 0, 300));
-                      }
-                      // What the calibration stored is what it made.
-                      for (const auto& [name, bytes] : t.library_files()) {
-                        host.result.product.insert(host.result.product.end(), name.begin(),
-                                                   name.end());
-                        host.result.product.insert(host.result.product.end(), bytes.begin(),
-                                                   bytes.end());
-                      }
-                      return host.result;
-                    }});
+    list.push_back(
+        {"calibrate", quiet, true, false, [](FaultMatrix& t) {
+           Host host{t, {}};
+           if (t.open_and_initialise(host, QRX_LAMP_FLATBED)) {
+             host.ok("DoCalibration", DoCalibration(nullptr, 0, 0, 300));
+           }
+           // What the calibration stored is what it made.
+           for (const auto& [name, bytes] : t.library_files()) {
+             host.result.product.insert(host.result.product.end(), name.begin(), name.end());
+             host.result.product.insert(host.result.product.end(), bytes.begin(), bytes.end());
+           }
+           return host.result;
+         }});
     struct ScanCase {
       const char* name;
       uint16_t resolution;
@@ -108,10 +107,10 @@ const std::vector<FaultMatrix::Flow>& FaultMatrix::flows() {
     };
     // Over the chart's grey ramp and colour patches; the 1200 dpi window short,
     // since every line of it is read across the whole sensor.
-    for (const ScanCase& c : {ScanCase{"scan_300_colour", 300, 24, 800, 1000, 2 * kInch, kInch},
-                              ScanCase{"scan_1200_48bit", 1200, 48, 2000, 2800, kInch / 2,
-                                       kInch / 8},
-                              ScanCase{"scan_150_grey", 150, 8, 0, 800, 3 * kInch, 2 * kInch}}) {
+    for (const ScanCase& c :
+         {ScanCase{"scan_300_colour", 300, 24, 800, 1000, 2 * kInch, kInch},
+          ScanCase{"scan_1200_48bit", 1200, 48, 2000, 2800, kInch / 2, kInch / 8},
+          ScanCase{"scan_150_grey", 150, 8, 0, 800, 3 * kInch, 2 * kInch}}) {
       list.push_back({c.name, quiet, false, true, [c](FaultMatrix& t) {
                         Host host{t, {}};
                         if (t.open_and_initialise(host, QRX_LAMP_FLATBED)) {
@@ -135,9 +134,10 @@ const std::vector<FaultMatrix::Flow>& FaultMatrix::flows() {
                         t.gate.sleep_ms(1000);
                       }
                       if (host.result.status == QRX_OK) {
-                        host.result.product = {t.lib().status_block.lamp_state(),
-                                               static_cast<uint8_t>(t.scanner->peek_register(0x03) & 0x30),
-                                               static_cast<uint8_t>(t.scanner->carriage_steps() == 0.0)};
+                        host.result.product = {
+                            t.lib().status_block.lamp_state(),
+                            static_cast<uint8_t>(t.scanner->peek_register(0x03) & 0x30),
+                            static_cast<uint8_t>(t.scanner->carriage_steps() == 0.0)};
                       }
                       return host.result;
                     }});
@@ -147,10 +147,11 @@ const std::vector<FaultMatrix::Flow>& FaultMatrix::flows() {
     };
     for (const SelfTestCase& c :
          {SelfTestCase{"selftest_4_run", 4, 0}, SelfTestCase{"selftest_5_light_dark", 5, 0},
-          SelfTestCase{"selftest_6_calibration", 6, 0}, SelfTestCase{"selftest_50_uniformity", 50, 0},
-          SelfTestCase{"selftest_51_inputs", 51, 0}, SelfTestCase{"selftest_52_inputs", 52, 0},
-          SelfTestCase{"selftest_53_outputs", 53, 0xFF}, SelfTestCase{"selftest_54_outputs", 54, 0x05},
-          SelfTestCase{"selftest_56_memory", 56, 0}, SelfTestCase{"selftest_57_move", 57, 1}}) {
+          SelfTestCase{"selftest_6_calibration", 6, 0},
+          SelfTestCase{"selftest_50_uniformity", 50, 0}, SelfTestCase{"selftest_51_inputs", 51, 0},
+          SelfTestCase{"selftest_52_inputs", 52, 0}, SelfTestCase{"selftest_53_outputs", 53, 0xFF},
+          SelfTestCase{"selftest_54_outputs", 54, 0x05}, SelfTestCase{"selftest_56_memory", 56, 0},
+          SelfTestCase{"selftest_57_move", 57, 1}}) {
       list.push_back({c.name, quiet, false, true, [c](FaultMatrix& t) {
                         Host host{t, {}};
                         if (!t.open_and_initialise(host, QRX_LAMP_FLATBED)) return host.result;

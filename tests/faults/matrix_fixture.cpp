@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -29,10 +30,14 @@ constexpr uint64_t kExtraVirtualMs = 5 * 60 * 1000;
 
 const char* kind_name(FaultKind kind) {
   switch (kind) {
-    case FaultKind::kFailRequest: return "failed request";
-    case FaultKind::kDisconnect: return "disconnect";
-    case FaultKind::kStallBulkReads: return "stalled bulk reads";
-    case FaultKind::kAllocation: return "failed allocation";
+    case FaultKind::kFailRequest:
+      return "failed request";
+    case FaultKind::kDisconnect:
+      return "disconnect";
+    case FaultKind::kStallBulkReads:
+      return "stalled bulk reads";
+    case FaultKind::kAllocation:
+      return "failed allocation";
   }
   return "?";
 }
@@ -56,12 +61,14 @@ std::vector<uint64_t> sites_to_visit(uint64_t count, uint64_t stride) {
   return sites;
 }
 
-uint64_t stride_from_environment(uint64_t default_stride) {
+uint64_t stride_from_environment(uint64_t count) {
   const char* text = std::getenv("QRX_FAULT_STRIDE");
-  if (text == nullptr) return default_stride;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  return (end != text && *end == '\0' && value > 0) ? value : default_stride;
+  if (text != nullptr) {
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end != text && *end == '\0' && value > 0) return value;
+  }
+  return std::max<uint64_t>(1, (count + kDefaultSites - 1) / kDefaultSites);
 }
 
 void FaultMatrix::SetUp() {
@@ -87,6 +94,12 @@ Files FaultMatrix::library_files() {
   while (const dirent* entry = readdir(d)) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
+    // Whatever is not a plain file (a link, a directory, a FIFO) is not read.
+    struct stat st {};
+    if (lstat((dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      files["(not a file) " + name] = {};
+      continue;
+    }
     std::ifstream in(dir + name, std::ios::binary);
     files[name] = {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
@@ -96,11 +109,15 @@ Files FaultMatrix::library_files() {
 
 void FaultMatrix::restore_files(const Files& files) {
   const std::string dir = temp.library_dir();
-  for (const auto& [name, bytes] : library_files()) std::remove((dir + name).c_str());
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+    std::filesystem::remove_all(entry.path(), ignored);
+  }
   mkdir(dir.c_str(), 0700);
   for (const auto& [name, bytes] : files) {
     std::ofstream out(dir + name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
 }
 
@@ -197,9 +214,8 @@ void FaultMatrix::expect_recovery(FaultKind kind, const std::string& run_name) {
       scan(host, 300, 24, kRecoveryX, kRecoveryY, kRecoveryWidth, kRecoveryLength);
     }
   }
-  EXPECT_EQ(host.result.status, QRX_OK)
-      << run_name << ": afterwards " << host.result.failed_call << " failed with 0x" << std::hex
-      << host.result.status;
+  EXPECT_EQ(host.result.status, QRX_OK) << run_name << ": afterwards " << host.result.failed_call
+                                        << " failed with 0x" << std::hex << host.result.status;
   EXPECT_TRUE(host.result.status != QRX_OK || host.result.product == recovery_reference)
       << run_name << ": the scan afterwards differs from a clean one";
   EXPECT_EQ(lib().status_block.busy(), 0u) << run_name << ": busy after the scan afterwards";
@@ -233,9 +249,8 @@ void FaultMatrix::run_matrix(const Flow& flow, FaultKind kind) {
 
   Census census;
   const FlowResult reference = clean_run(flow, census);
-  ASSERT_EQ(reference.status, QRX_OK)
-      << flow.name << ": " << reference.failed_call << " failed with 0x" << std::hex
-      << reference.status;
+  ASSERT_EQ(reference.status, QRX_OK) << flow.name << ": " << reference.failed_call
+                                      << " failed with 0x" << std::hex << reference.status;
   // A second clean run makes exactly the same: the comparison is fair.
   Census again;
   ASSERT_TRUE(clean_run(flow, again).product == reference.product) << flow.name;
@@ -243,7 +258,7 @@ void FaultMatrix::run_matrix(const Flow& flow, FaultKind kind) {
   const uint64_t count = kind == FaultKind::kAllocation       ? census.allocations
                          : kind == FaultKind::kStallBulkReads ? census.bulk_reads
                                                               : census.requests;
-  const std::vector<uint64_t> sites = sites_to_visit(count, stride_from_environment(kDefaultStride));
+  const std::vector<uint64_t> sites = sites_to_visit(count, stride_from_environment(count));
   const auto real_start = std::chrono::steady_clock::now();
   for (const uint64_t n : sites) {
     faulted_run(flow, kind, n, reference);
@@ -251,14 +266,14 @@ void FaultMatrix::run_matrix(const Flow& flow, FaultKind kind) {
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - real_start).count();
-  std::printf("[ matrix ] %s, %s: %zu of %llu sites run (requests %llu, bulk reads %llu, "
-              "allocations %llu; clean run %llu ms on the scanner's clock, %zu bytes made) in %.1f s\n",
-              flow.name, kind_name(kind), sites.size(), static_cast<unsigned long long>(count),
-              static_cast<unsigned long long>(census.requests),
-              static_cast<unsigned long long>(census.bulk_reads),
-              static_cast<unsigned long long>(census.allocations),
-              static_cast<unsigned long long>(reference.virtual_ms), reference.product.size(),
-              seconds);
+  std::printf(
+      "[ matrix ] %s, %s: %zu of %llu sites run (requests %llu, bulk reads %llu, "
+      "allocations %llu; clean run %llu ms on the scanner's clock, %zu bytes made) in %.1f s\n",
+      flow.name, kind_name(kind), sites.size(), static_cast<unsigned long long>(count),
+      static_cast<unsigned long long>(census.requests),
+      static_cast<unsigned long long>(census.bulk_reads),
+      static_cast<unsigned long long>(census.allocations),
+      static_cast<unsigned long long>(reference.virtual_ms), reference.product.size(), seconds);
 }
 
 }  // namespace qrx::test

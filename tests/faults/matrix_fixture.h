@@ -24,10 +24,10 @@ enum class FaultKind { kFailRequest, kDisconnect, kStallBulkReads, kAllocation }
 
 // What one run of a flow gave.
 struct FlowResult {
-  uint16_t status = QRX_OK;        // the first unexpected failure's status
-  std::string failed_call;         // the export that gave it
-  std::vector<uint8_t> product;    // what the flow made (image, files, verdict)
-  uint64_t virtual_ms = 0;         // how long the flow took on the scanner's clock
+  uint16_t status = QRX_OK;      // the first unexpected failure's status
+  std::string failed_call;       // the export that gave it
+  std::vector<uint8_t> product;  // what the flow made (image, files, verdict)
+  uint64_t virtual_ms = 0;       // how long the flow took on the scanner's clock
 };
 
 // How many sites a flow has of each kind.
@@ -67,8 +67,8 @@ class FaultMatrix : public SimTest {
   bool open_and_initialise(Host& host, uint8_t light);
   // One scan of a window (2400 dpi units from the origin) through the exports, the
   // image bytes appended to the product; StopScanEx also after a failed call.
-  void scan(Host& host, uint16_t resolution, uint8_t depth, uint32_t x, uint32_t y,
-            uint32_t width, uint32_t length);
+  void scan(Host& host, uint16_t resolution, uint8_t depth, uint32_t x, uint32_t y, uint32_t width,
+            uint32_t length);
   // Polls GetCalibrationStatus (paced in real time) until it no longer reports a
   // background calibration.
   QRX_BOOL poll_calibration_status();
@@ -92,19 +92,21 @@ class FaultMatrix : public SimTest {
 
   GatedClock gate;
   platform::ScopedClock use_gate{gate};
-  Files shading_snapshot;     // the files of a calibration at 300 and 1200 dpi
-  uint16_t home_offset = 0;   // what the reference search finds
+  Files shading_snapshot;    // the files of a calibration at 300 and 1200 dpi
+  uint16_t home_offset = 0;  // what the reference search finds
   uint16_t home_offset_aux = 0;
   std::vector<uint8_t> recovery_reference;
 };
 
-// Every how many sites a run of the matrix visits when QRX_FAULT_STRIDE is unset.
-inline constexpr uint64_t kDefaultStride = 40;
+// About how many sites of each flow and kind a run visits when QRX_FAULT_STRIDE
+// is unset (the default test run): spread evenly from the first to the last.
+inline constexpr uint64_t kDefaultSites = 8;
 
 // The sites of a flow that a run of the matrix visits: every `stride`-th from the
 // first, and the last.
 std::vector<uint64_t> sites_to_visit(uint64_t count, uint64_t stride);
-// QRX_FAULT_STRIDE, or the default stride when unset or not a positive number.
-uint64_t stride_from_environment(uint64_t default_stride);
+// QRX_FAULT_STRIDE when it is a positive number, else the stride that visits about
+// kDefaultSites of count sites.
+uint64_t stride_from_environment(uint64_t count);
 
 }  // namespace qrx::test
