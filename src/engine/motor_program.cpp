@@ -16,7 +16,8 @@ constexpr uint8_t kMotorControl = 0x02;
 
 // Slot lengths are given to the chip in units of eight micro-steps.
 uint8_t slot_units(const MotorPlan& plan, int slot) {
-  return static_cast<uint8_t>((static_cast<uint32_t>(plan.slots[slot].steps) << plan.step_mode) / 8);
+  return static_cast<uint8_t>((static_cast<uint32_t>(plan.slots[slot].steps) << plan.step_mode) /
+                              8);
 }
 
 uint8_t feed_register(uint8_t feed_steps, const MotorPlan& plan, const MotorMode& mode) {
@@ -91,9 +92,13 @@ uint16_t program_motor(transport::ScannerContext& context, const settings::Scann
       !transport::set_line(link, 11, plan.phase_index & 1)) {
     return QRX_E_MOTOR_PHASE;
   }
-  // A table that cannot be built or written leaves the chip's previous one; the
-  // pass still runs, so these results do not stop the programme.
-  for (int slot = 0; slot < 5; ++slot) load_slope_table(context, setting, slot, plan);
+  // A table that cannot be built or written would leave the chip's previous one
+  // (or none) to drive the motor, and the pass would travel with another ramp and
+  // timing than planned: the programme stops instead.
+  for (int slot = 0; slot < 5; ++slot) {
+    const uint16_t status = load_slope_table(context, setting, slot, plan);
+    if (status != QRX_OK) return status;
+  }
 
   const PhaseValues z = motor_phase_values(context, setting, plan, feed_steps);
   if (!write_register24(link, 0x60, z.z1) || !write_register24(link, 0x63, z.z2)) {

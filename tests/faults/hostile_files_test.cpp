@@ -141,7 +141,9 @@ class HostileFiles : public FaultMatrix {
       } else {
         EXPECT_EQ(result.status, refused) << result.failed_call << std::hex << " " << result.status;
       }
-      if (fs::exists(spare)) EXPECT_EQ(read_bytes(spare), planted) << "written through the link";
+      if (fs::exists(spare)) {
+        EXPECT_EQ(read_bytes(spare), planted) << "written through the link";
+      }
       fs::remove(spare);
       EXPECT_EQ(lib().status_block.busy(), 0u);
     }

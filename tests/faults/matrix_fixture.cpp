@@ -51,6 +51,16 @@ bool documented(uint16_t status) {
                      [status](const qrxscan::StatusEntry& e) { return e.code == status; });
 }
 
+// How two results differ: their sizes, how many bytes differ and the first.
+std::string difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  size_t differing = 0, first = 0;
+  for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+    if (a[i] != b[i] && differing++ == 0) first = i;
+  }
+  return std::to_string(a.size()) + " bytes against " + std::to_string(b.size()) + ", " +
+         std::to_string(differing) + " differing from byte " + std::to_string(first);
+}
+
 }  // namespace
 
 std::vector<uint64_t> sites_to_visit(uint64_t count, uint64_t stride) {
@@ -174,7 +184,7 @@ void FaultMatrix::faulted_run(const Flow& flow, FaultKind kind, uint64_t n,
   if (result.status == QRX_OK) {
     EXPECT_TRUE(result.product == reference.product)
         << run_name << ": reported success with another result than the clean run's ("
-        << result.product.size() << " bytes against " << reference.product.size() << ")";
+        << difference(result.product, reference.product) << ")";
   } else {
     EXPECT_TRUE(documented(result.status))
         << run_name << ": " << result.failed_call << " failed with undocumented status 0x"

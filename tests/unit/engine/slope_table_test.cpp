@@ -5,9 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "engine/carriage.h"
 #include "engine/motor_plan.h"
 #include "engine/scan_program.h"
 #include "engine/slope_table.h"
+#include "platform/memory.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -30,10 +32,18 @@ MotorPlan plan_with(uint32_t line_period, uint16_t motor_lines, uint16_t steps, 
 TEST(StepDividerTest, EveryRungAtItsEdgeAndOnePast) {
   // c = (v + 65535) / 65536: 1 and below give 1, 2 gives 2, 3..4 give 4, 5..8
   // give 8, 9..16 give 16, above 16 gives 32.
-  const std::pair<uint32_t, uint8_t> cases[] = {
-      {0, 1},          {65536, 1},          {65537, 2},          {2 * 65536, 2},
-      {2 * 65536 + 1, 4}, {4 * 65536, 4},   {4 * 65536 + 1, 8},  {8 * 65536, 8},
-      {8 * 65536 + 1, 16}, {16 * 65536, 16}, {16 * 65536 + 1, 32}, {255 * 65536, 32}};
+  const std::pair<uint32_t, uint8_t> cases[] = {{0, 1},
+                                                {65536, 1},
+                                                {65537, 2},
+                                                {2 * 65536, 2},
+                                                {2 * 65536 + 1, 4},
+                                                {4 * 65536, 4},
+                                                {4 * 65536 + 1, 8},
+                                                {8 * 65536, 8},
+                                                {8 * 65536 + 1, 16},
+                                                {16 * 65536, 16},
+                                                {16 * 65536 + 1, 32},
+                                                {255 * 65536, 32}};
   for (const auto& [v, divider] : cases) EXPECT_EQ(engine::step_divider(v), divider) << v;
   // c is kept in 8 bits and the sum in 32: 256 x 65536 gives c = 0, as does the
   // largest value.
@@ -119,7 +129,8 @@ std::vector<uint16_t> slot_in_chip(emu::Scanner& scanner, int slot, size_t entri
   EXPECT_TRUE(scanner.peek_memory(0x10000000 + 0x4000 * slot, bytes.data(),
                                   static_cast<uint32_t>(bytes.size())));
   std::vector<uint16_t> words(entries);
-  for (size_t i = 0; i < entries; ++i) words[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  for (size_t i = 0; i < entries; ++i)
+    words[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
   return words;
 }
 
@@ -129,7 +140,7 @@ TEST_F(SlopeUploadTest, AccelerationTablesStartNoFasterThanTheStartSpeed) {
   ASSERT_TRUE(engine::set_memory_map(context, 0));
   context.stored_table = {0, 0};
   MotorPlan plan = plan_with(5728, 1800, 64, 0);
-  ASSERT_TRUE(engine::load_slope_table(context, lib().setting, 0, plan));
+  ASSERT_EQ(engine::load_slope_table(context, lib().setting, 0, plan), QRX_OK);
   // 9375 x 1 is below the start limit 187504: divider 4, entry 0 = 187504 / 4.
   EXPECT_EQ(plan.step_divider, 4);
   const auto table = slot_in_chip(*scanner, 0, 64);
@@ -141,7 +152,7 @@ TEST_F(SlopeUploadTest, AccelerationTablesStartNoFasterThanTheStartSpeed) {
   for (uint16_t entry : table) sum += entry;
   EXPECT_EQ(plan.slots[0].table_sum, sum);
   // Deceleration tables are not limited.
-  ASSERT_TRUE(engine::load_slope_table(context, lib().setting, 2, plan));
+  ASSERT_EQ(engine::load_slope_table(context, lib().setting, 2, plan), QRX_OK);
   EXPECT_EQ(slot_in_chip(*scanner, 2, 1)[0], 9375 / 4);
 }
 
@@ -156,13 +167,36 @@ TEST_F(SlopeUploadTest, StoredTablesAreCopiedAndTheirEndHoldsTheLastStepTime) {
   ASSERT_EQ(context.stored_table[0], 10);
   ASSERT_EQ(plan.slots[2].steps, 500);
   plan.step_divider = 1;
-  ASSERT_TRUE(engine::load_slope_table(context, lib().setting, 2, plan));
+  ASSERT_EQ(engine::load_slope_table(context, lib().setting, 2, plan), QRX_OK);
   const auto table = slot_in_chip(*scanner, 2, 2000);
   EXPECT_EQ(table[0], 7500);
   EXPECT_EQ(table[9], 7471);
   EXPECT_EQ(table[255], 511);
   EXPECT_EQ(table[256], 511) << "no zero step time past the stored entries";
   EXPECT_EQ(table[1999], 511);
+}
+
+TEST_F(SlopeUploadTest, AMoveWhoseTablesCannotBeLoadedDoesNotStart) {
+  // Left to the chip's previous tables the pass would travel another ramp than
+  // its plan. The five tables are the move's five bulk writes, slots 0 to 4.
+  ASSERT_TRUE(open_scanner());
+  auto& context = lib().context;
+  const uint16_t codes[5] = {QRX_E_MOTOR_SLOT0, QRX_E_MOTOR_SLOT1, QRX_E_MOTOR_SLOT2,
+                             QRX_E_MOTOR_SLOT3, QRX_E_MOTOR_SLOT4};
+  for (uint32_t slot = 0; slot < 5; ++slot) {
+    scanner->fail_request({emu::RequestKind::BulkOut}, slot + 1);
+    EXPECT_EQ(engine::move(context, lib().setting, 2000, engine::kRowHome, 0, 0, 0, 0),
+              codes[slot]);
+    scanner->clear_faults();
+    EXPECT_FALSE(scanner->motor_running()) << slot;
+  }
+  platform::fail_allocation_after(0);
+  EXPECT_EQ(engine::move(context, lib().setting, 2000, engine::kRowHome, 0, 0, 0, 0),
+            QRX_E_NOMEM_SLOPE);
+  EXPECT_FALSE(scanner->motor_running());
+  ASSERT_EQ(engine::move(context, lib().setting, 2000, engine::kRowHome, 0, 0, 0, 0), QRX_OK);
+  EXPECT_TRUE(scanner->motor_running()) << "with its tables the move goes";
+  EXPECT_EQ(engine::wait_for_stop(context), QRX_OK);
 }
 
 }  // namespace
