@@ -16,8 +16,7 @@ constexpr uint8_t kMotorControl = 0x02;
 
 // Slot lengths are given to the chip in units of eight micro-steps.
 uint8_t slot_units(const MotorPlan& plan, int slot) {
-  return static_cast<uint8_t>((static_cast<uint32_t>(plan.slots[slot].steps) << plan.step_mode) /
-                              8);
+  return static_cast<uint8_t>((static_cast<uint32_t>(plan.slots[slot].steps) << plan.step_mode) / 8);
 }
 
 uint8_t feed_register(uint8_t feed_steps, const MotorPlan& plan, const MotorMode& mode) {

@@ -32,18 +32,10 @@ MotorPlan plan_with(uint32_t line_period, uint16_t motor_lines, uint16_t steps, 
 TEST(StepDividerTest, EveryRungAtItsEdgeAndOnePast) {
   // c = (v + 65535) / 65536: 1 and below give 1, 2 gives 2, 3..4 give 4, 5..8
   // give 8, 9..16 give 16, above 16 gives 32.
-  const std::pair<uint32_t, uint8_t> cases[] = {{0, 1},
-                                                {65536, 1},
-                                                {65537, 2},
-                                                {2 * 65536, 2},
-                                                {2 * 65536 + 1, 4},
-                                                {4 * 65536, 4},
-                                                {4 * 65536 + 1, 8},
-                                                {8 * 65536, 8},
-                                                {8 * 65536 + 1, 16},
-                                                {16 * 65536, 16},
-                                                {16 * 65536 + 1, 32},
-                                                {255 * 65536, 32}};
+  const std::pair<uint32_t, uint8_t> cases[] = {
+      {0, 1},          {65536, 1},          {65537, 2},          {2 * 65536, 2},
+      {2 * 65536 + 1, 4}, {4 * 65536, 4},   {4 * 65536 + 1, 8},  {8 * 65536, 8},
+      {8 * 65536 + 1, 16}, {16 * 65536, 16}, {16 * 65536 + 1, 32}, {255 * 65536, 32}};
   for (const auto& [v, divider] : cases) EXPECT_EQ(engine::step_divider(v), divider) << v;
   // c is kept in 8 bits and the sum in 32: 256 x 65536 gives c = 0, as does the
   // largest value.
@@ -129,8 +121,7 @@ std::vector<uint16_t> slot_in_chip(emu::Scanner& scanner, int slot, size_t entri
   EXPECT_TRUE(scanner.peek_memory(0x10000000 + 0x4000 * slot, bytes.data(),
                                   static_cast<uint32_t>(bytes.size())));
   std::vector<uint16_t> words(entries);
-  for (size_t i = 0; i < entries; ++i)
-    words[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  for (size_t i = 0; i < entries; ++i) words[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
   return words;
 }
 
