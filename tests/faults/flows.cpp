@@ -119,6 +119,15 @@ const std::vector<FaultMatrix::Flow>& FaultMatrix::flows() {
                         return host.result;
                       }});
     }
+    // Without stored shading: StartScanEx calibrates at four resolutions on a
+    // thread of the library's, which holds the scanner until it ends.
+    list.push_back({"scan_300_calibrating", quiet, false, false, [](FaultMatrix& t) {
+                      Host host{t, {}};
+                      if (t.open_and_initialise(host, QRX_LAMP_FLATBED)) {
+                        t.scan(host, 300, 24, 800, 1000, kInch, kInch / 2);
+                      }
+                      return host.result;
+                    }});
     emu::Options film = quiet;
     film.film_light = emu::Options::FilmLight::kWarm;
     list.push_back({"lamp_warm_up", film, false, true, [](FaultMatrix& t) {
