@@ -6,12 +6,13 @@
 # The default test run visits about eight sites of each; this visits them all, or
 # every STRIDE-th. Some hours on one core at stride 1: a benchmark-style run, not CI.
 #
-#   scripts/fault_matrix.sh [--stride N] [--jobs N] [--build DIR] [--filter GLOB]
+#   scripts/fault_matrix.sh [--stride N] [--jobs N] [--build DIR] [--filter GLOB] [--out DIR]
 #
 # --filter takes a GoogleTest pattern of the cases (for example '*scan_*' or
 # '*_allocation'). Every case runs on to its last site even after a failure; the
-# failures and the figures of each case go to DIR/fault_matrix/, a summary to the
-# terminal. Exit status 1 when any run failed its checks.
+# failures and the figures of each case go to the --out directory (the build
+# directory's fault_matrix/ by default), a summary to the terminal. Exit status 1
+# when any run failed its checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,13 +20,16 @@ stride=1
 jobs=$(nproc)
 build=build
 filter='*'
+out=
 while [ $# -gt 0 ]; do
   case "$1" in
     --stride) stride=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --filter) filter=$2; shift 2 ;;
-    *) echo "usage: $0 [--stride N] [--jobs N] [--build DIR] [--filter GLOB]" >&2; exit 2 ;;
+    --out) out=$2; shift 2 ;;
+    *) echo "usage: $0 [--stride N] [--jobs N] [--build DIR] [--filter GLOB] [--out DIR]" >&2
+       exit 2 ;;
   esac
 done
 
@@ -34,10 +38,12 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     -DQRX7730_BUILD_BENCHMARKS=OFF
 fi
 cmake --build "$build" -j"$jobs" --target fault_matrix
-program="$build/tests/faults/fault_matrix"
-out="$build/fault_matrix"
+out=${out:-$build/fault_matrix}
 rm -rf "$out"
 mkdir -p "$out"
+# A copy, so that a rebuild meanwhile changes nothing of this run.
+cp "$build/tests/faults/fault_matrix" "$out/fault_matrix"
+program="$out/fault_matrix"
 
 # One process per case, so that the cases spread over the processors.
 cases=$("$program" --gtest_list_tests --gtest_filter="$filter" |
