@@ -278,7 +278,7 @@ enum QRX_Status {
     QRX_E_POWER_ON_TABLE = 0x9B07,       /* power-on register table; warm-up carriage move */
     QRX_E_RESET = 0x9B08,                /* power-on reset, line 19 or work tables; self-test setup */
     QRX_E_LINE_BUFFER = 0x9B09,          /* power-on line-buffer layout */
-    QRX_E_MEMORY_LAYOUT = 0x9B0A,        /* power-on: registers 0x0B/0x08 unreadable */
+    QRX_E_MEMORY_LAYOUT = 0x9B0A,        /* power-on: registers 0x0B/0x08 unreadable, or the layout unwritten */
     QRX_E_LINE_ASSEMBLY = 0x9B0B,        /* ReadScan: a line could not be assembled */
     QRX_E_FILM_DARK_HOME = 0x9B0E,       /* film warm-up dark and return home failed */
     QRX_E_BUTTON_REGISTER = 0x9B10,      /* ReadPushButton: register 0x6D unreadable */

@@ -63,6 +63,17 @@ std::string difference(const std::vector<uint8_t>& a, const std::vector<uint8_t>
 
 }  // namespace
 
+std::string FaultMatrix::first_refused() {
+  for (const emu::TraceEntry& e : scanner->trace()) {
+    if (e.ok) continue;
+    char text[96];
+    std::snprintf(text, sizeof text, "first failed request: kind %d code 0x%02X reg 0x%02X length %u",
+                  static_cast<int>(e.kind), e.request, e.reg & 0xFF, e.length);
+    return text;
+  }
+  return "no request failed";
+}
+
 std::vector<uint64_t> sites_to_visit(uint64_t count, uint64_t stride) {
   std::vector<uint64_t> sites;
   if (count == 0) return sites;
@@ -184,7 +195,7 @@ void FaultMatrix::faulted_run(const Flow& flow, FaultKind kind, uint64_t n,
   if (result.status == QRX_OK) {
     EXPECT_TRUE(result.product == reference.product)
         << run_name << ": reported success with another result than the clean run's ("
-        << difference(result.product, reference.product) << ")";
+        << difference(result.product, reference.product) << "; " << first_refused() << ")";
   } else {
     EXPECT_TRUE(documented(result.status))
         << run_name << ": " << result.failed_call << " failed with undocumented status 0x"

@@ -87,6 +87,8 @@ class FaultMatrix : public SimTest {
   // A small scan after a run: the scanner must be usable again and scan right.
   void expect_recovery(FaultKind kind, const std::string& run_name);
 
+  // The first request the scanner refused in its trace, in words.
+  std::string first_refused();
   Files library_files();
   void restore_files(const Files& files);
 
