@@ -7,7 +7,8 @@
 
 namespace qrx::emu {
 
-enum class RequestKind : uint8_t { ControlIn, ControlOut, BulkIn, BulkOut, Descriptor };
+// Any: in a filter, a request of every kind (never the kind of a served request).
+enum class RequestKind : uint8_t { ControlIn, ControlOut, BulkIn, BulkOut, Descriptor, Any };
 
 // Vendor request codes the scanner answers.
 inline constexpr uint8_t kRequestRegisterRead = 0x8E;  // also the identification byte
@@ -25,7 +26,8 @@ struct RequestFilter {
   int reg = -1;      // -1: any (or no) register
 
   bool matches(RequestKind k, uint8_t code, int register_number) const {
-    return k == kind && (request < 0 || request == code) && (reg < 0 || reg == register_number);
+    return (kind == RequestKind::Any || k == kind) && (request < 0 || request == code) &&
+           (reg < 0 || reg == register_number);
   }
 };
 

@@ -59,6 +59,12 @@ void Scanner::record(TraceEntry entry, const uint8_t* data, uint32_t size) {
   trace_.push_back(entry);
 }
 
+bool Scanner::refused(RequestKind kind, uint8_t request, int reg) {
+  ++request_counts_[static_cast<size_t>(kind)];
+  if (disconnect_countdown_ > 0 && --disconnect_countdown_ == 0) disconnected_ = true;
+  return disconnected_ || faults_->take_failure(kind, request, reg);
+}
+
 bool Scanner::serve_control_in(uint8_t request, uint16_t index, uint8_t* data, uint32_t length,
                                int reg) {
   if (request == kRequestRegisterRead) {
@@ -89,8 +95,7 @@ bool Scanner::control_in(uint8_t request, uint16_t index, uint8_t* data, uint32_
   entry.reg = reg;
   entry.length = length;
   bool ok = false;
-  if (!disconnected_ && !faults_->take_failure(RequestKind::ControlIn, request, reg) &&
-      (data != nullptr || length == 0)) {
+  if (!refused(RequestKind::ControlIn, request, reg) && (data != nullptr || length == 0)) {
     ok = serve_control_in(request, index, data, length, reg);
   }
   entry.ok = ok;
@@ -132,8 +137,7 @@ bool Scanner::control_out(uint8_t request, uint16_t index, const uint8_t* data, 
   entry.reg = reg;
   entry.length = length;
   bool ok = false;
-  if (!disconnected_ && !faults_->take_failure(RequestKind::ControlOut, request, reg) &&
-      (data != nullptr || length == 0)) {
+  if (!refused(RequestKind::ControlOut, request, reg) && (data != nullptr || length == 0)) {
     ok = serve_control_out(request, index, data, length);
   }
   entry.ok = ok;
@@ -147,7 +151,7 @@ bool Scanner::descriptor(uint16_t& vendor_id, uint16_t& product_id, uint16_t& re
   advance();
   TraceEntry entry;
   entry.kind = RequestKind::Descriptor;
-  const bool ok = !disconnected_ && !faults_->take_failure(RequestKind::Descriptor, 0, -1);
+  const bool ok = !refused(RequestKind::Descriptor, 0, -1);
   if (ok) {
     vendor_id = QRX7730_USB_VENDOR_ID;
     product_id = QRX7730_USB_PRODUCT_ID;
@@ -166,8 +170,10 @@ bool Scanner::bulk_in(uint8_t* data, uint32_t length, uint32_t& transferred) {
   entry.kind = RequestKind::BulkIn;
   entry.length = length;
   bool ok = false;
-  if (!disconnected_ && !faults_->take_failure(RequestKind::BulkIn, 0, -1))
-    ok = chip_->bulk_in(data, length, transferred, bulk_in_limit_);
+  if (!refused(RequestKind::BulkIn, 0, -1)) {
+    if (stall_countdown_ > 0 && --stall_countdown_ == 0) bulk_reads_stalled_ = true;
+    ok = bulk_reads_stalled_ || chip_->bulk_in(data, length, transferred, bulk_in_limit_);
+  }
   entry.ok = ok;
   entry.transferred = transferred;
   record(entry, ok ? data : nullptr, transferred);
@@ -182,8 +188,7 @@ bool Scanner::bulk_out(const uint8_t* data, uint32_t length, uint32_t& transferr
   entry.kind = RequestKind::BulkOut;
   entry.length = length;
   bool ok = false;
-  if (!disconnected_ && !faults_->take_failure(RequestKind::BulkOut, 0, -1))
-    ok = chip_->bulk_out(data, length, transferred);
+  if (!refused(RequestKind::BulkOut, 0, -1)) ok = chip_->bulk_out(data, length, transferred);
   entry.ok = ok;
   entry.transferred = transferred;
   record(entry, data, length);

@@ -6,6 +6,7 @@
 // comes from the clock it was created with and is evaluated lazily on each call.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -82,6 +83,12 @@ class Scanner final : public UsbPort {
   void stall_image_data(bool on);  // lines are still taken but no more are stored
   void jam_motor(bool on);         // the motor keeps running after every pass
   void disconnect();               // every request fails from now on
+  // The nth request from now (1 = next), of any kind, finds the scanner unplugged:
+  // it and every request after it fail, as after disconnect().
+  void disconnect_at(uint32_t nth);
+  // From the nth bulk read from now on (1 = next) the scanner sends nothing more:
+  // every bulk read succeeds without moving a byte, however much is buffered.
+  void stall_bulk_reads_from(uint32_t nth);
   void reconnect();                // plugged in again: a power cycle
   void press_button(int button);   // front-panel buttons 1 to 4
   void release_button(int button);
@@ -90,6 +97,10 @@ class Scanner final : public UsbPort {
   // lower) than the glass gives, before noise and clipping: known outliers.
   void glitch_lines(std::vector<int32_t> counts);
   void clear_faults();             // all of the above except disconnect and buttons
+
+  // Requests of a kind (RequestKind::Any: of every kind) answered or refused since
+  // the scanner was created, traced or not.
+  uint64_t request_count(RequestKind kind = RequestKind::Any);
 
   // ---- Trace of served requests ----
   std::vector<TraceEntry> trace();
@@ -112,6 +123,8 @@ class Scanner final : public UsbPort {
   Scanner(const Options& options, std::unique_ptr<Scene> scene, platform::Clock* clock);
   void advance();
   void record(TraceEntry entry, const uint8_t* data, uint32_t size);
+  // Counts a request and says whether it is refused: unplugged, or an injected failure.
+  bool refused(RequestKind kind, uint8_t request, int reg);
   bool serve_control_in(uint8_t request, uint16_t index, uint8_t* data, uint32_t length, int reg);
   bool serve_control_out(uint8_t request, uint16_t index, const uint8_t* data, uint32_t length);
 
@@ -124,6 +137,10 @@ class Scanner final : public UsbPort {
   uint64_t last_raw_us_ = 0;
   uint64_t model_us_ = 0;
   bool disconnected_ = false;
+  uint32_t disconnect_countdown_ = 0;  // 0: no disconnect armed
+  uint32_t stall_countdown_ = 0;       // 0: no stall armed
+  bool bulk_reads_stalled_ = false;
+  std::array<uint64_t, 5> request_counts_{};  // by kind
   uint32_t bulk_in_limit_ = 0;
   std::deque<TraceEntry> trace_;
   size_t trace_capacity_ = 100000;

@@ -51,9 +51,16 @@ void Scanner::omit_marker(uint32_t nth, int reg, uint32_t count) {
 void Scanner::stall_image_data(bool on) { QRX_EMU_LOCKED; chip_->set_image_stall(on); }
 void Scanner::jam_motor(bool on) { QRX_EMU_LOCKED; chip_->set_motor_jam(on); }
 void Scanner::disconnect() { QRX_EMU_LOCKED; disconnected_ = true; }
+void Scanner::disconnect_at(uint32_t nth) { QRX_EMU_LOCKED; disconnect_countdown_ = nth; }
+void Scanner::stall_bulk_reads_from(uint32_t nth) {
+  QRX_EMU_LOCKED;
+  stall_countdown_ = nth;
+  bulk_reads_stalled_ = false;
+}
 void Scanner::reconnect() {
   QRX_EMU_LOCKED;
   disconnected_ = false;
+  disconnect_countdown_ = 0;
   chip_->power_cycle();
 }
 void Scanner::press_button(int button) {
@@ -76,6 +83,15 @@ void Scanner::clear_faults() {
   chip_->set_motor_jam(false);
   chip_->set_glitches({});
   bulk_in_limit_ = 0;
+  stall_countdown_ = 0;
+  bulk_reads_stalled_ = false;
+}
+uint64_t Scanner::request_count(RequestKind kind) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (kind != RequestKind::Any) return request_counts_[static_cast<size_t>(kind)];
+  uint64_t total = 0;
+  for (const uint64_t n : request_counts_) total += n;
+  return total;
 }
 
 Reflectance Scanner::reflectance(double glass_x, double glass_y) {

@@ -278,7 +278,7 @@ enum QRX_Status {
     QRX_E_POWER_ON_TABLE = 0x9B07,       /* power-on register table; warm-up carriage move */
     QRX_E_RESET = 0x9B08,                /* power-on reset, line 19 or work tables; self-test setup */
     QRX_E_LINE_BUFFER = 0x9B09,          /* power-on line-buffer layout */
-    QRX_E_MEMORY_LAYOUT = 0x9B0A,        /* power-on: registers 0x0B/0x08 unreadable */
+    QRX_E_MEMORY_LAYOUT = 0x9B0A,        /* power-on: registers 0x0B/0x08 unreadable, or the layout unwritten */
     QRX_E_LINE_ASSEMBLY = 0x9B0B,        /* ReadScan: a line could not be assembled */
     QRX_E_FILM_DARK_HOME = 0x9B0E,       /* film warm-up dark and return home failed */
     QRX_E_BUTTON_REGISTER = 0x9B10,      /* ReadPushButton: register 0x6D unreadable */
@@ -319,11 +319,11 @@ enum QRX_Status {
     QRX_E_MOTOR_MODE = 0x9B42,           /* motor programme: reg 0x02 mode bits */
     QRX_E_MOTOR_PHASE = 0x9B44,           /* motor programme: phase lines */
     QRX_E_MOTOR_ENABLE_BIT = 0x9B46,           /* motor programme: reg 0x02 bit 0; warm-up AFE */
-    QRX_E_MOTOR_SLOT0 = 0x9B47,           /* motor programme: reg 0x21; warm-up shading switch */
-    QRX_E_MOTOR_SLOT1 = 0x9B49,           /* motor programme: reg 0x24 */
-    QRX_E_MOTOR_SLOT2 = 0x9B4A,           /* motor programme: reg 0x69 */
-    QRX_E_MOTOR_SLOT3 = 0x9B4B,           /* motor programme: reg 0x6A */
-    QRX_E_MOTOR_SLOT4 = 0x9B4C,           /* motor programme: reg 0x5F */
+    QRX_E_MOTOR_SLOT0 = 0x9B47,           /* motor programme: reg 0x21 or slot 0's table; warm-up shading switch */
+    QRX_E_MOTOR_SLOT1 = 0x9B49,           /* motor programme: reg 0x24 or slot 1's table */
+    QRX_E_MOTOR_SLOT2 = 0x9B4A,           /* motor programme: reg 0x69 or slot 2's table */
+    QRX_E_MOTOR_SLOT3 = 0x9B4B,           /* motor programme: reg 0x6A or slot 3's table */
+    QRX_E_MOTOR_SLOT4 = 0x9B4C,           /* motor programme: reg 0x5F or slot 4's table */
     QRX_E_MOTOR_FEED = 0x9B4D,           /* motor programme: feed steps */
     QRX_E_MOTOR_LINES = 0x9B4E,           /* motor programme: line count, Z1/Z2 */
     QRX_E_MOTOR_BACKWARD_FEED = 0x9B50,           /* motor programme: reg 0x23 */

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the library, the emulator, the programs, the SANE backend and the tests,
-# and runs every test: the unit, integration and multi-process tests, the
+# and runs every test: the unit, integration and multi-process tests, the fault
+# matrix in its reduced form (about eight fault sites of each host flow and fault
+# kind; scripts/fault_matrix.sh runs every site), the
 # programs, the USB channel through libusb against emulated usbfs devices
 # (umockdev), the SANE backend under scanimage and saned, the export checks, an
 # install into a temporary prefix, the Windows DLL under Wine, and the whole suite

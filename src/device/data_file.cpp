@@ -7,6 +7,7 @@
 
 #include "platform/memory.h"
 #include "platform/paths.h"
+#include "platform/regular_file.h"
 #include "qrx7730.h"
 
 namespace qrx::device {
@@ -51,7 +52,7 @@ std::string beside_library_candidate() {
 
 bool load_data_file_from(DataFileStore& store, const std::string& path) {
   if (path.empty()) return false;
-  File file(std::fopen(path.c_str(), "rb"));
+  File file(platform::open_regular_file(path));
   if (!file) return false;
   std::vector<uint8_t> bytes;
   if (!platform::try_resize(bytes, kDataFileBytes)) return false;
@@ -76,7 +77,8 @@ bool load_data_file(DataFileStore& store, const std::vector<std::string>& candid
   // falls through to the next candidate.
   for (const std::string& candidate : candidates) {
     if (candidate.empty()) continue;
-    File probe(std::fopen(candidate.c_str(), "rb"));
+    // Only a regular file counts: a FIFO at the name must not hang the open.
+    File probe(platform::open_regular_file(candidate));
     if (probe) {
       probe.reset();
       return load_data_file_from(store, candidate);

@@ -74,7 +74,9 @@ bool allocate_work_tables(transport::ScannerContext& context) {
   return true;
 }
 
-void line_buffer_layout(transport::ScannerContext& context) {
+// False when a register could not be written: the chip would take a channel's
+// lines and shading from the wrong place.
+bool line_buffer_layout(transport::ScannerContext& context) {
   // Blocks of controller memory per channel for one full sensor line of 16-bit
   // samples (20544 x 2 bytes), stored 252 bytes in every 256.
   const float kilobytes = 41088.0f * 256.0f / 252.0f / 1024.0f;
@@ -82,10 +84,11 @@ void line_buffer_layout(transport::ScannerContext& context) {
   context.line_buffer_reserve = n * 3 * 4;
   uint8_t block = kFirstLineBufferBlock;
   for (size_t channel = 0; channel < 3; ++channel) {
-    write_register(context.link, static_cast<uint8_t>(0xD0 + channel), block);
+    if (!write_register(context.link, static_cast<uint8_t>(0xD0 + channel), block)) return false;
     context.line_buffer_address[channel] = kLineBufferBase + block * kLineBufferBlock;
     block = static_cast<uint8_t>(block + n);
   }
+  return true;
 }
 
 uint16_t layout_memory(transport::ScannerContext& context) {
@@ -96,10 +99,13 @@ uint16_t layout_memory(transport::ScannerContext& context) {
   const MemoryLayout layout =
       memory_layout(size_register & 0x07, (mode_register & 0x80) != 0, context.line_buffer_reserve);
   context.buffer_segment = layout.segment;
+  // A bound left unwritten would leave the chip's memory divided otherwise.
   for (int i = 0; i < 12; ++i) {
-    transport::write_register16(link, static_cast<uint8_t>(0xE0 + 2 * i), layout.bounds[i]);
+    if (!transport::write_register16(link, static_cast<uint8_t>(0xE0 + 2 * i), layout.bounds[i])) {
+      return QRX_E_MEMORY_LAYOUT;
+    }
   }
-  write_register(link, 0xF8, 0x01);
+  if (!write_register(link, 0xF8, 0x01)) return QRX_E_MEMORY_LAYOUT;
   return QRX_OK;
 }
 
@@ -176,7 +182,7 @@ uint16_t power_on(transport::ScannerContext& context, const settings::ScannerSet
   if (status != QRX_OK) return status;
 
   if (!allocate_work_tables(context)) return QRX_E_RESET;
-  line_buffer_layout(context);
+  if (!line_buffer_layout(context)) return QRX_E_LINE_BUFFER;
   return layout_memory(context);
 }
 

@@ -21,6 +21,8 @@ constexpr uint32_t kCountPollMs = 50;
 constexpr uint32_t kStartSettleMs = 100;
 constexpr uint32_t kHomeSensorDelayMs = 20;
 constexpr int kHomeSensorReads = 5;
+// Return-home moves made before a carriage that has not reached home is judged.
+constexpr int kReturnHomeMoves = 2;
 constexpr uint32_t kMoveWidth = 256;
 constexpr uint32_t kMoveLines = 2;
 
@@ -125,13 +127,22 @@ uint16_t return_home(transport::ScannerContext& context, const settings::Scanner
   bool at_home = false;
   if (!read_home_sensor(context, at_home)) return QRX_E_HOME_SENSOR_BEFORE;
   if (at_home) return QRX_OK;
-  status = move(context, setting, kReturnHomeSteps, fast ? kRowHomeFast : kRowHome, 1, 0, 0, 0);
+  const uint8_t row = fast ? kRowHomeFast : kRowHome;
+  status = move(context, setting, kReturnHomeSteps, row, 1, 0, 0, 0);
   if (status != QRX_OK) return status;
   if (!wait) return QRX_OK;
-  status = wait_for_stop(context);
-  if (status != QRX_OK) return status;
-  if (!read_home_sensor(context, at_home)) return QRX_E_HOME_SENSOR_AFTER;
-  return at_home ? QRX_OK : QRX_E_NOT_HOME;
+  // A carriage farther out than one return home travels stops short of the
+  // sensor: a pass down to the bottom of the glass ends some 15,400 steps out. It
+  // is sent home once more before it is judged.
+  for (int moves = 1;; ++moves) {
+    status = wait_for_stop(context);
+    if (status != QRX_OK) return status;
+    if (!read_home_sensor(context, at_home)) return QRX_E_HOME_SENSOR_AFTER;
+    if (at_home) return QRX_OK;
+    if (moves == kReturnHomeMoves) return QRX_E_NOT_HOME;
+    status = move(context, setting, kReturnHomeSteps, row, 1, 0, 0, 0);
+    if (status != QRX_OK) return status;
+  }
 }
 
 uint16_t home_and_step_out(transport::ScannerContext& context,

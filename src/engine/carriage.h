@@ -37,6 +37,10 @@ uint16_t move(transport::ScannerContext& context, const settings::ScannerSetting
 // Reads the home sensor until two successive reads agree; false when unreadable.
 bool read_home_sensor(transport::ScannerContext& context, bool& at_home);
 
+// Sends the carriage home (fast: with the fast row). With wait, waits for it and
+// checks the home sensor; a carriage still out after one move (it was farther out
+// than one return home travels) is sent home once more before it counts as not
+// home.
 uint16_t return_home(transport::ScannerContext& context, const settings::ScannerSetting& setting,
                      bool wait, bool fast);
 

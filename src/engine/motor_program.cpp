@@ -91,9 +91,13 @@ uint16_t program_motor(transport::ScannerContext& context, const settings::Scann
       !transport::set_line(link, 11, plan.phase_index & 1)) {
     return QRX_E_MOTOR_PHASE;
   }
-  // A table that cannot be built or written leaves the chip's previous one; the
-  // pass still runs, so these results do not stop the programme.
-  for (int slot = 0; slot < 5; ++slot) load_slope_table(context, setting, slot, plan);
+  // A table that cannot be built or written would leave the chip's previous one
+  // (or none) to drive the motor, and the pass would travel with another ramp and
+  // timing than planned: the programme stops instead.
+  for (int slot = 0; slot < 5; ++slot) {
+    const uint16_t status = load_slope_table(context, setting, slot, plan);
+    if (status != QRX_OK) return status;
+  }
 
   const PhaseValues z = motor_phase_values(context, setting, plan, feed_steps);
   if (!write_register24(link, 0x60, z.z1) || !write_register24(link, 0x63, z.z2)) {

@@ -71,9 +71,8 @@ uint16_t run_lines(transport::ScannerContext& context, const settings::ScannerSe
 uint16_t endless_run(transport::ScannerContext& context, const settings::ScannerSetting& setting) {
   for (;;) {
     if (!set_service_mode(context, 1)) return QRX_E_RESET;
-    // A pass ends the carriage farther out than one return home travels, so the
-    // next pass's homing may stop short of the sensor: its result is not judged.
-    // Every other failure (the reads, the motor, the scanner gone) ends the run.
+    // The homing's result is not judged; every other failure (the reads, the
+    // motor, the scanner gone) ends the run.
     home_and_step_out(context, setting);
     const uint16_t status = run_lines(context, setting, false);
     if (status != QRX_OK) return status;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/memory.h"
+#include "qrx7730.h"
 #include "transport/registers.h"
 
 namespace qrx::engine {
@@ -66,11 +67,11 @@ void generate_slope_table(MotorPlan& plan, int slot, std::vector<uint16_t>& tabl
   }
 }
 
-bool load_slope_table(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                      int slot, MotorPlan& plan) {
+uint16_t load_slope_table(transport::ScannerContext& context,
+                          const settings::ScannerSetting& setting, int slot, MotorPlan& plan) {
   const uint32_t n = entries_of(plan, slot);
   std::vector<uint16_t> table;
-  if (!platform::try_resize(table, n)) return false;
+  if (!platform::try_resize(table, n)) return QRX_E_NOMEM_SLOPE;
   const bool decelerate = plan.slots[slot].decelerate != 0;
   const uint8_t stored = context.stored_table[decelerate ? 1 : 0];
   const uint16_t* source = stored != 0 ? setting.motor_table(stored - 1) : nullptr;
@@ -110,13 +111,17 @@ bool load_slope_table(transport::ScannerContext& context, const settings::Scanne
   plan.slots[slot].last_step_time = n > 0 ? table[n - 1] : 0;
 
   std::vector<uint8_t> bytes;
-  if (!platform::try_resize(bytes, 2 * static_cast<size_t>(n))) return false;
+  if (!platform::try_resize(bytes, 2 * static_cast<size_t>(n))) return QRX_E_NOMEM_SLOPE;
   for (uint32_t i = 0; i < n; ++i) {
     bytes[2 * i] = static_cast<uint8_t>(table[i]);
     bytes[2 * i + 1] = static_cast<uint8_t>(table[i] >> 8);
   }
-  return transport::write_memory(context.link, context.memory_map.slope_table[slot], bytes.data(),
-                                 static_cast<uint32_t>(bytes.size()));
+  static constexpr uint16_t kSlotCodes[5] = {QRX_E_MOTOR_SLOT0, QRX_E_MOTOR_SLOT1,
+                                             QRX_E_MOTOR_SLOT2, QRX_E_MOTOR_SLOT3,
+                                             QRX_E_MOTOR_SLOT4};
+  const bool written = transport::write_memory(context.link, context.memory_map.slope_table[slot],
+                                               bytes.data(), static_cast<uint32_t>(bytes.size()));
+  return written ? uint16_t{QRX_OK} : kSlotCodes[slot];
 }
 
 }  // namespace qrx::engine

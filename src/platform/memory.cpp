@@ -6,11 +6,15 @@
 namespace qrx::platform {
 namespace {
 std::atomic<long> g_allocations_left{-1};
+std::atomic<unsigned long> g_allocations_seen{0};
 }  // namespace
 
 void fail_allocation_after(long count) { g_allocations_left.store(count); }
 
+unsigned long allocations_seen() { return g_allocations_seen.load(); }
+
 bool allocation_should_fail() {
+  g_allocations_seen.fetch_add(1, std::memory_order_relaxed);
   long left = g_allocations_left.load(std::memory_order_relaxed);
   if (left < 0) return false;
   while (left >= 0) {

@@ -18,6 +18,9 @@ namespace qrx::platform {
 void fail_allocation_after(long count);
 // True when the seam says the current allocation must fail (consumes one step).
 bool allocation_should_fail();
+// Allocations that have passed the seam since the process started, failed or not
+// (tests count the sites of a flow with it).
+unsigned long allocations_seen();
 
 template <class T>
 bool try_resize(std::vector<T>& buffer, size_t count) {

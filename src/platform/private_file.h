@@ -23,4 +23,9 @@ bool replace_file(const std::string& from, const std::string& to);
 // Makes the written data of an open file durable before it replaces another.
 bool flush_file(std::FILE* file);
 
+// Tests: while on, the disk counts as full. Every flush_file fails with ENOSPC and
+// drops what the stream still held (POSIX), so nothing written since the previous
+// flush reaches the file, as when the file system has no room left for it.
+void simulate_full_disk(bool on);
+
 }  // namespace qrx::platform

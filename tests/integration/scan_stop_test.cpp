@@ -183,5 +183,26 @@ TEST_F(ScanStopTest, ScanEnableLeftOnAfterDrainingIsAFailedStop) {
   expect_stopped();
 }
 
+TEST_F(ScanStopTest, AfterAScanToTheBottomOfTheGlassTheCarriageStillComesHome) {
+  // The window reaches the bottom of the flatbed (y + length = 28064 units): the
+  // pass ends farther out than one return home travels.
+  start(24, 128, 28064);
+  wait_for_reader_end();
+  take_lines(lib().context.scan_line_count);
+  lib().scan_values.line_count = 0;
+  EXPECT_GT(scanner->carriage_steps(), double{engine::kReturnHomeSteps});
+  ASSERT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+  // A calibration straight after it homes with a wait, and so does a self-test.
+  EXPECT_EQ(DoCalibration(nullptr, 0, 0, 600), QRX_TRUE) << std::hex << last_error();
+  start(24, 128, 28064);
+  wait_for_reader_end();
+  take_lines(lib().context.scan_line_count);
+  lib().scan_values.line_count = 0;
+  ASSERT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(TestScanner(nullptr, 4, 0, 0), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(TestScanner(nullptr, 5, 0, 0), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+}
+
 }  // namespace
 }  // namespace qrx::test

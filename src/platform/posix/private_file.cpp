@@ -3,15 +3,19 @@
 #include "platform/private_file.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 namespace qrx::platform {
 namespace {
+
+std::atomic<bool> g_full_disk{false};
 
 struct OpenMode {
   int flags = 0;
@@ -111,8 +115,16 @@ bool replace_file(const std::string& from, const std::string& to) {
 }
 
 bool flush_file(std::FILE* file) {
-  if (file == nullptr || std::fflush(file) != 0) return false;
+  if (file == nullptr) return false;
+  if (g_full_disk.load()) {
+    __fpurge(file);
+    errno = ENOSPC;
+    return false;
+  }
+  if (std::fflush(file) != 0) return false;
   return fsync(fileno(file)) == 0;
 }
+
+void simulate_full_disk(bool on) { g_full_disk.store(on); }
 
 }  // namespace qrx::platform

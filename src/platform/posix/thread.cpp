@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "platform/memory.h"
+
 namespace qrx::platform {
 namespace {
 
@@ -50,7 +52,8 @@ class PosixThread final : public Thread {
 }  // namespace
 
 std::unique_ptr<Thread> Thread::start(Procedure procedure, void* argument) {
-  if (procedure == nullptr) return nullptr;
+  // A new thread's stack and record are an allocation like any other (the seam).
+  if (procedure == nullptr || allocation_should_fail()) return nullptr;
   auto thread = std::make_unique<PosixThread>(procedure, argument);
   if (!thread->launch()) {
     return nullptr;

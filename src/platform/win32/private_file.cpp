@@ -7,6 +7,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -84,9 +85,20 @@ bool replace_file(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+namespace {
+std::atomic<bool> g_full_disk{false};
+}  // namespace
+
 bool flush_file(std::FILE* file) {
-  if (file == nullptr || std::fflush(file) != 0) return false;
+  if (file == nullptr) return false;
+  if (g_full_disk.load()) {
+    errno = ENOSPC;
+    return false;
+  }
+  if (std::fflush(file) != 0) return false;
   return _commit(_fileno(file)) == 0;
 }
+
+void simulate_full_disk(bool on) { g_full_disk.store(on); }
 
 }  // namespace qrx::platform

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <new>
 
+#include "platform/memory.h"
 #include "platform/thread.h"
 
 namespace qrx::platform {
@@ -87,7 +88,8 @@ class Win32Thread final : public Thread {
 }  // namespace
 
 std::unique_ptr<Thread> Thread::start(Procedure procedure, void* argument) {
-  if (procedure == nullptr) return nullptr;
+  // A new thread's stack and record are an allocation like any other (the seam).
+  if (procedure == nullptr || allocation_should_fail()) return nullptr;
   std::unique_ptr<Win32Thread> thread(new (std::nothrow) Win32Thread(procedure, argument));
   if (!thread || !thread->launch()) return nullptr;
   return thread;

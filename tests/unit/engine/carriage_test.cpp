@@ -42,6 +42,16 @@ TEST_F(CarriageTest, ReturnHomeArrivesAtTheHomeSensor) {
   EXPECT_EQ(starts(), 0u);
 }
 
+TEST_F(CarriageTest, ACarriageFartherOutThanOneReturnHomeIsSentHomeTwice) {
+  // 16000 steps: 14532 steps towards home leave it 1468 steps out.
+  scanner->set_carriage_steps(16000);
+  scanner->clear_trace();
+  ASSERT_EQ(engine::return_home(context(), setting(), true, false), QRX_OK);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+  EXPECT_EQ(starts(), 2u);
+  EXPECT_FALSE(scanner->motor_running());
+}
+
 TEST_F(CarriageTest, ReturnHomeWithoutWaitingLeavesTheMotorRunning) {
   scanner->set_carriage_steps(8000);
   ASSERT_EQ(engine::return_home(context(), setting(), false, true), QRX_OK);
@@ -115,15 +125,22 @@ struct AfterTheStop {
 
 TEST_F(CarriageTest, EachHomingFailureHasItsOwnCode) {
   // Return home: the sensor unreadable once the move has ended, or the carriage
-  // short of home after it (14532 steps from 16000).
+  // never seen at home, also after the second move it is given.
   AfterTheStop after;
   after.hook(hook_emulator_channel(context().link));
   scanner->set_carriage_steps(5000);
   EXPECT_EQ(engine::return_home(context(), setting(), true, false), QRX_E_HOME_SENSOR_AFTER);
   hook_emulator_channel(context().link);
   ASSERT_EQ(engine::wait_for_stop(context()), QRX_OK);
-  scanner->set_carriage_steps(16000);
+  AfterTheStop away;
+  away.then = AfterTheStop::kAway;
+  away.hook(hook_emulator_channel(context().link));
+  scanner->set_carriage_steps(5000);
+  scanner->clear_trace();
   EXPECT_EQ(engine::return_home(context(), setting(), true, true), QRX_E_NOT_HOME);
+  EXPECT_EQ(starts(), 2u);
+  hook_emulator_channel(context().link);
+  ASSERT_EQ(engine::wait_for_stop(context()), QRX_OK);
 
   // Home and step out from home: the wait and the sensor's two agreeing reads of the
   // return home come first, then its own read at home.

@@ -5,9 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "engine/carriage.h"
 #include "engine/motor_plan.h"
 #include "engine/scan_program.h"
 #include "engine/slope_table.h"
+#include "platform/memory.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -129,7 +131,7 @@ TEST_F(SlopeUploadTest, AccelerationTablesStartNoFasterThanTheStartSpeed) {
   ASSERT_TRUE(engine::set_memory_map(context, 0));
   context.stored_table = {0, 0};
   MotorPlan plan = plan_with(5728, 1800, 64, 0);
-  ASSERT_TRUE(engine::load_slope_table(context, lib().setting, 0, plan));
+  ASSERT_EQ(engine::load_slope_table(context, lib().setting, 0, plan), QRX_OK);
   // 9375 x 1 is below the start limit 187504: divider 4, entry 0 = 187504 / 4.
   EXPECT_EQ(plan.step_divider, 4);
   const auto table = slot_in_chip(*scanner, 0, 64);
@@ -141,7 +143,7 @@ TEST_F(SlopeUploadTest, AccelerationTablesStartNoFasterThanTheStartSpeed) {
   for (uint16_t entry : table) sum += entry;
   EXPECT_EQ(plan.slots[0].table_sum, sum);
   // Deceleration tables are not limited.
-  ASSERT_TRUE(engine::load_slope_table(context, lib().setting, 2, plan));
+  ASSERT_EQ(engine::load_slope_table(context, lib().setting, 2, plan), QRX_OK);
   EXPECT_EQ(slot_in_chip(*scanner, 2, 1)[0], 9375 / 4);
 }
 
@@ -156,13 +158,36 @@ TEST_F(SlopeUploadTest, StoredTablesAreCopiedAndTheirEndHoldsTheLastStepTime) {
   ASSERT_EQ(context.stored_table[0], 10);
   ASSERT_EQ(plan.slots[2].steps, 500);
   plan.step_divider = 1;
-  ASSERT_TRUE(engine::load_slope_table(context, lib().setting, 2, plan));
+  ASSERT_EQ(engine::load_slope_table(context, lib().setting, 2, plan), QRX_OK);
   const auto table = slot_in_chip(*scanner, 2, 2000);
   EXPECT_EQ(table[0], 7500);
   EXPECT_EQ(table[9], 7471);
   EXPECT_EQ(table[255], 511);
   EXPECT_EQ(table[256], 511) << "no zero step time past the stored entries";
   EXPECT_EQ(table[1999], 511);
+}
+
+TEST_F(SlopeUploadTest, AMoveWhoseTablesCannotBeLoadedDoesNotStart) {
+  // Left to the chip's previous tables the pass would travel another ramp than
+  // its plan. The five tables are the move's five bulk writes, slots 0 to 4.
+  ASSERT_TRUE(open_scanner());
+  auto& context = lib().context;
+  const uint16_t codes[5] = {QRX_E_MOTOR_SLOT0, QRX_E_MOTOR_SLOT1, QRX_E_MOTOR_SLOT2,
+                             QRX_E_MOTOR_SLOT3, QRX_E_MOTOR_SLOT4};
+  for (uint32_t slot = 0; slot < 5; ++slot) {
+    scanner->fail_request({emu::RequestKind::BulkOut}, slot + 1);
+    EXPECT_EQ(engine::move(context, lib().setting, 2000, engine::kRowHome, 0, 0, 0, 0),
+              codes[slot]);
+    scanner->clear_faults();
+    EXPECT_FALSE(scanner->motor_running()) << slot;
+  }
+  platform::fail_allocation_after(0);
+  EXPECT_EQ(engine::move(context, lib().setting, 2000, engine::kRowHome, 0, 0, 0, 0),
+            QRX_E_NOMEM_SLOPE);
+  EXPECT_FALSE(scanner->motor_running());
+  ASSERT_EQ(engine::move(context, lib().setting, 2000, engine::kRowHome, 0, 0, 0, 0), QRX_OK);
+  EXPECT_TRUE(scanner->motor_running()) << "with its tables the move goes";
+  EXPECT_EQ(engine::wait_for_stop(context), QRX_OK);
 }
 
 }  // namespace

@@ -70,6 +70,17 @@ TEST_F(TempDirectoryTest, SomeoneElsesDirectoryIsRefused) {
   EXPECT_EQ(temp_directory(), "");
 }
 
+TEST_F(TempDirectoryTest, WithoutAnAbsoluteTmpdirTheDirectoryIsMadeInTmp) {
+  // Unset, empty or relative (which would put the files wherever the host runs).
+  const std::string in_tmp = "/tmp/qrx7730-" + std::to_string(getuid()) + "/";
+  unsetenv("TMPDIR");
+  EXPECT_EQ(temp_directory(), in_tmp);
+  for (const char* value : {"", "relative/dir", "."}) {
+    setenv("TMPDIR", value, 1);
+    EXPECT_EQ(temp_directory(), in_tmp) << value;
+  }
+}
+
 TEST(PathsTest, LibraryPathNamesAnExistingFile) {
   const std::string path = library_path();
   ASSERT_FALSE(path.empty());
