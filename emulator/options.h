@@ -37,6 +37,8 @@ struct Options {
   // (0.01 to 1000). Not 1: the process clock becomes a clock that runs this fast,
   // so the library's waits shrink with the scanner's work.
   double speed = 1.0;
+
+  bool operator==(const Options&) const = default;
 };
 
 // Range of the speed factor.

@@ -33,6 +33,7 @@ struct RequestFilter {
 
 struct TraceEntry {
   uint64_t time_us = 0;       // clock time when the request was served
+  uint32_t connection = 0;    // the daemon's connection that sent it (from 1); 0 in-process
   RequestKind kind = RequestKind::ControlIn;
   uint8_t request = 0;        // control request code; 0 for bulk and descriptor requests
   uint16_t index = 0;

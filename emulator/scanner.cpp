@@ -49,12 +49,15 @@ void Scanner::advance() {
 }
 
 void Scanner::record(TraceEntry entry, const uint8_t* data, uint32_t size) {
-  if (trace_capacity_ == 0) return;
+  if (trace_capacity_ == 0 && !trace_sink_) return;
   entry.time_us = last_raw_us_;
+  entry.connection = connection_;
   if (data != nullptr) {
     entry.data_size = static_cast<uint8_t>(std::min<uint32_t>(size, 8));
     std::memcpy(entry.data.data(), data, entry.data_size);
   }
+  if (trace_sink_) trace_sink_(entry);
+  if (trace_capacity_ == 0) return;
   if (trace_.size() >= trace_capacity_) trace_.pop_front();
   trace_.push_back(entry);
 }
@@ -217,6 +220,16 @@ void Scanner::set_trace_capacity(size_t entries) {
   std::lock_guard<std::mutex> lock(mutex_);
   trace_capacity_ = entries;
   while (trace_.size() > trace_capacity_) trace_.pop_front();
+}
+
+void Scanner::set_connection(uint32_t connection) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connection_ = connection;
+}
+
+void Scanner::set_trace_sink(std::function<void(const TraceEntry&)> sink) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  trace_sink_ = std::move(sink);
 }
 
 }  // namespace qrx::emu

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -107,6 +108,12 @@ class Scanner final : public UsbPort {
   std::vector<TraceEntry> trace(const RequestFilter& filter);
   void clear_trace();
   void set_trace_capacity(size_t entries);  // oldest entries dropped; 0 turns tracing off
+  // The connection the following requests come from, recorded in their entries (the
+  // daemon passes its connections' requests on one at a time and names each).
+  void set_connection(uint32_t connection);
+  // Called with every served request as it is recorded, whatever the capacity (the
+  // daemon's --trace file); under the scanner's lock, so it must not call back.
+  void set_trace_sink(std::function<void(const TraceEntry&)> sink);
 
   // ---- Ground truth ----
   Reflectance reflectance(double glass_x, double glass_y);  // 2400 dpi units
@@ -144,6 +151,8 @@ class Scanner final : public UsbPort {
   uint32_t bulk_in_limit_ = 0;
   std::deque<TraceEntry> trace_;
   size_t trace_capacity_ = 100000;
+  uint32_t connection_ = 0;
+  std::function<void(const TraceEntry&)> trace_sink_;
 };
 
 }  // namespace qrx::emu

@@ -5,8 +5,9 @@
 # kind; scripts/fault_matrix.sh runs every site), the
 # programs, the USB channel through libusb against emulated usbfs devices
 # (umockdev), the SANE backend under scanimage and saned, the export checks, an
-# install into a temporary prefix, the Windows DLL under Wine, and the whole suite
-# again under the address/undefined-behaviour and thread sanitizers.
+# install into a temporary prefix, the Windows DLL under Wine, the whole suite
+# again under the address/undefined-behaviour and thread sanitizers, and each
+# fuzz target for a short time.
 # Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,7 @@ bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-x86-64-posix wine wine64 binutils \
   pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev \
-  libusb-1.0-0-dev libumockdev-dev umockdev
+  libusb-1.0-0-dev libumockdev-dev umockdev clang libclang-rt-14-dev
 # The SANE API header, scanimage, saned and the net backend, without SANE's
 # scanner backends (checked).
 bash scripts/setup_sane.sh
@@ -31,18 +32,26 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-asan -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+# The soak at half its speed: the sanitizers slow its processes down.
+ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-# Thread sanitizer over the code with threads: platform, transport, emulator, api,
-# the programs (the daemon's clients, qrxscan's wait notices), the SANE backend
-# (its scan thread) and the library unloaded with its threads running.
+# Thread sanitizer over the code with threads: platform, transport, emulator and
+# its socket link, the tuning record read from many threads, api, the image ring
+# and reader thread, the background calibration (integration), the multi-process
+# tests and the soak (the daemon's client threads), the programs (the daemon,
+# qrxscan's wait notices), the SANE backend (its scan thread) and the library
+# unloaded with its threads running.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE_THREAD=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-tsan -j"$jobs"
 # The whole-scan fidelity cases check images, not threads: the reader, the ring and
 # the stops are exercised by the other scan tests, so they are left out here.
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
-  -R 'unit_platform|unit_transport|unit_api|unit_emulator|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload' \
+TSAN_OPTIONS=halt_on_error=1 QRX_SOAK_SPEED=10 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
+  -R 'unit_platform|unit_transport|unit_api|unit_emulator|unit_settings|unit_imaging|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload' \
   -E 'ChartFidelity|FidelityTest'
+
+# Each libFuzzer target for 10 s (two at a time) from its seed corpus, built with
+# clang (about three minutes with the build); scripts/fuzz.sh runs them longer.
+bash scripts/fuzz.sh --seconds 10 --jobs 2
 
 echo "All tests passed."

@@ -3,6 +3,7 @@
 // runs one self-test.
 #include "api/call_frame.h"
 #include "api/export_guard.h"
+#include "device/power_on.h"
 #include "engine/lamp.h"
 #include "engine/self_test.h"
 #include "platform/shared_block.h"
@@ -39,8 +40,13 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
       return finish(lib, QRX_E_STATUS_REGISTER);
     }
     if (moving) {
-      frame.release();
-      return finish(lib, qrx::engine::refuse_light_while_moving(lib.context));
+      // The watchdog's controller reset goes out inside the frame, so that it can
+      // never fall between the requests of another process's framed call. It
+      // leaves the controller as at power-up, under every process that has the
+      // scanner open and would programme it as set up: it is set up again at once.
+      const uint16_t status = qrx::engine::refuse_light_while_moving(lib.context);
+      if (status == QRX_E_STATUS_REGISTER) qrx::device::power_on(lib.context, lib.setting);
+      return finish(lib, status);
     }
     if (light_source != QRX_LAMP_NONE && (lib.lamp_select & kFilmLights) != 0 &&
         !film_adapter_attached()) {

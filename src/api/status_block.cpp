@@ -193,6 +193,11 @@ void StatusBlock::release_busy(BusyTicket ticket) {
   unlock();
 }
 
+StatusBlock::BusyTicket StatusBlock::current_hold() {
+  std::lock_guard<std::mutex> lock(local_);
+  return held_ticket_;
+}
+
 StatusBlock::ScanClaim StatusBlock::claim_scan() {
   using Holder = platform::SharedBlock::ScanHolder;
   lock();

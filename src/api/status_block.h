@@ -94,6 +94,10 @@ class StatusBlock {
   // hold. A ticket whose hold has ended (released already, or its block replaced)
   // changes nothing, so nobody can release a flag another caller has taken since.
   void release_busy(BusyTicket ticket);
+  // The ticket of this process's current hold of the open block's busy flag (taken
+  // by any of its threads), 0 while it holds none: lets a test tell which hold a
+  // device request of this process was made under.
+  BusyTicket current_hold();
 
   // The scanner held by one process for its scan, from StartScanEx to StopScanEx,
   // so that no other process calibrates, starts or stops a scan under it. It is

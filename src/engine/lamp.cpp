@@ -261,6 +261,14 @@ bool motor_running(transport::ScannerContext& context, bool& running) {
 uint16_t refuse_light_while_moving(transport::ScannerContext& context) {
   platform::Clock& clock = platform::clock();
   const uint32_t now = clock.ticks_ms();
+  // Refusals count as one run while the host asks again within the watchdog's
+  // time. One that comes longer after the last is of another move (the one refused
+  // then has had time to end): the watchdog starts afresh, rather than resetting
+  // the controller under a move that has only just begun.
+  if (context.lamp_refused && now - context.lamp_last_refused_ms >= kRefusalWatchdogMs) {
+    context.lamp_refused = false;
+  }
+  context.lamp_last_refused_ms = now;
   if (!context.lamp_refused) {
     context.lamp_refused = true;
     context.lamp_refused_ms = now;

@@ -27,8 +27,9 @@ bool switch_light(transport::ScannerContext& context, uint8_t code);
 // Reads the motor-running bit of the status register; false when unreadable.
 bool motor_running(transport::ScannerContext& context, bool& running);
 
-// A light selection refused because the motor runs (call it outside the busy
-// flag): remembers the first refusal; from 30 s after it, every refusal pulses the
+// A light selection refused because the motor runs (call it inside the call frame,
+// so that the reset never falls between another caller's requests): remembers the
+// first refusal of a run of refusals; from 30 s after it, every refusal pulses the
 // chip reset. 0x9601, or 0x9B2D once the reset was pulsed.
 uint16_t refuse_light_while_moving(transport::ScannerContext& context);
 // A light selection went through: the watchdog starts afresh.

@@ -156,7 +156,15 @@ void interleave3_bytes(const uint8_t* r, const uint8_t* g, const uint8_t* b, uin
   }
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// GCC's two-vector byte shuffle (clang, which has no __builtin_shuffle, takes the
+// byte loop: its builds are the fuzzing builds).
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__))
+#define QRX_BYTE_SHUFFLES 1
+#else
+#define QRX_BYTE_SHUFFLES 0
+#endif
+
+#if QRX_BYTE_SHUFFLES
 typedef uint8_t Bytes16 __attribute__((vector_size(16)));
 
 // Output byte o of a 48-byte group of 16 pixels is sample o % 3 of pixel o / 3. The
@@ -211,7 +219,7 @@ bool has_byte_shuffles() {
 void interleave3(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t count,
                  uint8_t* out) {
   uint32_t done = 0;
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if QRX_BYTE_SHUFFLES
   if (has_byte_shuffles()) done = interleave3_ssse3(r, g, b, count, out);
 #endif
   interleave3_bytes(r, g, b, count, out, done);

@@ -152,9 +152,11 @@ struct ScannerContext {
   uint8_t warm_up_attempts = 0;   // polls of the current warm-up
   uint8_t weak_light = 0;         // the light stayed below its lower limits
   uint32_t warm_up_start_ms = 0;  // tick count of the first measuring poll
-  // First SetLamp refused because the motor was running, while no later one succeeded.
+  // First SetLamp refused because the motor was running, while no later one succeeded,
+  // and the latest such refusal.
   bool lamp_refused = false;
   uint32_t lamp_refused_ms = 0;
+  uint32_t lamp_last_refused_ms = 0;
 };
 
 }  // namespace qrx::transport

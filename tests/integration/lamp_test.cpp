@@ -282,8 +282,12 @@ TEST_F(LampTest, RefusedForHalfAMinuteWhileTheMotorRunsTheControllerIsReset) {
   clock.advance_us(100'000);  // exactly 30 s after the first refusal
   EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
-  EXPECT_EQ(resets(), 2u) << "register 0x0E pulsed 1 then 0";
+  const auto pulses = scanner->trace({RequestKind::ControlOut, 0x83, 0x0E});
+  ASSERT_EQ(resets(), 4u) << "the watchdog's pulse, then the power-on's";
+  EXPECT_EQ(pulses[0].data[1], 1) << "register 0x0E pulsed 1 then 0";
+  EXPECT_EQ(pulses[1].data[1], 0);
   EXPECT_FALSE(scanner->motor_running()) << "the reset stopped the jammed motor";
+  EXPECT_NE(scanner->peek_register(0x06) & 0x10, 0) << "the controller set up again";
 
   // Until a selection goes through, every refusal resets again.
   jam();
@@ -293,6 +297,44 @@ TEST_F(LampTest, RefusedForHalfAMinuteWhileTheMotorRunsTheControllerIsReset) {
   jam();
   EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING) << "the watchdog starts afresh";
+}
+
+TEST_F(LampTest, ARefusalLongAfterTheLastOneStartsTheWatchdogAfresh) {
+  // Found by the soak: a refusal left from an earlier move made a later one reset
+  // the controller the moment it was refused.
+  open(emu::Options::FilmLight::kNone);
+  ASSERT_EQ(TestScanner(nullptr, 57, 1, 0), QRX_TRUE) << std::hex << last_error();
+  ASSERT_TRUE(scanner->motor_running());
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  clock.advance_us(60'000'000);  // that move ends; the host asks nothing meanwhile
+  ASSERT_FALSE(scanner->motor_running());
+  ASSERT_EQ(TestScanner(nullptr, 57, 1, 0), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  EXPECT_TRUE(scanner->motor_running()) << "no reset under the new move";
+}
+
+TEST_F(LampTest, TheWatchdogsResetGoesOutInsideTheFrame) {
+  // Found by the soak: outside it, the reset fell between the requests of another
+  // process's framed call.
+  open(emu::Options::FilmLight::kNone);
+  std::vector<uint64_t> holds;
+  HookedChannel& hooked = hook_emulator_channel(lib().context.link);
+  hooked.on_write = [&](uint8_t reg, uint8_t) {
+    if (reg == 0x0E) holds.push_back(lib().status_block.current_hold());
+  };
+  scanner->jam_motor(true);
+  ASSERT_EQ(TestScanner(nullptr, 57, 1, 0), QRX_TRUE) << std::hex << last_error();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+    clock.advance_us(15'000'000);
+  }
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+  ASSERT_EQ(holds.size(), 4u) << "the watchdog's pulse, then the power-on's";
+  EXPECT_NE(holds[0], 0u);
+  for (uint64_t hold : holds) EXPECT_EQ(hold, holds[0]) << "all under the call's own hold";
+  EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 
 TEST_F(LampTest, AFailingRegisterAccessGivesItsStepsCode) {

@@ -11,7 +11,7 @@
 
 namespace qrx::sim {
 
-ClientServer::ClientServer(std::unique_ptr<platform::LocalListener> listener, emu::UsbPort& port,
+ClientServer::ClientServer(std::unique_ptr<platform::LocalListener> listener, OrderedPort& port,
                            bool verbose)
     : listener_(std::move(listener)), port_(port), verbose_(verbose) {}
 
@@ -60,13 +60,14 @@ void ClientServer::accept_clients() {
 
 void ClientServer::serve(Client& client) {
   emu::wire::ServeEnd end;
+  OrderedPort::Connection connection(port_, client.id);
   if (verbose_) {
-    LoggingPort logged(port_, client.id);
+    LoggingPort logged(connection, client.id);
     end = emu::wire::serve_client(*client.stream, logged);
     log_line("client " + std::to_string(client.id) + " disconnected after " +
              std::to_string(logged.requests()) + " requests");
   } else {
-    end = emu::wire::serve_client(*client.stream, port_);
+    end = emu::wire::serve_client(*client.stream, connection);
   }
   if (end == emu::wire::ServeEnd::kMalformed) {
     std::cerr << "qrx7730-sim: a client sent a malformed message; its connection is closed\n";

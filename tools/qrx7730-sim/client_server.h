@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "emulator/usb_port.h"
+#include "ordered_port.h"
 #include "platform/local_socket.h"
 
 namespace qrx::sim {
@@ -21,7 +21,7 @@ class ClientServer {
   static constexpr size_t kMaxClients = 64;
 
   // verbose: log every connection and request on the error output.
-  ClientServer(std::unique_ptr<platform::LocalListener> listener, emu::UsbPort& port,
+  ClientServer(std::unique_ptr<platform::LocalListener> listener, OrderedPort& port,
                bool verbose = false);
   ~ClientServer();
   ClientServer(const ClientServer&) = delete;
@@ -46,7 +46,7 @@ class ClientServer {
   void join_finished();
 
   std::unique_ptr<platform::LocalListener> listener_;
-  emu::UsbPort& port_;
+  OrderedPort& port_;
   const bool verbose_;
   unsigned connections_ = 0;  // accepting thread only
   std::thread acceptor_;

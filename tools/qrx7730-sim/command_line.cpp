@@ -22,6 +22,7 @@ const std::vector<cli::Option>& options() {
       {"speed", 0, "FACTOR", "emulated time runs FACTOR times real time, 0.01 to 1000 (default 1)"},
       {"mode", 0, "OCTAL", "permissions of the socket, e.g. 660 to share it with a group"},
       {"verbose", 'v', nullptr, "log connections and requests on the error output"},
+      {"trace", 0, "FILE", "write every served request, with its connection, to FILE"},
       {"help", 'h', nullptr, "show this help and exit"},
       {"version", 'V', nullptr, "show the version and exit"},
   };
@@ -68,6 +69,9 @@ bool apply(const cli::Given& given, DaemonSettings& settings, std::string& error
     if (mode > 0777) return bad("octal permission bits such as 600 or 660");
     if ((mode & 0600) != 0600) return bad("a mode that leaves the owner read and write access");
     settings.socket_mode = mode;
+  } else if (name == "trace") {
+    if (value.empty()) return bad("a file name");
+    settings.trace_path = value;
   } else if (name == "verbose") {
     settings.verbose = true;
   }
@@ -107,7 +111,8 @@ CommandLine parse_command_line(int argc, char** argv, DaemonSettings& settings,
 
 std::string usage_line() {
   return "usage: qrx7730-sim --socket PATH [--seed N] [--port-type 1|2] [--board-variant 0|1]\n"
-         "                   [--document FILE] [--speed FACTOR] [--mode OCTAL] [--verbose]\n";
+         "                   [--document FILE] [--speed FACTOR] [--mode OCTAL] [--verbose]\n"
+         "                   [--trace FILE]\n";
 }
 
 std::string help_text() {

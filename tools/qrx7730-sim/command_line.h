@@ -13,6 +13,7 @@ struct DaemonSettings {
   double speed = 1.0;    // emulated time runs this many times faster than real time
   bool verbose = false;  // log connections and requests on the error output
   int socket_mode = -1;  // permissions of the socket file; -1: as the umask leaves them
+  std::string trace_path;  // every served request written there; empty: none
 };
 
 inline constexpr double kMinSpeed = 0.01;

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/local_socket.h"
 #include "stop_signal.h"
+#include "trace_file.h"
 
 namespace {
 
@@ -30,6 +31,14 @@ int serve(const qrx::sim::DaemonSettings& settings) {
     std::cerr << "qrx7730-sim: " << error << "\n";
     return kExitFailure;
   }
+  qrx::sim::TraceFile trace;
+  if (!settings.trace_path.empty()) {
+    if (!trace.open(settings.trace_path, error)) {
+      std::cerr << "qrx7730-sim: " << error << "\n";
+      return kExitFailure;
+    }
+    scanner->set_trace_sink([&trace](const qrx::emu::TraceEntry& entry) { trace.write(entry); });
+  }
   qrx::sim::OrderedPort port(*scanner);
 
   auto listener =
@@ -46,6 +55,11 @@ int serve(const qrx::sim::DaemonSettings& settings) {
   std::cout << "qrx7730-sim: serving on " << settings.socket_path << std::endl;
   qrx::sim::wait_for_stop_signal();
   server.stop();
+  scanner->set_trace_sink(nullptr);
+  if (!trace.close()) {
+    std::cerr << "qrx7730-sim: the trace file is incomplete\n";
+    return kExitFailure;
+  }
   return 0;
 }
 

@@ -1,39 +1,57 @@
-// A UsbPort in front of the daemon's scanner that lets the requests of all
-// connections reach it one at a time, in the order they arrived.
+// The daemon's scanner as its connections reach it: the requests of all
+// connections reach the scanner one at a time, in the order they arrived, each
+// recorded in the scanner's trace under the connection that sent it.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
+#include "emulator/scanner.h"
 #include "emulator/usb_port.h"
 
 namespace qrx::sim {
 
-class OrderedPort final : public emu::UsbPort {
+class OrderedPort {
  public:
-  explicit OrderedPort(emu::UsbPort& device) : device_(device) {}
+  explicit OrderedPort(emu::Scanner& scanner) : scanner_(scanner) {}
 
-  bool control_in(uint8_t request, uint16_t index, uint8_t* data, uint32_t length) override {
-    return in_turn([&] { return device_.control_in(request, index, data, length); });
-  }
-  bool control_out(uint8_t request, uint16_t index, const uint8_t* data, uint32_t length) override {
-    return in_turn([&] { return device_.control_out(request, index, data, length); });
-  }
-  bool descriptor(uint16_t& vendor_id, uint16_t& product_id, uint16_t& release) override {
-    return in_turn([&] { return device_.descriptor(vendor_id, product_id, release); });
-  }
-  bool bulk_in(uint8_t* data, uint32_t length, uint32_t& transferred) override {
-    return in_turn([&] { return device_.bulk_in(data, length, transferred); });
-  }
-  bool bulk_out(const uint8_t* data, uint32_t length, uint32_t& transferred) override {
-    return in_turn([&] { return device_.bulk_out(data, length, transferred); });
-  }
+  // The port of one connection (id from 1).
+  class Connection final : public emu::UsbPort {
+   public:
+    Connection(OrderedPort& ordered, uint32_t id) : ordered_(ordered), id_(id) {}
+
+    bool control_in(uint8_t request, uint16_t index, uint8_t* data, uint32_t length) override {
+      return ordered_.in_turn(
+          id_, [&](emu::Scanner& s) { return s.control_in(request, index, data, length); });
+    }
+    bool control_out(uint8_t request, uint16_t index, const uint8_t* data,
+                     uint32_t length) override {
+      return ordered_.in_turn(
+          id_, [&](emu::Scanner& s) { return s.control_out(request, index, data, length); });
+    }
+    bool descriptor(uint16_t& vendor_id, uint16_t& product_id, uint16_t& release) override {
+      return ordered_.in_turn(
+          id_, [&](emu::Scanner& s) { return s.descriptor(vendor_id, product_id, release); });
+    }
+    bool bulk_in(uint8_t* data, uint32_t length, uint32_t& transferred) override {
+      return ordered_.in_turn(
+          id_, [&](emu::Scanner& s) { return s.bulk_in(data, length, transferred); });
+    }
+    bool bulk_out(const uint8_t* data, uint32_t length, uint32_t& transferred) override {
+      return ordered_.in_turn(
+          id_, [&](emu::Scanner& s) { return s.bulk_out(data, length, transferred); });
+    }
+
+   private:
+    OrderedPort& ordered_;
+    const uint32_t id_;
+  };
 
  private:
   // A ticket queue: a plain mutex lets a busy connection overtake the others.
   template <typename Call>
-  bool in_turn(Call call) {
+  bool in_turn(uint32_t connection, Call call) {
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t ticket = next_ticket_++;
     turn_.wait(lock, [&] { return serving_ == ticket; });
@@ -46,10 +64,11 @@ class OrderedPort final : public emu::UsbPort {
         port.turn_.notify_all();
       }
     } pass_on{*this};
-    return call();
+    scanner_.set_connection(connection);
+    return call(scanner_);
   }
 
-  emu::UsbPort& device_;
+  emu::Scanner& scanner_;
   std::mutex mutex_;
   std::condition_variable turn_;
   uint64_t next_ticket_ = 0;

@@ -89,8 +89,9 @@ bool attach_object(int fd, size_t size, bool& created) {
 }
 
 // Start time of a process in clock ticks since boot (field 22 of /proc/PID/stat),
-// which tells a reused process id from the original; 0 when unknown.
-uint64_t process_start_time(pid_t pid) {
+// which tells a reused process id from the original; 0 when unknown. state gets
+// its state letter (field 3; 'Z' once it has died and waits for its parent).
+uint64_t process_start_time(pid_t pid, char* state = nullptr) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
   FILE* file = std::fopen(path, "re");
@@ -102,6 +103,7 @@ uint64_t process_start_time(pid_t pid) {
   // The command name (field 2) may hold spaces; count fields after its ')'.
   const char* p = std::strrchr(buffer, ')');
   if (p == nullptr) return 0;
+  if (state != nullptr && p[1] == ' ') *state = p[2];
   int field = 2;
   while (*p != '\0' && field < 22) {
     if (*p == ' ') ++field;
@@ -116,8 +118,12 @@ bool process_gone(int32_t recorded_pid, uint64_t recorded_start) {
   const pid_t pid = static_cast<pid_t>(recorded_pid);
   if (pid <= 0) return false;
   if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+  // A process that has died but whose parent has not yet waited for it still has
+  // its id: it holds nothing either, however long its parent takes.
+  char state = 0;
+  const uint64_t now = process_start_time(pid, &state);
+  if (state == 'Z' || state == 'X') return true;
   if (recorded_start == 0) return false;
-  const uint64_t now = process_start_time(pid);
   return now != 0 && now != recorded_start;  // the id now belongs to another process
 }
 

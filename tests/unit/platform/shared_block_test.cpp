@@ -1,5 +1,6 @@
 // The status block's OS objects: naming, creation on first open, the lock.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -113,6 +114,30 @@ TEST(SharedBlockTest, BusyOwnerIsThisLiveProcess) {
   EXPECT_FALSE(opened.block->busy_owner_gone()) << "this process is alive";
   opened.block->clear_busy_owner();
   EXPECT_FALSE(opened.block->busy_owner_gone());
+  mutex->lock();
+  opened.block.reset();
+  mutex->unlock();
+}
+
+TEST(SharedBlockTest, AHolderThatDiedIsGoneBeforeItsParentWaitsForIt) {
+  // A dead holder that nobody has waited for yet (its parent busy or careless) kept
+  // every other process waiting for the scanner until it was.
+  auto mutex = SystemMutex::open();
+  mutex->lock();
+  auto opened = SharedBlock::open(unique_path("zombie"));
+  mutex->unlock();
+  ASSERT_TRUE(opened.block);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    opened.block->record_busy_owner();  // the mapping is shared with the parent
+    _exit(0);
+  }
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_TRUE(opened.block->busy_owner_gone()) << "dead, not yet waited for";
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  EXPECT_TRUE(opened.block->busy_owner_gone()) << "dead and waited for";
   mutex->lock();
   opened.block.reset();
   mutex->unlock();
