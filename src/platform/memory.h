@@ -16,6 +16,10 @@ namespace qrx::platform {
 // Tests: the next `count` allocations succeed, the one after fails, then the
 // seam disarms itself. A negative count disarms it.
 void fail_allocation_after(long count);
+// Tests: a function every allocation through the seam calls first, on the
+// allocating thread, before the seam decides (nullptr: none). It may hold the
+// thread there or arm the seam for the allocation in hand.
+void set_allocation_hook(void (*hook)());
 // True when the seam says the current allocation must fail (consumes one step).
 bool allocation_should_fail();
 // Allocations that have passed the seam since the process started, failed or not

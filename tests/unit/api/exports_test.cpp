@@ -1,18 +1,17 @@
 // The exports' frame, result and last-status rules, and their refusal of bad
 // input.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/memory.h"
 #include "support/api_fixture.h"
 
 namespace qrx::test {
@@ -195,38 +194,43 @@ TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
 // FindScannerEx reads the data file after giving the frame back. A caller that
 // takes the scanner meanwhile keeps it when that load then fails: FindScannerEx
 // waits for it before it closes the device.
+// The data file's load, outside the frame, is held at its first allocation; there
+// another caller takes the flag and the load fails.
+std::atomic<bool> g_take_at_load{false};
+std::atomic<StatusBlock::BusyTicket> g_other_ticket{0};
+
 TEST_F(ExportsTest, AFailedDataFileLoadLeavesAnotherCallersFlagAlone) {
   platform::VirtualClock clock;
   platform::ScopedClock use_clock{clock};
   const std::string data_file = temp.path() + "/QRX7730N.dat";
-  ASSERT_EQ(mkfifo(data_file.c_str(), 0600), 0);
+  std::ofstream(data_file, std::ios::binary) << std::string(100, '\0');
   setenv("QRX7730_INSTALL_DIR", (temp.path() + "/").c_str(), 1);
-  // A pipe that the test holds open for writing keeps the load waiting for more.
-  const int pipe = ::open(data_file.c_str(), O_RDWR);
-  ASSERT_GE(pipe, 0);
-  const char head[100] = {};
-  ASSERT_EQ(write(pipe, head, sizeof head), 100);
+  g_take_at_load = true;
+  platform::set_allocation_hook([] {
+    // Before the load the device is closed; during the power-on the frame holds
+    // the flag: the first allocation with the device open and the flag free is
+    // the load's.
+    if (!g_take_at_load || api::library().device_open != 1 || api::library().status_block.busy() != 0) return;
+    g_take_at_load = false;
+    g_other_ticket = api::library().status_block.try_take_busy();
+    platform::fail_allocation_after(0);
+  });
   std::atomic<bool> done{false};
   QRX_BOOL found = QRX_TRUE;
   std::thread finder([&] {
     found = FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID);
     done = true;
   });
-  // Once the load has taken the bytes, FindScannerEx is reading the file.
-  int pending = 1;
-  while (!done && ioctl(pipe, FIONREAD, &pending) == 0 && pending > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  const StatusBlock::BusyTicket ticket = lib().status_block.try_take_busy();
+  while (!done && g_other_ticket == 0) std::this_thread::yield();
   const uint64_t sleeps = clock.sleeps();
-  close(pipe);  // end of file: the load comes up short and fails
   // Either FindScannerEx waits for the flag (it sleeps between looks) or it ends.
   while (!done && clock.sleeps() == sleeps) std::this_thread::yield();
   const bool waited = !done;
   const uint32_t busy = lib().status_block.busy();
-  lib().status_block.release_busy(ticket);
+  lib().status_block.release_busy(g_other_ticket);
   finder.join();
-  ASSERT_NE(ticket, 0u) << "the frame is given back before the load";
+  platform::set_allocation_hook(nullptr);
+  ASSERT_NE(g_other_ticket, 0u) << "the frame is given back before the load";
   EXPECT_TRUE(waited) << "the device was closed under another caller";
   EXPECT_EQ(busy, 1u) << "another caller's flag was released";
   EXPECT_EQ(found, QRX_FALSE);
