@@ -50,19 +50,27 @@ std::string beside_library_candidate() {
   return directory + kDataFileName + kDataFileExtension;
 }
 
-bool load_data_file_from(DataFileStore& store, const std::string& path) {
-  if (path.empty()) return false;
-  File file(platform::open_regular_file(path));
-  if (!file) return false;
+namespace {
+
+// Reads the whole data file from an open file into the store's first region.
+bool read_data_file(DataFileStore& store, std::FILE* file) {
   std::vector<uint8_t> bytes;
   if (!platform::try_resize(bytes, kDataFileBytes)) return false;
-  if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return false;
+  if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) return false;
   auto& region = store.region[0];
   for (size_t i = 0; i < region.size(); ++i) {
     region[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
   store.filled[0] = true;
   return true;
+}
+
+}  // namespace
+
+bool load_data_file_from(DataFileStore& store, const std::string& path) {
+  if (path.empty()) return false;
+  File file(platform::open_regular_file(path));
+  return file && read_data_file(store, file.get());
 }
 
 bool load_data_file(DataFileStore& store) {
@@ -78,11 +86,8 @@ bool load_data_file(DataFileStore& store, const std::vector<std::string>& candid
   for (const std::string& candidate : candidates) {
     if (candidate.empty()) continue;
     // Only a regular file counts: a FIFO at the name must not hang the open.
-    File probe(platform::open_regular_file(candidate));
-    if (probe) {
-      probe.reset();
-      return load_data_file_from(store, candidate);
-    }
+    File file(platform::open_regular_file(candidate));
+    if (file) return read_data_file(store, file.get());
   }
   return false;
 }
