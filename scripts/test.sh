@@ -23,7 +23,8 @@ bash scripts/setup_sane.sh
 
 jobs=$(nproc)
 
-# The main build: every test, including the Windows DLL under Wine.
+# The main build: every test, including the Windows build as the README documents
+# it (every target, in build/windows-build) and its programs under Wine.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"

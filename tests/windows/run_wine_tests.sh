@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds QRX7730L.DLL and its Windows test program with mingw-w64 into a build
-# directory (configured once, reused and brought up to date on later runs), checks
-# the DLL's export table, sections and imports, and runs the test under Wine.
+# Builds the Windows build with mingw-w64 into a build directory exactly as the
+# README documents it (configured once, reused and brought up to date on later
+# runs; every target: QRX7730L.DLL, qrxscan.exe and the Windows test programs
+# among them), checks the DLL's export table, sections and imports,
+# and runs the test programs and qrxscan.exe under Wine.
 #
 #   run_wine_tests.sh <build directory>
 #
@@ -23,22 +25,24 @@ jobs=${QRX_BUILD_JOBS:-2}
 
 source "$source_dir/tests/exports/export_list.sh"
 
-# 1. The cross build.
+# 1. The cross build: the README's two commands, the configuration with nothing
+# but the toolchain file and the build of every target, so that whatever that
+# build cannot make fails here too.
 # Configured afresh each time (cheap once the cache exists), so that targets added
 # to the sources since the last run are known before they are asked for.
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$source_dir" -B "$build" \
-    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
-    -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_BUILD_TESTS=ON
+    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake"
 else
   cmake -S "$source_dir" -B "$build" >/dev/null
 fi
-cmake --build "$build" -j"$jobs" --target qrx7730_wine_test qrx7730_win_platform_test \
-  qrx7730_wine_scan_test
+cmake --build "$build" -j"$jobs"
 test_dir=$build/tests/windows
 dll=$test_dir/QRX7730L.DLL
+qrxscan=$build/tools/qrxscan/qrxscan.exe
 programs=(qrx7730_win_platform_test.exe qrx7730_wine_test.exe qrx7730_wine_scan_test.exe)
-for file in "$dll" "$test_dir/QRX7730N.dat" "${programs[@]/#/$test_dir/}"; do
+for file in "$dll" "$test_dir/QRX7730N.dat" "${programs[@]/#/$test_dir/}" "$qrxscan" \
+  "$build/src/QRX7730L.DLL" "$build/src/QRX7730N.dat"; do
   [ -f "$file" ] || { echo "FAIL: the build did not produce $file" >&2; exit 1; }
 done
 
@@ -83,6 +87,16 @@ for program in "${programs[@]}"; do
   (cd "$test_dir" && timeout 600 wine "$program") || status=$?
   [ "$status" -eq 0 ] || failed+=("$program (status $status)")
 done
+# qrxscan.exe, run in the directory of the DLL and its data file (where Windows
+# looks for a DLL after the program's own), reports the emulated scanner's
+# abilities through the DLL's exports.
+status=0
+info=$(cd "$test_dir" && timeout 300 wine "$qrxscan" --device sim: info 2>&1) || status=$?
+if [ "$status" -ne 0 ] || ! grep -q 'optical: *2400 dpi' <<<"$info"; then
+  failed+=("qrxscan.exe --device sim: info (status $status): $info")
+else
+  echo "qrxscan.exe reports the emulated scanner: $(grep -m1 'optical' <<<"$info" | tr -s ' ')"
+fi
 # Let this prefix's server finish before the build directory is used again.
 timeout 60 wineserver --wait || true
 if [ ${#failed[@]} -ne 0 ]; then
