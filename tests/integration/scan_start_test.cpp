@@ -1,13 +1,21 @@
 // StartScanEx and GetCalibrationStatus: when a background calibration runs, what
 // the other exports do meanwhile, how its failure surfaces, the scan counter, and
-// the start of the scan proper with its failures.
+// the start of the scan proper with its failures and the tone curves it gives the
+// scanner.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <cmath>
+#include <fstream>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include "engine/carriage.h"
 #include "integration/scan_test_fixture.h"
 #include "platform/memory.h"
 
@@ -173,6 +181,127 @@ TEST_F(ScanTest, EveryAllocationFailureOfTheStartIsReportedAndLeavesNothingRunni
   EXPECT_TRUE(codes.count(QRX_E_IMAGE_RING)) << "the ring's own code is reachable";
   EXPECT_TRUE(codes.count(QRX_E_NOMEM_COMPOSE)) << "so is the data-file composition's";
   EXPECT_EQ(codes.count(QRX_OK), 0u);
+}
+
+// The curves of a data file other than the build's, by colour channel: red
+// inverted, green at half strength, blue squeezed into the upper half.
+uint16_t data_file_curve(uint32_t channel, uint32_t i) {
+  switch (channel) {
+    case 0:
+      return static_cast<uint16_t>(65535 - i);
+    case 1:
+      return static_cast<uint16_t>(i / 2);
+    default:
+      return static_cast<uint16_t>(32768 + i / 2);
+  }
+}
+
+TEST_F(ScanTest, TheScannerAppliesTheHostsCurvesThroughTheDataFilesFromTheFirstScanOn) {
+  // Without sensor noise a window reads the same every time, so the curve the
+  // scanner applies shows sample by sample.
+  emu::Options quiet;
+  quiet.sensor_noise = false;
+  reset_scanner(quiet);
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(SetLamp(nullptr, 1), QRX_TRUE) << std::hex << last_error();
+  ASSERT_EQ(DoCalibration(nullptr, 0, 0, 300), QRX_TRUE) << std::hex << last_error();
+
+  // 300 dpi over paper and the black patch, raw lines (planar, 8 bits a sample).
+  const uint32_t lines = 1600 * 300 / 2400;
+  const auto start = [&](uint8_t depth) {
+    ASSERT_EQ(set_scan(300, depth, 11000, 6000, 2400, 1600), QRX_TRUE) << std::hex << last_error();
+    ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+    ASSERT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
+  };
+  const auto finish = [&] {
+    std::vector<uint8_t> data = take_lines(lines);
+    EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+    return data;
+  };
+  // With the build's data file and the host's curves as at power-on (identity),
+  // the samples as the sensor gives them.
+  std::array<std::vector<uint8_t>, 2> plain;  // colour, grey
+  start(24);
+  ASSERT_FALSE(HasFatalFailure());
+  plain[0] = finish();
+  start(8);
+  ASSERT_FALSE(HasFatalFailure());
+  plain[1] = finish();
+
+  // Another data file, found through the install directory when the scanner is
+  // opened, and a host curve of exponent 1.8.
+  const std::string install = temp.path() + "/install/";
+  ASSERT_EQ(mkdir(install.c_str(), 0700), 0);
+  {
+    std::ofstream file(install + "QRX7730N.dat", std::ios::binary);
+    for (uint32_t c = 0; c < 3; ++c) {
+      for (uint32_t i = 0; i < 65536; ++i) {
+        const uint16_t v = data_file_curve(c, i);
+        const char le[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+        file.write(le, 2);
+      }
+    }
+    ASSERT_TRUE(file.good());
+  }
+  setenv("QRX7730_INSTALL_DIR", install.c_str(), 1);
+  // Opened again once the carriage is home (opening refuses a moving carriage).
+  ASSERT_EQ(engine::wait_for_stop(lib().context), QRX_OK);
+  TerminateScanner(nullptr);
+  const bool reopened = open_scanner();
+  setenv("QRX7730_INSTALL_DIR", QRX_TEST_DATA_DIR, 1);
+  ASSERT_TRUE(reopened) << std::hex << last_error();
+  ASSERT_EQ(SetLamp(nullptr, 1), QRX_TRUE) << std::hex << last_error();
+  std::vector<uint16_t> host(65536);
+  for (uint32_t i = 0; i < 65536; ++i) {
+    host[i] = static_cast<uint16_t>(65535.0 * std::pow(i / 65535.0, 1.0 / 1.8));
+  }
+  ASSERT_EQ(SetGamma(nullptr, host.data(), 0, 0), QRX_TRUE) << std::hex << last_error();
+  // What the scanner must apply: the host's curve at the data file's curve.
+  std::array<std::vector<uint16_t>, 3> composed;
+  for (uint32_t c = 0; c < 3; ++c) {
+    composed[c].resize(65536);
+    for (uint32_t i = 0; i < 65536; ++i) composed[c][i] = host[data_file_curve(c, i)];
+  }
+
+  for (const uint8_t depth : {24, 8}) {
+    SCOPED_TRACE(testing::Message() << int{depth} << "-bit");
+    start(depth);
+    ASSERT_FALSE(HasFatalFailure());
+    // The scanner's gamma memory as the pass runs: three curves of 256 entries
+    // from 0x01000000, entry k the curve at k * 256.
+    for (uint32_t c = 0; c < 3; ++c) {
+      std::vector<uint8_t> memory(512);
+      ASSERT_TRUE(scanner->peek_memory(0x01000000 + 0x200 * c, memory.data(), 512));
+      int wrong = 0;
+      for (uint32_t k = 0; k < 256; ++k) {
+        const uint16_t entry = static_cast<uint16_t>(memory[2 * k] | memory[2 * k + 1] << 8);
+        if (entry != composed[c][k * 256] && wrong++ < 3) {
+          ADD_FAILURE() << "channel " << c << " entry " << k << ": " << entry << ", not "
+                        << composed[c][k * 256];
+        }
+      }
+      EXPECT_EQ(wrong, 0) << "channel " << c;
+    }
+    // Each sample is what the same sample read through identity curves becomes
+    // under the scanner's curve: colour blocks R, G, B; grey read with green's.
+    const uint32_t channels = depth == 24 ? 3 : 1, pixels = (2400 + 128) * 300 / 2400;
+    const uint32_t line_bytes = channels * pixels;
+    ASSERT_EQ(lib().context.read_line_bytes, line_bytes) << "the window and the lead-in";
+    const std::vector<uint8_t> data = finish();
+    const std::vector<uint8_t>& before = plain[depth == 24 ? 0 : 1];
+    ASSERT_EQ(data.size(), before.size());
+    int wrong = 0;
+    for (size_t n = 0; n < data.size(); ++n) {
+      const uint32_t curve = channels == 1 ? 1 : static_cast<uint32_t>(n % line_bytes) / pixels;
+      const int expected = composed[curve][before[n] * 256] >> 8;
+      if (data[n] != expected && wrong++ < 3) {
+        ADD_FAILURE() << "line " << n / line_bytes << " byte " << n % line_bytes << ": "
+                      << int{data[n]} << ", expected " << expected << " from " << int{before[n]};
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 }  // namespace
