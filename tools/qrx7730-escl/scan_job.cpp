@@ -1,6 +1,7 @@
 // The scan job (see scan_job.h).
 #include "scan_job.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,20 @@ uint16_t last_status() {
 }
 
 }  // namespace
+
+QRX_Area window_for(const Region& region, uint16_t dpi, const ScannerModel& model) {
+  const uint64_t per_300th = model.area_unit / 300;
+  // The pixels eSCL clients expect for an extent, rounded to the nearest; then
+  // the window that many pixels take, in the library's unit, within the glass.
+  const auto extent = [&](uint64_t start, uint64_t length, uint64_t glass) {
+    const uint64_t pixels = (length * dpi + 150) / 300;
+    const uint64_t units = (pixels * model.area_unit + dpi - 1) / dpi;
+    return static_cast<uint32_t>(std::min(units, glass * per_300th - start * per_300th));
+  };
+  return {static_cast<uint32_t>(region.x * per_300th), static_cast<uint32_t>(region.y * per_300th),
+          extent(region.x, region.width, model.max_width),
+          extent(region.y, region.height, model.max_height)};
+}
 
 ScanJob::ScanJob(std::string id, const ScanSettings& settings, const ScannerModel& model,
                  std::string device, const JobTiming& timing)
@@ -89,6 +104,10 @@ void ScanJob::wait_for_image(std::chrono::milliseconds timeout) {
 }
 
 JobOutcome ScanJob::outcome() const {
+  // A job the user cancelled is shown so at once, while the scanner stops.
+  if (end_ == JobEnd::kNone && cancel_ == JobEnd::kCanceledByUser) {
+    return outcome_of(JobEnd::kCanceledByUser, 0);
+  }
   return outcome_of(end_, failure_status_);
 }
 
@@ -193,13 +212,9 @@ bool ScanJob::scan(std::string& error) {
   if (!prepare()) return false;
   const int channels = channels_of(settings_.mode);
   const int depth = depth_of(settings_.mode);
-  // The region is in 300ths of an inch, the library's window in its area unit.
-  const uint32_t per_300th = model_.area_unit / 300;
   ScanParameter parameter{};
   parameter.xRes = parameter.yRes = settings_.resolution;
-  parameter.ScanningArea = {settings_.region.x * per_300th, settings_.region.y * per_300th,
-                            settings_.region.width * per_300th,
-                            settings_.region.height * per_300th};
+  parameter.ScanningArea = window_for(settings_.region, settings_.resolution, model_);
   parameter.FilmArea = 0;
   parameter.BitsPerPixel = static_cast<uint8_t>(channels * depth);
   if (!SetScanParameter(nullptr, &parameter)) return library_failed("SetScanParameter");

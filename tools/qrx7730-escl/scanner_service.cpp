@@ -16,8 +16,10 @@ namespace {
 
 // Jobs kept for the status list once ended.
 constexpr size_t kJobsKept = 16;
-// How long a cancel waits for the carriage to return and the scanner to be free.
-constexpr auto kCancelWait = std::chrono::seconds(60);
+// How long a cancel waits for the scan to stop and the scanner to be free before
+// it answers (clients give DELETE some 30 s): a scan stops at once, a
+// calibration under way only at its end.
+constexpr auto kCancelWait = std::chrono::seconds(10);
 constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
 // A scanner that could not be opened is tried again no sooner than this: every
 // open powers the controller up.
