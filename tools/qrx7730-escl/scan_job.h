@@ -20,15 +20,9 @@
 
 #include "byte_pipe.h"
 #include "job_reasons.h"
-#include "qrx7730.h"
 #include "scan_settings.h"
 
 namespace qrx::escl {
-
-// The library's scan window for a region of the glass at dpi: as many pixels
-// as eSCL clients reckon for the region ((300ths x dpi) / 300, to the nearest),
-// cut at the glass's edge.
-QRX_Area window_for(const Region& region, uint16_t dpi, const ScannerModel& model);
 
 struct JobTiming {
   // A client that neither asks for the document nor reads it for this long is
