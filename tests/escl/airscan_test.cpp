@@ -97,7 +97,7 @@ TEST_F(Airscan, ScansOverHttpsWithASelfSignedCertificate) {
 }
 
 TEST_F(Airscan, AScanCancelledMidwayIsFollowedByAnother) {
-  start_daemon();
+  start_daemon(20);  // slow enough to be interrupted while the image is sent
   configure_airscan(start_server());
   device_ = device_name();
   ASSERT_FALSE(device_.empty());

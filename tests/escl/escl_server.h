@@ -32,7 +32,7 @@ class EsclServerTest : public ::testing::Test {
     return std::string((std::istreambuf_iterator<char>(file)), {});
   }
   // The emulator daemon, with the test document on its glass; the device path.
-  std::string start_daemon(int speed = 20) {
+  std::string start_daemon(int speed = 50) {
     const std::string page = dir.path() + "/page.pnm";
     EXPECT_TRUE(write_pnm(document, page));
     const std::string socket = dir.path() + "/scanner.sock";

@@ -140,7 +140,7 @@ TEST_F(Protocol, OffersWhatTheAbilityRecordSaysAndScansAWholeJob) {
 }
 
 TEST_F(Protocol, OneJobAtATimeAndDeleteCancelsAtOnceFreeingTheScanner) {
-  start_daemon();
+  start_daemon(20);  // slow enough to be cancelled while the image is sent
   start_server();
   int status = 0;
   // The whole glass at 300 dpi: long enough to be interrupted.
