@@ -46,16 +46,14 @@ class EsclServerTest : public ::testing::Test {
   }
   // The server on the daemon's scanner with extra options; its base URL.
   std::string start_server(std::vector<std::string> extra = {}) {
-    std::vector<std::string> argv = {"/usr/bin/env",
-                                     "TMPDIR=" + dir.path(),
-                                     QRX_ESCL_SERVER,
-                                     "-d",
-                                     device_,
-                                     "--listen",
-                                     "127.0.0.1",
-                                     "--port",
-                                     "0",
-                                     "--no-mdns"};
+    return start_server_with_environment({}, std::move(extra));
+  }
+  std::string start_server_with_environment(const std::vector<std::string>& environment,
+                                            std::vector<std::string> extra = {}) {
+    std::vector<std::string> argv = {"/usr/bin/env", "TMPDIR=" + dir.path()};
+    argv.insert(argv.end(), environment.begin(), environment.end());
+    argv.insert(argv.end(), {QRX_ESCL_SERVER, "-d", device_, "--listen", "127.0.0.1", "--port", "0",
+                             "--no-mdns"});
     argv.insert(argv.end(), extra.begin(), extra.end());
     server_ = std::make_unique<ChildProcess>(argv);
     std::string line;
