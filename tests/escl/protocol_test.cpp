@@ -100,7 +100,7 @@ TEST_F(Protocol, OffersWhatTheAbilityRecordSaysAndScansAWholeJob) {
     const std::string uuid = value(caps, "UUID");
     EXPECT_EQ(uuid.size(), 36u);
     // The same UUID after a restart.
-    server_.reset();
+    stop_server();
     start_server();
     EXPECT_EQ(value(get_xml("/eSCL/ScannerCapabilities"), "UUID"), uuid);
     EXPECT_EQ(value(get_xml("/eSCL/ScannerStatus"), "State"), "Idle");
