@@ -39,11 +39,11 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-asan -j"$jobs"
 # The soak at half its speed: the sanitizers slow its processes down.
-# The network scanner server's whole-scan client tests (sane-airscan, Chromium,
-# avahi) check what clients see, not memory: its protocol and hostile-request
-# tests run here.
+# The network scanner server's client and failure tests (sane-airscan, Chromium,
+# avahi, a lost scanner) check what clients see, not memory: its protocol tests
+# (whole jobs, cancels, vanished clients) and hostile-request tests run here.
 ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 ctest --test-dir build-asan --output-on-failure -j"$jobs" \
-  -E 'escl_programs\.(Airscan|web_page|mdns)'
+  -E 'escl_programs\.(Airscan|Failures|web_page|mdns)'
 
 # Thread sanitizer over the code with threads: platform, transport, emulator and
 # its socket link, the tuning record read from many threads, api, the image ring
