@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Builds the library, the emulator, the programs, the SANE backend and the tests,
-# and runs every test: the unit, integration and multi-process tests, the fault
+# Builds the library, the emulator, the programs, the SANE backend, the network
+# scanner server and the tests, and runs every test: the unit, integration and
+# multi-process tests, the fault
 # matrix in its reduced form (about eight fault sites of each host flow and fault
 # kind; scripts/fault_matrix.sh runs every site), the
 # programs, the USB channel through libusb against emulated usbfs devices
-# (umockdev), the SANE backend under scanimage and saned, the export checks, an
+# (umockdev), the SANE backend under scanimage and saned, the network scanner
+# server under curl, scanimage with sane-airscan, headless Chromium and avahi
+# (in a network namespace of its own), the export checks, an
 # install into a temporary prefix, the Windows DLL under Wine, the whole suite
 # again under the address/undefined-behaviour and thread sanitizers, and each
 # fuzz target for a short time.
@@ -16,7 +19,10 @@ bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-x86-64-posix wine wine64 binutils \
   pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev \
-  libusb-1.0-0-dev libumockdev-dev umockdev clang libclang-rt-14-dev
+  libusb-1.0-0-dev libumockdev-dev umockdev clang libclang-rt-14-dev \
+  libmicrohttpd-dev libpugixml-dev libavahi-client-dev \
+  curl openssl python3 bc iproute2 util-linux dbus-daemon avahi-daemon avahi-utils \
+  chromium chromium-driver
 # The SANE API header, scanimage, saned and the net backend, without SANE's
 # scanner backends (checked).
 bash scripts/setup_sane.sh
@@ -34,21 +40,26 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-asan -j"$jobs"
 # The soak at half its speed: the sanitizers slow its processes down.
-ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+# The network scanner server's client and failure tests (sane-airscan, Chromium,
+# avahi, a lost scanner) check what clients see, not memory: its protocol tests
+# (whole jobs, cancels, vanished clients) and hostile-request tests run here.
+ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 ctest --test-dir build-asan --output-on-failure -j"$jobs" \
+  -E 'escl_programs\.(Airscan|Failures|web_page|mdns)'
 
 # Thread sanitizer over the code with threads: platform, transport, emulator and
 # its socket link, the tuning record read from many threads, api, the image ring
 # and reader thread, the background calibration (integration), the multi-process
 # tests and the soak (the daemon's client threads), the programs (the daemon,
-# qrxscan's wait notices), the SANE backend (its scan thread) and the library
-# unloaded with its threads running.
+# qrxscan's wait notices), the SANE backend (its scan thread), the network
+# scanner server (its connection and scan threads and the pipe between them, in
+# cancels and vanished clients) and the library unloaded with its threads running.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE_THREAD=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-tsan -j"$jobs"
 # The whole-scan fidelity cases check images, not threads: the reader, the ring and
 # the stops are exercised by the other scan tests, so they are left out here.
 TSAN_OPTIONS=halt_on_error=1 QRX_SOAK_SPEED=10 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
-  -R 'unit_platform|unit_transport|unit_api|unit_emulator|unit_settings|unit_imaging|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload' \
+  -R 'unit_platform|unit_transport|unit_api|unit_emulator|unit_settings|unit_imaging|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload|unit_escl|escl_programs\.(Protocol\.(One|AJob)|Hostile)' \
   -E 'ChartFidelity|FidelityTest'
 
 # Each libFuzzer target for 10 s (two at a time) from its seed corpus, built with

@@ -1,0 +1,116 @@
+// qrx7730-escl: the scanner on the network, as an eSCL (AirScan) scanner with a
+// web page, announced with multicast DNS, until SIGINT or SIGTERM.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "http_server.h"
+#include "mdns.h"
+#include "scanner_service.h"
+#include "server_options.h"
+
+namespace {
+
+bool read_file(const std::string& path, std::string& text, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  if (!file || !(content << file.rdbuf())) {
+    error = "cannot read " + path;
+    return false;
+  }
+  text = content.str();
+  return true;
+}
+
+std::string host_name() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return "localhost";
+  return name;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  using namespace qrx::escl;
+  ServerOptions options;
+  std::string error;
+  if (!parse_server_options(argc, argv, options, error)) {
+    std::cerr << "qrx7730-escl: " << error << "\nTry 'qrx7730-escl --help'.\n";
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::cout << server_help();
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "qrx7730-escl " QRX7730_VERSION_STRING "\n";
+    return 0;
+  }
+  HttpOptions http;
+  http.listen = options.listen;
+  http.port = static_cast<uint16_t>(options.port);
+  http.allow = options.allow;
+  http.client_timeout_s = options.client_timeout_s;
+  http.document_wait = std::chrono::seconds(options.document_wait_s);
+  http.verbose = options.verbose;
+  if (!options.cert_path.empty() && (!read_file(options.cert_path, http.cert_pem, error) ||
+                                     !read_file(options.key_path, http.key_pem, error))) {
+    std::cerr << "qrx7730-escl: " << error << "\n";
+    return 1;
+  }
+
+  // SIGINT and SIGTERM are taken by the main thread alone (every thread started
+  // later inherits the mask); a client that closes its end raises no SIGPIPE.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  JobTiming timing;
+  timing.client_gone = std::chrono::seconds(options.job_timeout_s);
+  ScannerService service(options.device, timing);
+  std::string model_error;
+  const bool loaded = service.load_model(model_error);
+  if (!loaded) {
+    std::cerr << "qrx7730-escl: " << model_error << " (tried again when a client asks)\n";
+  }
+  const std::optional<ScannerModel> model = loaded ? service.model() : std::nullopt;
+  const std::string make_and_model = model ? model->make + " " + model->model : "QRX7730 scanner";
+  http.name = options.name.empty() ? make_and_model + " on " + host_name() : options.name;
+
+  HttpServer server(service, http);
+  if (!server.start(error)) {
+    std::cerr << "qrx7730-escl: " << error << "\n";
+    return 1;
+  }
+  service.start_watch();
+  MdnsAnnouncer announcer;
+  if (options.mdns) {
+    Announcement announcement;
+    announcement.name = http.name;
+    announcement.listen = options.listen;
+    announcement.port = server.port();
+    announcement.tls = server.tls();
+    announcement.make_and_model = make_and_model;
+    announcement.uuid = service.uuid();
+    announcement.verbose = options.verbose;
+    if (!announcer.start(announcement, error)) {
+      std::cerr << "qrx7730-escl: " << error << " (going on without the announcement)\n";
+    }
+  }
+  std::cout << "qrx7730-escl: serving " << server.base_url() << "/ for " << options.device
+            << std::endl;
+
+  int signal_number = 0;
+  sigwait(&stop_signals, &signal_number);
+  announcer.stop();
+  server.stop();
+  service.stop_watch();
+  return 0;
+}
