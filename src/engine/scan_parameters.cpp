@@ -129,25 +129,29 @@ uint16_t set_scan_parameter(transport::ScannerContext& context,
   working.ScanningArea.length = to_sensor_units(parameter.ScanningArea.length);
 
   // 4800 x 4800 is read at 2400 across and widened by the read path.
+  uint32_t half_x_res = 0;
   if (working.yRes != settings::kOpticalResolution &&
       working.yRes == settings::kMaximumResolution &&
       working.xRes > settings::kOpticalResolution) {
     working.xRes = static_cast<uint16_t>(working.xRes / 2);
-    values.half_x_res = 1;
-  } else {
-    values.half_x_res = 0;
+    half_x_res = 1;
   }
-  values.wide_samples =
+  const uint32_t wide_samples =
       (parameter.WideSamples == 1 && (parameter.BitsPerPixel == 8 || parameter.BitsPerPixel == 24))
           ? 1
           : 0;
-  values.stored = parameter;
 
+  // A refused record changes nothing: the scan set up before stays whole, its lines
+  // still readable at the size the host was told.
   uint16_t status = check_window(parameter);
   if (status != QRX_OK) return status;
   const ScanFields fields = derive_fields(working, lamp_select);
   status = check_mode(context, setting, working, fields, lamp_select);
   if (status != QRX_OK) return status;
+
+  values.half_x_res = half_x_res;
+  values.wide_samples = wide_samples;
+  values.stored = parameter;
 
   // The context update.
   context.lamp_select = lamp_select;
