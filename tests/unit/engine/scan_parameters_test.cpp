@@ -114,6 +114,30 @@ TEST_F(SetScanParameterTest, LowResolutionsAreReadHigherAndReducedLater) {
   p.LowResOversample = 0;
   ASSERT_EQ(set(p), QRX_OK);
   EXPECT_EQ(context->scan_x_res, 150) << "150 without oversampling is read as asked";
+
+  // Each direction on its own: 75 across is read at 150 whatever the resolution
+  // down, 75 down at 150 whatever the one across; the line values stay the asked.
+  p.xRes = 75;
+  p.yRes = 300;
+  ASSERT_EQ(set(p), QRX_OK);
+  EXPECT_EQ(context->scan_x_res, 150);
+  EXPECT_EQ(context->scan_y_res, 300);
+  EXPECT_EQ(values.line_pixels, 75u);
+  EXPECT_EQ(values.line_count, 300u);
+  p.xRes = 600;
+  p.yRes = 75;
+  ASSERT_EQ(set(p), QRX_OK);
+  EXPECT_EQ(context->scan_x_res, 600);
+  EXPECT_EQ(context->scan_y_res, 150);
+  EXPECT_EQ(context->output_y_res, 75);
+  EXPECT_EQ(values.line_count, 75u);
+  p.LowResOversample = 1;
+  p.xRes = 150;
+  p.yRes = 600;
+  ASSERT_EQ(set(p), QRX_OK);
+  EXPECT_EQ(context->scan_x_res, 300);
+  EXPECT_EQ(context->scan_y_res, 600);
+  EXPECT_EQ(values.line_count, 600u);
 }
 
 TEST_F(SetScanParameterTest, GreyAt150DpiUnderTheFlatbedLightIsReadAsColour) {
