@@ -1,5 +1,6 @@
 // SetScanParameter and GetDataStatus around a scan: new parameters are refused
-// while this process's scan runs (from its own thread or another one).
+// while this process's scan runs (from its own thread or another one), and the
+// line time reports what the scanner reads for a delivered line.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -50,6 +51,37 @@ TEST_F(ScanTest, NewParametersAreRefusedWhileTheScanRuns) {
   ASSERT_EQ(GetDataStatus(nullptr, &status), QRX_TRUE);
   EXPECT_EQ(status.LineBytes, 1800u);
   EXPECT_EQ(status.LinesLeft, 120u);
+}
+
+TEST_F(ScanTest, TheLineTimeIsThatOfWhatTheScannerReads) {
+  // The emulated scanner is on port type 1. Line periods of that port (ticks of
+  // 8/30 us): 9216 for 24-bit and 27648 for 8-bit at 150 dpi, 13824 for 8-bit at
+  // 300 dpi.
+  struct Case {
+    uint16_t x, y;
+    uint8_t oversample;
+    uint32_t time;  // microseconds
+    const char* what;
+  };
+  const Case cases[] = {
+      {150, 300, 1, 13824 * 8 / 30, "read as grey at 300 dpi, one line each"},
+      {150, 150, 1, 2 * 13824 * 8 / 30, "read as grey at 300 dpi, two lines each"},
+      {150, 150, 0, 9216 * 3 * 8 / 30, "grey read as colour at 150 dpi"},
+      {75, 75, 0, 2 * 9216 * 3 * 8 / 30, "grey read as colour at 150 dpi, two lines each"},
+  };
+  for (const Case& c : cases) {
+    ScanParameter p{};
+    p.xRes = c.x;
+    p.yRes = c.y;
+    p.BitsPerPixel = 8;
+    p.LowResOversample = c.oversample;
+    p.ScanningArea = {0, 0, 4 * kInch, 4 * kInch};
+    ASSERT_EQ(SetScanParameter(nullptr, &p), QRX_TRUE) << std::hex << last_error();
+    DataStatus status{};
+    ASSERT_EQ(GetDataStatus(nullptr, &status), QRX_TRUE);
+    EXPECT_EQ(status.LineTime, c.time) << c.x << " x " << c.y << ": " << c.what;
+    EXPECT_EQ(status.LineBytes, c.x) << "one byte a pixel in every case";
+  }
 }
 
 }  // namespace
