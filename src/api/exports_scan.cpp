@@ -75,6 +75,11 @@ QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* param
     if (qrx::engine::background_calibration_running(lib.context)) {
       return finish(lib, QRX_E_CALIBRATING);
     }
+    // The running scan's lines are read by the values this would replace: refused
+    // until StopScanEx. In the frame, so that a scan starting or stopping on another
+    // thread is seen whole.
+    CallFrame frame(lib);
+    if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     return finish(lib, qrx::engine::set_scan_parameter(lib.context, lib.setting, lib.scan_values,
                                                        *parameter, lib.lamp_select, lib.ag_block));
   });

@@ -86,6 +86,7 @@ struct ScannerContext {
   uint16_t scan_x_res = 0;    // resolution the sensor is read at across
   uint16_t output_x_res = 0;  // resolution asked for across
   uint16_t scan_y_res = 0;    // motor lines per inch
+  uint16_t output_y_res = 0;  // resolution asked for down
   ScanWindow window;          // 2400 dpi units
   uint8_t bit_depth = 0;      // 8, 16, 24 or 48
   uint8_t color_channels = 0; // 1, 3 or 4

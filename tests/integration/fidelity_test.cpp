@@ -9,90 +9,10 @@
 #include <string>
 #include <tuple>
 
-#include "integration/fidelity.h"
-#include "integration/scan_test_fixture.h"
+#include "integration/fidelity_scan.h"
 
 namespace qrx::test {
 namespace {
-
-struct HostScan {
-  DataStatus status{};
-  uint32_t filter_armed = 0;
-  Image image;
-};
-
-class FidelityTest : public ScanTest {
- protected:
-  // The host sequence for one window; every call is expected to succeed.
-  HostScan host_scan(uint16_t resolution, uint8_t depth, const Window& w, uint8_t wide = 0) {
-    HostScan scan;
-    ScanParameter p{};
-    p.xRes = p.yRes = resolution;
-    p.BitsPerPixel = depth;
-    p.ScanningArea = {4 * w.x, 4 * w.y, 4 * w.width, 4 * w.length};
-    p.WideSamples = wide;
-    EXPECT_EQ(SetScanParameter(nullptr, &p), QRX_TRUE) << std::hex << last_error();
-    EXPECT_EQ(GetDataStatus(nullptr, &scan.status), QRX_TRUE) << std::hex << last_error();
-    scan.filter_armed = lib().filter_armed;
-    EXPECT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
-    EXPECT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
-
-    const uint32_t line_bytes = scan.status.LineBytes;
-    const uint32_t lines = scan.status.LinesLeft;
-    std::vector<uint8_t> data(static_cast<size_t>(line_bytes) * lines);
-    // Several lines a call, one while the line filter is armed.
-    const uint32_t per_call = scan.filter_armed != 0 ? 1 : 7;
-    for (uint32_t read = 0; read < lines;) {
-      const uint32_t n = std::min(per_call, lines - read);
-      if (ReadScan(nullptr, nullptr, data.data() + static_cast<size_t>(read) * line_bytes,
-                   n * line_bytes) != QRX_TRUE) {
-        ADD_FAILURE() << "ReadScan at line " << read << ": " << std::hex << last_error();
-        break;
-      }
-      read += n;
-    }
-    DataStatus after{};
-    EXPECT_EQ(GetDataStatus(nullptr, &after), QRX_TRUE);
-    EXPECT_EQ(after.LinesLeft, 0u);
-    EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
-
-    const bool colour = depth == 24 || depth == 48;
-    const uint32_t sample_bytes = depth == 16 || depth == 48 || wide != 0 ? 2 : 1;
-    scan.image.channels = colour ? 3 : 1;
-    scan.image.width = line_bytes / (scan.image.channels * sample_bytes);
-    scan.image.height = lines;
-    scan.image.samples.resize(static_cast<size_t>(scan.image.width) * lines * scan.image.channels);
-    for (size_t i = 0; i < scan.image.samples.size(); ++i) {
-      scan.image.samples[i] = sample_bytes == 2 ? data[2 * i] | data[2 * i + 1] << 8 : data[i];
-    }
-    return scan;
-  }
-
-  std::unique_ptr<emu::Scene> scene(const std::string& document = "") {
-    std::string error;
-    std::unique_ptr<emu::Scene> s = emu::Scene::create(document, error);
-    EXPECT_NE(s, nullptr) << error;
-    return s;
-  }
-
-  // Geometry within a pixel of the glass; the correlation of every channel at
-  // the best alignment.
-  std::vector<double> compare(const HostScan& scan, const emu::Scene& on_glass, const Window& w,
-                              uint32_t resolution) {
-    constexpr int kMargin = 3;
-    const Image truth = render_truth(on_glass, w, resolution, scan.image.channels, kMargin);
-    EXPECT_EQ(scan.image.width + 2 * kMargin, truth.width);
-    EXPECT_EQ(scan.image.height + 2 * kMargin, truth.height);
-    const Alignment best = best_alignment(scan.image, truth, kMargin, kMargin);
-    EXPECT_LE(std::abs(best.dx), 1) << "across, at " << resolution << " dpi";
-    EXPECT_LE(std::abs(best.dy), 1) << "down, at " << resolution << " dpi";
-    std::vector<double> per_channel;
-    for (uint32_t c = 0; c < scan.image.channels; ++c) {
-      per_channel.push_back(correlation(scan.image, truth, kMargin, c, best.dx, best.dy));
-    }
-    return per_channel;
-  }
-};
 
 // Windows of the chart by resolution: many features at the lowest resolutions,
 // the corner of the slanted square (two slanted edges) at the highest.
