@@ -89,5 +89,27 @@ TEST_F(HostCurveTest, TheHostsCurveOutlivesTheWatchdogsControllerReset) {
   }
 }
 
+TEST_F(HostCurveTest, ACurveGivenWhileTheScannerCalibratesIsTheScansCurve) {
+  const double plain = scan_mean();  // calibrates first: no shading files yet
+  const std::vector<uint16_t> curve = curve_22();
+
+  // 1000 scans since the calibration: the next start calibrates in the background,
+  // held here at its first wait while the host gives its curve.
+  write_counter(1000);
+  const double given_while_calibrating = scan_mean([&] {
+    ASSERT_NE(lib().context.calibration_thread, nullptr);
+    gate.close();
+    ASSERT_TRUE(gate.wait_until_held());
+    EXPECT_EQ(SetGamma(nullptr, curve.data(), 0, 0), QRX_TRUE) << std::hex << last_error();
+    EXPECT_EQ(last_error(), QRX_OK);
+    gate.open();
+  });
+  // The same curve given with no calibration in the way.
+  ASSERT_EQ(SetGamma(nullptr, curve.data(), 0, 0), QRX_TRUE) << std::hex << last_error();
+  const double given_before = scan_mean();
+  ASSERT_GT(given_before - plain, 10) << "a 2.2 curve lifts the grey steps";
+  EXPECT_NEAR(given_while_calibrating, given_before, 1.0);
+}
+
 }  // namespace
 }  // namespace qrx::test

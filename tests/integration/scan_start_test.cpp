@@ -24,7 +24,8 @@ TEST_F(ScanTest, WithoutShadingTheScannerIsCalibratedInTheBackgroundFirst) {
   ASSERT_TRUE(gate.wait_until_held()) << "the calibration waits for the scanner at some point";
 
   // While it is held mid-way: reported as running, the scanner held for it, the
-  // context refused to unframed writers and framed exports kept waiting.
+  // scan parameters it calibrates for refused, framed exports kept waiting, and a
+  // tone curve kept for the scan (without touching what the calibration uses).
   uint8_t status = 0;
   EXPECT_EQ(GetCalibrationStatus(nullptr, &status), QRX_TRUE);
   EXPECT_EQ(status, 2);
@@ -33,8 +34,8 @@ TEST_F(ScanTest, WithoutShadingTheScannerIsCalibratedInTheBackgroundFirst) {
   EXPECT_EQ(last_error(), QRX_E_CALIBRATING);
   std::vector<uint16_t> curve(65536);
   for (size_t i = 0; i < curve.size(); ++i) curve[i] = static_cast<uint16_t>(i);
-  EXPECT_EQ(SetGamma(nullptr, curve.data(), 0, 0), QRX_FALSE);
-  EXPECT_EQ(last_error(), QRX_E_CALIBRATING);
+  EXPECT_EQ(SetGamma(nullptr, curve.data(), 0, 0), QRX_TRUE);
+  EXPECT_EQ(last_error(), QRX_OK);
   std::atomic<bool> framed_done{false};
   QRX_BOOL framed_result = QRX_FALSE;
   std::thread framed([&] {
