@@ -14,10 +14,10 @@ using transport::write_bit_field;
 using transport::write_register;
 
 // Clock rate 30 for the controller core, 60 for its second clock.
-constexpr uint8_t kCoreClockBits = 0x20;  // register 0x0B bits 5..7
+constexpr uint8_t kCoreClockBits = 0x20;   // register 0x0B bits 5..7
 constexpr uint8_t kCoreClockSetting = 0x0B;
 constexpr uint8_t kSecondClockSetting = 0x0E;
-constexpr uint8_t kPortSetting = 4;  // setting 0x0F, port type 1 only
+constexpr uint8_t kPortSetting = 4;        // setting 0x0F, port type 1 only
 
 constexpr uint32_t kLineBufferBase = 0x10000000;
 constexpr uint32_t kLineBufferBlock = 8192;
