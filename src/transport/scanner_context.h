@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/thread.h"
@@ -125,6 +126,9 @@ struct ScannerContext {
 
   // --- scan start and stop ------------------------------------------------------
   std::unique_ptr<platform::Thread> calibration_thread;
+  // Guards calibration_thread between the host's threads (a poll of one beside a
+  // stop from another); the calibration thread itself never takes it.
+  mutable std::mutex calibration_thread_lock;
   std::atomic<uint32_t> calibration_stop{0};   // asks the calibration thread to end early
   std::unique_ptr<platform::Thread> reader_thread;
   std::atomic<uint32_t> stop_reader{0};
