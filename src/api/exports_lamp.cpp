@@ -43,9 +43,12 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
       // The watchdog's controller reset goes out inside the frame, so that it can
       // never fall between the requests of another process's framed call. It
       // leaves the controller as at power-up, under every process that has the
-      // scanner open and would programme it as set up: it is set up again at once.
+      // scanner open and would programme it as set up: it is set up again at once,
+      // keeping the host's tone curves.
       const uint16_t status = qrx::engine::refuse_light_while_moving(lib.context);
-      if (status == QRX_E_STATUS_REGISTER) qrx::device::power_on(lib.context, lib.setting);
+      if (status == QRX_E_STATUS_REGISTER) {
+        qrx::device::set_up_controller_again(lib.context, lib.setting);
+      }
       return finish(lib, status);
     }
     if (light_source != QRX_LAMP_NONE && (lib.lamp_select & kFilmLights) != 0 &&

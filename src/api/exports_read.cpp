@@ -61,12 +61,11 @@ QRX7730_API QRX_BOOL SetGamma(void* /*host*/, const uint16_t* table, uint8_t cha
                               uint32_t /*unused*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (table == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
-    // The background calibration runs on the context meanwhile.
-    if (qrx::engine::background_calibration_running(lib.context)) {
-      return finish(lib, QRX_E_CALIBRATING);
-    }
-    lib.last_error =
-        qrx::imaging::set_gamma(lib.context, lib.lamp_select, table, channel, lib.last_error);
+    // A curve given while the background calibration runs is the one the scan it
+    // calibrates for is composed with: it is kept, out of the calibration's way.
+    const bool calibrating = qrx::engine::background_calibration_running(lib.context);
+    lib.last_error = qrx::imaging::set_gamma(lib.context, lib.lamp_select, table, channel,
+                                             lib.last_error, calibrating);
     return lib.last_error == QRX_OK ? QRX_TRUE : QRX_FALSE;
   });
 }

@@ -105,7 +105,10 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
     if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     const uint8_t need = qrx::engine::recalibration_check(
         lib.context, lib.scan_values.stored.xRes, lib.lamp_select);
-    if (need == qrx::engine::kCalibrationUsable) return finish(lib, QRX_OK);
+    if (need == qrx::engine::kCalibrationUsable) {
+      lib.scan_start = Library::kStartAsked;
+      return finish(lib, QRX_OK);
+    }
     qrx::engine::BackgroundCalibration& job = lib.background_calibration;
     job.context = &lib.context;
     job.setting = &lib.setting;
@@ -114,11 +117,15 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
     job.finished = &release_scanner;
     job.owner = &lib;
     lib.calibration_hold = frame.ticket();
+    // Asked before the thread starts: it gives the scanner back as it ends, and a
+    // poll on another thread may then start the scan at once.
+    const uint8_t before = lib.scan_start.exchange(Library::kStartAsked);
     const uint16_t status = qrx::engine::start_background_calibration(job);
     // The thread holds the scanner until it ends: the framed exports wait meanwhile.
     if (status == QRX_OK) {
       frame.hand_over();
     } else {
+      lib.scan_start = before;
       lib.status_block.release_scan();
     }
     return finish(lib, status);
@@ -127,6 +134,13 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
 
 QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
+    // A scan asked for and not started yet is cancelled first, so that no poll of
+    // GetCalibrationStatus starts it any more. A background calibration for it
+    // stops within the block of lines it is reading and sends the carriage home;
+    // it holds the scanner until then, so it is waited for before the frame.
+    uint8_t asked = Library::kStartAsked;
+    lib.scan_start.compare_exchange_strong(asked, Library::kStartCancelled);
+    qrx::engine::stop_background_calibration(lib.context);
     CallFrame frame(lib);
     // Only the process that scans may stop the scanner.
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
@@ -152,6 +166,14 @@ QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
     }
     // The scan start proper, with the scanner held like any framed export.
     CallFrame frame(lib);
+    // A scan that StopScanEx cancelled is not started (and the cancelled
+    // calibration left nothing to report); the next StartScanEx asks anew.
+    uint8_t start = lib.scan_start.load();
+    if (start == Library::kStartCancelled ||
+        (start == Library::kStartAsked &&
+         !lib.scan_start.compare_exchange_strong(start, Library::kNoStartAsked))) {
+      return finish(lib, QRX_E_NO_SCAN);
+    }
     if (!claim_scanner(lib)) return QRX_FALSE;
     if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     qrx::engine::ScanStartEnvironment environment;

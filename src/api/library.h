@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "api/status_block.h"
@@ -38,8 +39,10 @@ struct Library {
   Diagnostics diagnostics;
 
   // Values of the exported interface (one copy per process, zero at load). The
-  // host calls from one thread at a time per process; these carry no lock.
-  uint16_t last_error = 0;
+  // host calls from one thread at a time per process; these carry no lock. The
+  // last status is atomic: a host may poll GetCalibrationStatus on one thread
+  // while it stops the scan on another.
+  std::atomic<uint16_t> last_error{0};
   uint32_t device_open = 0;
   std::array<uint8_t, QRX_AG_BLOCK_SIZE> ag_block{};  // the host's block from SetAGData
   uint8_t lamp_select = 0;          // light source last given to SetLamp
@@ -50,6 +53,11 @@ struct Library {
   // flag it gives back when it ends.
   engine::BackgroundCalibration background_calibration;
   StatusBlock::BusyTicket calibration_hold = 0;
+  // The scan StartScanEx asked for, until GetCalibrationStatus starts it; cancelled
+  // when StopScanEx comes first, so that no later poll starts it (until the next
+  // StartScanEx).
+  enum ScanStart : uint8_t { kNoStartAsked = 0, kStartAsked = 1, kStartCancelled = 2 };
+  std::atomic<uint8_t> scan_start{kNoStartAsked};
 };
 
 // The one instance of this process.

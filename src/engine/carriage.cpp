@@ -68,6 +68,7 @@ uint16_t wait_for_stop(transport::ScannerContext& context) {
     if (++polls >= kStopPolls) return QRX_E_MOTOR_TIMEOUT;
     platform::clock().sleep_ms(kStopPollMs);
   }
+  context.carriage_stops_seen.fetch_add(1);
   if (!clear_scan_enable(link)) return QRX_E_SCAN_ENABLE_WAIT;
   return QRX_OK;
 }

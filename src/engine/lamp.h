@@ -29,8 +29,10 @@ bool motor_running(transport::ScannerContext& context, bool& running);
 
 // A light selection refused because the motor runs (call it inside the call frame,
 // so that the reset never falls between another caller's requests): remembers the
-// first refusal of a run of refusals; from 30 s after it, every refusal pulses the
-// chip reset. 0x9601, or 0x9B2D once the reset was pulsed.
+// first refusal of a run of refusals (one run while this process has not seen the
+// carriage stop between them, and they are not many minutes apart); from 30 s
+// after it, every refusal pulses the chip reset. 0x9601, or 0x9B2D once the reset
+// was pulsed.
 uint16_t refuse_light_while_moving(transport::ScannerContext& context);
 // A light selection went through: the watchdog starts afresh.
 void clear_light_refusal(transport::ScannerContext& context);

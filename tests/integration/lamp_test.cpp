@@ -315,6 +315,36 @@ TEST_F(LampTest, ARefusalLongAfterTheLastOneStartsTheWatchdogAfresh) {
   EXPECT_TRUE(scanner->motor_running()) << "no reset under the new move";
 }
 
+TEST_F(LampTest, RefusalsWhileTheCarriageNeverStopsAreOneRunHoweverSlowlyTheHostAsks) {
+  open(emu::Options::FilmLight::kNone);
+  auto jam = [&] {
+    scanner->jam_motor(true);
+    ASSERT_EQ(TestScanner(nullptr, 57, 1, 0), QRX_TRUE) << std::hex << last_error();
+    ASSERT_TRUE(scanner->motor_running());
+  };
+  // A host that asks every 31 s while the carriage keeps moving: the second
+  // refusal comes more than half a minute after the first.
+  jam();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  clock.advance_us(31'000'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+  EXPECT_FALSE(scanner->motor_running()) << "the controller was reset";
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_TRUE);
+
+  // Refusals hours apart are not one run, even with no stop seen between them
+  // (another process's moves are not seen here): the watchdog starts afresh.
+  jam();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  clock.advance_us(2ull * 3600 * 1'000'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  clock.advance_us(31'000'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+}
+
 TEST_F(LampTest, TheWatchdogsResetGoesOutInsideTheFrame) {
   // Found by the soak: outside it, the reset fell between the requests of another
   // process's framed call.
