@@ -138,8 +138,8 @@ TEST_F(LampTest, TheHomeSensorAfterAReadyLightHasItsCodes) {
        {std::pair{true, QRX_E_HOME_SENSOR_INIT}, std::pair{false, QRX_E_HOME_POSITION}}) {
     open(emu::Options::FilmLight::kWarm);
     SetLamp(nullptr, QRX_LAMP_FILM);
+    // The polls before the ready one, each followed by the host's second.
     ASSERT_EQ(poll(static_cast<int>(polls) - 1).back(), kWarming + polls - 2);
-    clock.advance_us(1'000'000);
     // The ready poll measures (one start strobe), then sends the carriage home (the
     // second); once that move is seen stopped, the return home reads the sensor
     // twice, then the warm-up reads it: unreadable, or away from home.
