@@ -32,14 +32,19 @@ struct Image {
   }
 };
 
-// The reflectance of the scene on a pixel grid of `resolution` over the window,
-// `margin` pixels wider on every side: each pixel the mean over its footprint.
-// Channels: 3 (R, G, B), or 1 (the green a grey scan is read with).
+// What a scan sees of the scene: the document's reflectance under the LEDs, or
+// the transparency's transmittance under the film adapter's lamp.
+enum class Light { kReflected, kTransmitted };
+
+// The reflectance (or transmittance) of the scene on a pixel grid of `resolution`
+// over the window, `margin` pixels wider on every side: each pixel the mean over
+// its footprint. Channels: 3 (R, G, B), or 1 (the green a grey scan is read with).
 inline Image render_truth(const emu::Scene& scene, const Window& w, uint32_t resolution,
-                          uint32_t channels, int margin) {
+                          uint32_t channels, int margin, Light light = Light::kReflected) {
   const double step = 2400.0 / resolution;  // pixel size in 2400 dpi units
   const int points = std::clamp(static_cast<int>(std::lround(step)), 1, 4);
-  const double origin_y = scene.layout().origin_y_units;
+  const double origin_y = light == Light::kTransmitted ? scene.layout().film_origin_y_units
+                                                       : scene.layout().origin_y_units;
   Image truth;
   truth.width = static_cast<uint32_t>(std::lround(w.width / step)) + 2 * margin;
   truth.height = static_cast<uint32_t>(std::lround(w.length / step)) + 2 * margin;
@@ -53,7 +58,11 @@ inline Image render_truth(const emu::Scene& scene, const Window& w, uint32_t res
           const double x = w.x + (static_cast<int>(i) - margin + (a + 0.5) / points) * step;
           const double y = w.y + (static_cast<int>(j) - margin + (b + 0.5) / points) * step;
           float rgb[3];
-          scene.reflectance(x, origin_y + y, rgb);
+          if (light == Light::kTransmitted) {
+            scene.transmittance(x, origin_y + y, rgb);
+          } else {
+            scene.reflectance(x, origin_y + y, rgb);
+          }
           for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
         }
       }
