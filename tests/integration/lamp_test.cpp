@@ -90,6 +90,41 @@ TEST_F(LampTest, AWarmFilmLightIsSwitchedOnMeasuredAndReadyOnceSettled) {
   EXPECT_EQ(lib().context.warm_up_attempts, 0);
 }
 
+TEST_F(LampTest, AWarmedFilmLightStaysReadyUntilALightIsSwitchedOrTheScannerReset) {
+  open(emu::Options::FilmLight::kWarm);
+  const auto warm_up = [&] {
+    SetLamp(nullptr, QRX_LAMP_FILM);
+    ASSERT_EQ(poll(40).back(), QRX_OK);
+  };
+  const auto passes = [&] { return scanner->trace({RequestKind::ControlOut, 0x83, 0x0F}).size(); };
+  warm_up();
+  // The return home put the light out (register 0x03 bit 4); it stays selected.
+  ASSERT_EQ((scanner->peek_register(0x03) >> 4) & 3, 2);
+  scanner->clear_trace();
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(last_error(), QRX_OK);
+  EXPECT_EQ(passes(), 0u) << "neither measured nor moved again";
+  EXPECT_FALSE(film_light_selected()) << "nor switched on again";
+  EXPECT_EQ(lib().status_block.lamp_state(), QRX_LAMP_FILM_STORED);
+
+  // Another light switched: the film light must be warmed again (measured, the
+  // attempt count going on from the infrared light's).
+  SetLamp(nullptr, QRX_LAMP_INFRARED);
+  EXPECT_EQ(poll(1).front(), kWarming);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  EXPECT_EQ(poll(1).front() & 0xFF00, kWarming);
+  warm_up();
+  // A dark reference (or the flatbed light) deselects it.
+  scanner->poke_register(0x03, static_cast<uint8_t>(scanner->peek_register(0x03) & ~0x30));
+  EXPECT_EQ(poll(1).front(), kWarming);
+  warm_up();
+  // The controller reset of another open (its power-on) puts it out.
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  EXPECT_EQ(poll(1).front(), kWarming);
+}
+
 TEST_F(LampTest, EachMeasurementSetsTheAfeAndGoesUnderTheFilmArea) {
   open(emu::Options::FilmLight::kWarm);
   SetLamp(nullptr, QRX_LAMP_FILM);
