@@ -125,6 +125,41 @@ TEST_F(LampTest, AWarmedFilmLightStaysReadyUntilALightIsSwitchedOrTheScannerRese
   EXPECT_EQ(poll(1).front(), kWarming);
 }
 
+TEST_F(LampTest, EachPatternOfTheLightSelectBitsGivesItsLightState) {
+  // Infrared chosen after the film light leaves one film bit of register 0x03:
+  // bit 5 from the film light, bit 4 cleared by the infrared switch.
+  open(emu::Options::FilmLight::kWarm);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  ASSERT_EQ(poll(40).back(), QRX_OK);
+  SetLamp(nullptr, QRX_LAMP_INFRARED);
+  ASSERT_EQ(poll(1).front(), kWarming);
+  ASSERT_EQ((scanner->peek_register(0x03) >> 4) & 3, 2);
+  uint8_t state = 0xFF;
+  ASSERT_TRUE(engine::read_light_state(lib().context, state));
+  EXPECT_EQ(state, QRX_LAMP_INFRARED) << "the infrared light, not the film light";
+  // So the infrared warm-up measures from its next poll on, not starting afresh.
+  EXPECT_EQ(poll(2, 0), (std::vector<uint16_t>{kWarming + 1, kWarming + 2}));
+
+  // Every pattern, with the infrared light off and on (status bit 2 follows
+  // register 0x03 bit 4 or register 0x6C bit 7).
+  struct Case {
+    uint8_t bits;
+    bool infrared;
+    uint8_t state;
+  };
+  const uint8_t original = scanner->peek_register(0x03);
+  for (const Case& c :
+       {Case{0, false, 0}, Case{0, true, QRX_LAMP_INFRARED}, Case{1, false, QRX_LAMP_FLATBED},
+        Case{1, true, QRX_LAMP_FLATBED}, Case{2, false, 0}, Case{2, true, QRX_LAMP_INFRARED},
+        Case{3, false, QRX_LAMP_FILM}, Case{3, true, QRX_LAMP_FILM}}) {
+    scanner->poke_register(0x03, static_cast<uint8_t>((original & ~0x30) | c.bits << 4));
+    scanner->poke_register(0x6C, c.infrared ? 0x80 : 0x00);
+    state = 0xFF;
+    ASSERT_TRUE(engine::read_light_state(lib().context, state));
+    EXPECT_EQ(state, c.state) << "bits 5..4 = " << int{c.bits} << ", infrared " << c.infrared;
+  }
+}
+
 TEST_F(LampTest, EachMeasurementSetsTheAfeAndGoesUnderTheFilmArea) {
   open(emu::Options::FilmLight::kWarm);
   SetLamp(nullptr, QRX_LAMP_FILM);
