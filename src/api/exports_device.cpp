@@ -60,7 +60,11 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
       qrx::engine::wait_for_stop(lib.context);
       status = qrx::device::check_power_state(lib.context);
     }
-    if (status == QRX_OK) status = qrx::device::power_on(lib.context, lib.setting);
+    if (status == QRX_OK) {
+      // The power-on resets the controller, which puts the film light out.
+      lib.status_block.set_warmed_film_light(0);
+      status = qrx::device::power_on(lib.context, lib.setting);
+    }
     if (status != QRX_OK) {
       frame.release();
       lib.context.link.close();

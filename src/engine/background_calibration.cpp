@@ -13,7 +13,8 @@ namespace qrx::engine {
 namespace {
 
 constexpr uint32_t kFlatbedSeries[] = {300, 600, 1200, 2400};
-constexpr uint32_t kFilmSeries[] = {600, 1200, 2400, 4800};
+// Every resolution a film scan may read at (4800 dpi scans are read at 2400 across).
+constexpr uint32_t kFilmSeries[] = {300, 600, 1200, 2400};
 
 // Runs the series for the light; 0 or the first failing status.
 uint16_t calibrate(BackgroundCalibration& job) {

@@ -346,4 +346,16 @@ void reset_warm_up_attempts(transport::ScannerContext& context) {
   context.warm_up_attempts = 0;
 }
 
+bool film_light_selected(transport::ScannerContext& context, uint8_t light, bool& selected) {
+  uint8_t lamp = 0, infrared = 0;
+  if (!transport::read_register(context.link, transport::reg::kLamp, lamp) ||
+      !transport::read_register(context.link, kInfraredRegister, infrared)) {
+    return false;
+  }
+  selected = (light & (kVisibleFilm | kInfraredFilm)) != 0;
+  if ((light & kVisibleFilm) != 0) selected = selected && (lamp & 0x20) != 0;
+  if ((light & kInfraredFilm) != 0) selected = selected && (infrared & 0x80) != 0;
+  return true;
+}
+
 }  // namespace qrx::engine

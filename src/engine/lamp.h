@@ -62,4 +62,11 @@ uint16_t poll_warm_up(transport::ScannerContext& context, const settings::Scanne
 // A stopped scan ends any warm-up in progress: the next poll starts afresh.
 void reset_warm_up_attempts(transport::ScannerContext& context);
 
+// Whether the controller still has film light `light` selected: register 0x03
+// bit 5 for the visible film light, register 0x6C bit 7 for the infrared one. A
+// carriage move puts the visible light out (bit 4) but leaves it selected; a dark
+// reference, the flatbed light or a controller reset deselect it. False when a
+// register cannot be read.
+bool film_light_selected(transport::ScannerContext& context, uint8_t light, bool& selected);
+
 }  // namespace qrx::engine

@@ -58,6 +58,10 @@ ScanFields derive_fields(const ScanParameter& working, uint8_t lamp_select) {
     f.bit_depth = 24;
     f.color_channels = 3;
     f.gray_from_color = 1;
+  } else if (f.color_channels == 4 && f.bit_depth == 8) {
+    // A read with the infrared channel is a colour read: 8-bit grey is its green.
+    f.bit_depth = 24;
+    f.gray_from_color = 1;
   } else if (f.bit_depth == 16) {
     // The scanner has no 16-bit one-channel timing: 16-bit grey is read as 48-bit
     // colour and the read path delivers the green samples.

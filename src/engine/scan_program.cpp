@@ -144,7 +144,9 @@ uint16_t program_scan(transport::ScannerContext& context, const settings::Scanne
   if (!write_bit_field(link, 0x03, 4, 4, read.lamp_on != 0 ? 1 : 0)) return QRX_E_MODE_BITS;
   const bool eight_bit = depth == 8;
   const bool byte_samples = depth == 8 || depth == 24;
-  if (!write_bit_field(link, 0x04, 3, 2, eight_bit ? 2 : 0) ||
+  // Channel mode: 2 one channel, 3 four (the infrared block after the colours), 0 three.
+  const uint8_t channel_mode = eight_bit ? 2 : (read.channels == 4 ? 3 : 0);
+  if (!write_bit_field(link, 0x04, 3, 2, channel_mode) ||
       !write_bit_field(link, 0x04, 6, 6, byte_samples ? 0 : 1) ||
       !write_bit_field(link, 0x0C, 3, 0, eight_bit ? 0 : 2)) {
     return QRX_E_MODE_BITS;

@@ -65,10 +65,13 @@ class FaultMatrix : public SimTest {
   };
   // FindScannerEx, InitializeScanner and SetLamp.
   bool open_and_initialise(Host& host, uint8_t light);
-  // One scan of a window (2400 dpi units from the origin) through the exports, the
-  // image bytes appended to the product; StopScanEx also after a failed call.
+  // GetLampStatus polled a second apart until the selected light is ready.
+  bool warm_up(Host& host);
+  // One scan of a window (2400 dpi units from the origin; film_area: on the film
+  // adapter's area) through the exports, the image bytes appended to the product;
+  // StopScanEx also after a failed call.
   void scan(Host& host, uint16_t resolution, uint8_t depth, uint32_t x, uint32_t y, uint32_t width,
-            uint32_t length);
+            uint32_t length, uint8_t film_area = 0);
   // Polls GetCalibrationStatus (paced in real time) until it no longer reports a
   // background calibration.
   QRX_BOOL poll_calibration_status();

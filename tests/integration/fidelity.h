@@ -32,17 +32,23 @@ struct Image {
   }
 };
 
-// The reflectance of the scene on a pixel grid of x_resolution across and
-// y_resolution down over the window's whole pixels, `margin` pixels wider on every side: each
-// pixel the mean over its footprint. Channels: 3 (R, G, B), or 1 (the green a grey
-// scan is read with).
+// What a scan sees of the scene: the document's reflectance under the LEDs, or
+// the transparency's transmittance under the film adapter's lamp.
+enum class Light { kReflected, kTransmitted };
+
+// The reflectance (or transmittance) of the scene on a pixel grid of x_resolution
+// across and y_resolution down over the window's whole pixels, `margin` pixels wider
+// on every side: each pixel the mean over its footprint. Channels: 3 (R, G, B), or 1
+// (the green a grey scan is read with).
 inline Image render_truth(const emu::Scene& scene, const Window& w, uint32_t x_resolution,
-                          uint32_t y_resolution, uint32_t channels, int margin) {
+                          uint32_t y_resolution, uint32_t channels, int margin,
+                          Light light = Light::kReflected) {
   const double step_x = 2400.0 / x_resolution;  // pixel size in 2400 dpi units
   const double step_y = 2400.0 / y_resolution;
   const int points_x = std::clamp(static_cast<int>(std::lround(step_x)), 1, 4);
   const int points_y = std::clamp(static_cast<int>(std::lround(step_y)), 1, 4);
-  const double origin_y = scene.layout().origin_y_units;
+  const double origin_y = light == Light::kTransmitted ? scene.layout().film_origin_y_units
+                                                       : scene.layout().origin_y_units;
   Image truth;
   // Whole pixels of the window, as the scan counts them.
   truth.width = static_cast<uint32_t>(w.width / step_x) + 2 * margin;
@@ -58,7 +64,11 @@ inline Image render_truth(const emu::Scene& scene, const Window& w, uint32_t x_r
           const double x = w.x + (static_cast<int>(i) - margin + (a + 0.5) / points_x) * step_x;
           const double y = w.y + (static_cast<int>(j) - margin + (b + 0.5) / points_y) * step_y;
           float rgb[3];
-          scene.reflectance(x, origin_y + y, rgb);
+          if (light == Light::kTransmitted) {
+            scene.transmittance(x, origin_y + y, rgb);
+          } else {
+            scene.reflectance(x, origin_y + y, rgb);
+          }
           for (int c = 0; c < 3; ++c) sum[c] += rgb[c];
         }
       }
@@ -74,8 +84,8 @@ inline Image render_truth(const emu::Scene& scene, const Window& w, uint32_t x_r
 }
 
 inline Image render_truth(const emu::Scene& scene, const Window& w, uint32_t resolution,
-                          uint32_t channels, int margin) {
-  return render_truth(scene, w, resolution, resolution, channels, margin);
+                          uint32_t channels, int margin, Light light = Light::kReflected) {
+  return render_truth(scene, w, resolution, resolution, channels, margin, light);
 }
 
 // Scan rows [first, end) of an image.

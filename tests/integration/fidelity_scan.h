@@ -24,6 +24,7 @@ struct ScanRequest {
   Window window{};
   uint8_t wide = 0;
   uint8_t oversample = 0;
+  uint8_t film_area = 0;
 };
 
 struct HostScan {
@@ -48,6 +49,7 @@ class FidelityTest : public ScanTest {
     p.ScanningArea = {4 * w.x, 4 * w.y, 4 * w.width, 4 * w.length};
     p.WideSamples = r.wide;
     p.LowResOversample = r.oversample;
+    p.FilmArea = r.film_area;
     EXPECT_EQ(SetScanParameter(nullptr, &p), QRX_TRUE) << std::hex << last_error();
     EXPECT_EQ(GetDataStatus(nullptr, &scan.status), QRX_TRUE) << std::hex << last_error();
     scan.filter_armed = lib().filter_armed;
@@ -91,12 +93,14 @@ class FidelityTest : public ScanTest {
     return scan;
   }
 
-  HostScan host_scan(uint16_t resolution, uint8_t depth, const Window& w, uint8_t wide = 0) {
+  HostScan host_scan(uint16_t resolution, uint8_t depth, const Window& w, uint8_t wide = 0,
+                     uint8_t film_area = 0) {
     ScanRequest r;
     r.x_resolution = r.y_resolution = resolution;
     r.depth = depth;
     r.window = w;
     r.wide = wide;
+    r.film_area = film_area;
     return host_scan(r);
   }
 
@@ -110,9 +114,10 @@ class FidelityTest : public ScanTest {
   // Geometry within a pixel of the glass; the correlation of every channel at
   // the best alignment.
   std::vector<double> compare(const HostScan& scan, const emu::Scene& on_glass, const Window& w,
-                              uint32_t resolution) {
+                              uint32_t resolution, Light light = Light::kReflected) {
     constexpr int kMargin = 3;
-    const Image truth = render_truth(on_glass, w, resolution, scan.image.channels, kMargin);
+    const Image truth =
+        render_truth(on_glass, w, resolution, scan.image.channels, kMargin, light);
     EXPECT_EQ(scan.image.width + 2 * kMargin, truth.width);
     EXPECT_EQ(scan.image.height + 2 * kMargin, truth.height);
     const Alignment best = best_alignment(scan.image, truth, kMargin, kMargin);

@@ -155,10 +155,20 @@ TEST_F(SetScanParameterTest, GreyAt150DpiUnderTheFlatbedLightIsReadAsColour) {
   EXPECT_EQ(context->color_channels, 1);
   EXPECT_EQ(context->gray_from_color, 0u);
   p.xRes = p.yRes = 150;
-  ASSERT_EQ(set(p, 12), QRX_OK);
+  ASSERT_EQ(set(p, 4), QRX_OK);
   EXPECT_EQ(context->gray_from_color, 0u) << "only with the flatbed light's bit";
   ASSERT_EQ(set(p, 8), QRX_OK);
   EXPECT_EQ(context->color_channels, 4) << "the infrared light is read as a fourth channel";
+  // A read with the infrared channel is a colour read at every resolution: 8-bit
+  // grey is its green, one byte a pixel for the host.
+  for (uint16_t resolution : {150, 300, 1200}) {
+    p.xRes = p.yRes = resolution;
+    ASSERT_EQ(set(p, 12), QRX_OK) << resolution;
+    EXPECT_EQ(context->bit_depth, 24) << resolution;
+    EXPECT_EQ(context->color_channels, 4) << resolution;
+    EXPECT_EQ(context->gray_from_color, 1u) << resolution;
+    EXPECT_EQ(values.line_bytes, 9600u / 4 * resolution / 2400) << resolution;
+  }
 }
 
 TEST_F(SetScanParameterTest, SixteenBitGreyIsReadAsFortyEightBitColour) {
