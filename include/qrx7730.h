@@ -210,6 +210,7 @@ enum QRX_Status {
 
     /* 0x01: the device could not be opened or set up */
     QRX_E_DEVICE_OPEN = 0x0101,          /* path not openable, status read failed, or not this model */
+    QRX_E_NOT_OPEN = 0x0102,             /* no scanner is open: FindScannerEx first (again after TerminateScanner) */
     QRX_E_PORT_SETTING = 0x0105,         /* power-on: port-type setting not written */
 
     /* 0x0A: self-test verdicts */
@@ -335,6 +336,8 @@ enum QRX_Status {
     QRX_E_BUFFER_THRESHOLD = 0x9B5C,     /* scan programme: buffer threshold or shading switch */
     QRX_E_MODE_BITS = 0x9B5D,            /* scan programme: mode bits */
     QRX_E_ACQUIRE_LINE10 = 0x9B61,       /* calibration acquisition: line 10 */
+    QRX_E_REGISTER_READ = 0x9B70,        /* ReadRegister: the register could not be read */
+    QRX_E_REGISTER_WRITE = 0x9B71,       /* WriteRegister: the register could not be written */
     QRX_E_EXPOSURE_FLATBED = 0x9BC9,     /* exposure adjustment for the flatbed missed its target */
     QRX_E_EXPOSURE_FILM = 0x9BCA,        /* exposure adjustment for film missed its target */
 

@@ -135,16 +135,23 @@ QRX7730_API QRX_BOOL GetOPUMode(void* /*host*/, OPUMode* mode) {
 QRX7730_API QRX_BOOL ReadRegister(uint8_t reg, uint8_t* value) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (value == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
     uint8_t read = 0;
-    if (!qrx::transport::read_register(lib.context.link, reg, read)) return QRX_FALSE;
+    if (!qrx::transport::read_register(lib.context.link, reg, read)) {
+      return finish(lib, QRX_E_REGISTER_READ);
+    }
     *value = read;
-    return QRX_TRUE;
+    return QRX_TRUE;  // a success leaves the last status as it was
   });
 }
 
 QRX7730_API QRX_BOOL WriteRegister(uint8_t reg, uint8_t value) {
   return guard([&](Library& lib) -> QRX_BOOL {
-    return qrx::transport::write_register(lib.context.link, reg, value) ? QRX_TRUE : QRX_FALSE;
+    if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
+    if (!qrx::transport::write_register(lib.context.link, reg, value)) {
+      return finish(lib, QRX_E_REGISTER_WRITE);
+    }
+    return QRX_TRUE;  // a success leaves the last status as it was
   });
 }
 

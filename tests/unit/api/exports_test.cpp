@@ -163,14 +163,28 @@ TEST_F(ExportsTest, RegisterExportsGoStraightToTheDeviceWithoutTheFrame) {
   EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
   lib().status_block.release_busy(ticket);
 
+  // A success leaves the last status alone; a failure leaves its own code.
   lib().last_error = 0x4242;
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
+  EXPECT_EQ(WriteRegister(0x6D, 0x3F), QRX_TRUE);
+  EXPECT_EQ(last_error(), 0x4242);
   device->register_marker = 0x54;
   value = 0x77;
   EXPECT_EQ(ReadRegister(0x6D, &value), QRX_FALSE);
   EXPECT_EQ(value, 0x77);
+  EXPECT_EQ(last_error(), QRX_E_REGISTER_READ);
   device->fail_request = 0x83;
   EXPECT_EQ(WriteRegister(0x6D, 1), QRX_FALSE);
-  EXPECT_EQ(last_error(), 0x4242) << "the register exports never set the last status";
+  EXPECT_EQ(last_error(), QRX_E_REGISTER_WRITE);
+
+  // After TerminateScanner there is no scanner to ask.
+  ASSERT_EQ(TerminateScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NOT_OPEN);
+  EXPECT_EQ(value, 0x77);
+  lib().last_error = QRX_OK;
+  EXPECT_EQ(WriteRegister(0x6D, 1), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NOT_OPEN);
 }
 
 TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
