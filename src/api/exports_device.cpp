@@ -2,11 +2,13 @@
 // register exports.
 #include "api/call_frame.h"
 #include "api/export_guard.h"
+#include "api/scanner_session.h"
 #include "device/data_file.h"
 #include "device/discovery.h"
 #include "device/initialize.h"
 #include "device/power_on.h"
 #include "device/push_buttons.h"
+#include "engine/background_calibration.h"
 #include "engine/carriage.h"
 #include "engine/scan_stop.h"
 #include "platform/shared_block.h"
@@ -105,12 +107,15 @@ QRX7730_API QRX_BOOL InitializeScanner(void* /*host*/) {
 
 QRX7730_API QRX_BOOL TerminateScanner(void* /*host*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
+    // A background calibration holds the scanner while it runs: it is asked to
+    // end after the resolution it is at, rather than kept waiting for.
+    qrx::engine::stop_background_calibration(lib.context);
     CallFrame frame(lib);
     lib.last_error = QRX_OK;
-    if (lib.device_open == 1) {
-      lib.device_open = 0;
-      lib.context.link.close();
-    }
+    // This process's scan ends with its use of the scanner (stopped at once, the
+    // carriage sent home), and so does its hold on the scanner for that scan,
+    // also when the scanner has gone and the stop cannot reach it.
+    qrx::api::close_scanner(lib, true);
     return QRX_TRUE;
   });
 }

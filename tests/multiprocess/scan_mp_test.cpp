@@ -33,10 +33,19 @@ class ScanProcessesTest : public ::testing::Test {
     if (old_tmpdir != nullptr) old_tmpdir_ = old_tmpdir;
     setenv("TMPDIR", dir_.c_str(), 1);  // the clients share their shading files here
     socket_ = (dir_ / "sim.sock").string();
+    start_daemon();
+  }
+  // A daemon on the socket (where a killed one may have left its socket file).
+  void start_daemon() {
     daemon_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{QRX_SIM_DAEMON, "--socket", socket_, "--speed", kSpeed});
     std::string line;
     ASSERT_TRUE(daemon_->read_line(line, kReadyMs));
+  }
+  // The scanner vanishes: its daemon is killed.
+  void kill_daemon() {
+    daemon_->kill_now(SIGKILL);
+    EXPECT_EQ(daemon_->wait(kExitMs), 128 + SIGKILL);
   }
   void TearDown() override {
     daemon_.reset();
@@ -114,6 +123,35 @@ TEST_F(ScanProcessesTest, AScanWhoseProcessDiedHoldsNothing) {
       observer->close_input();
       EXPECT_EQ(observer->wait(kExitMs), 0);
     }
+  }
+}
+
+// A process that closes the scanner in the middle of its scan, with or without a
+// StopScanEx that failed because the scanner had gone, and then stays alive.
+TEST_F(ScanProcessesTest, AProcessThatClosesTheScannerMidScanHoldsItNoLonger) {
+  auto first = client({"leave", "terminate"});
+  ASSERT_EQ(next_line(*first), "scanning");
+  first->write_line("close");
+  ASSERT_EQ(next_line(*first), "terminated");
+  auto second = client({"scan", "2400"});
+  EXPECT_EQ(next_line(*second), "scanning") << "after a close mid-scan";
+  finish_scan(*second, "300");
+
+  // Its daemon killed under the scan: the stop fails, the close still lets go.
+  auto third = client({"leave", "stop", "terminate"});
+  ASSERT_EQ(next_line(*third), "scanning");
+  kill_daemon();
+  third->write_line("close");
+  EXPECT_EQ(next_line(*third).substr(0, 10), "stopped 0 ");
+  ASSERT_EQ(next_line(*third), "terminated");
+  start_daemon();
+  auto fourth = client({"scan", "2400"});
+  EXPECT_EQ(next_line(*fourth), "scanning") << "after a close of a vanished scanner";
+  finish_scan(*fourth, "300");
+
+  for (ChildProcess* c : {first.get(), third.get()}) {
+    c->close_input();
+    EXPECT_EQ(c->wait(kExitMs), 0);
   }
 }
 
