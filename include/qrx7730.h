@@ -229,6 +229,7 @@ enum QRX_Status {
     QRX_E_SCAN_RUNNING = 0x9602,         /* a scan of this process runs: StopScanEx ends it first */
     QRX_E_CALIBRATING = 0x9603,          /* a background calibration runs: poll GetCalibrationStatus */
     QRX_E_SCANNER_IN_USE = 0x9604,       /* another process scans on this scanner until its StopScanEx */
+    QRX_E_OTHER_SCANNER_OPEN = 0x9605,   /* FindScannerEx: this process has a scanner at another path open */
 
     /* 0x97: a caller's parameter is outside what the device supports */
     QRX_E_PARAMETER = 0x9700,            /* memory test argument, gamma table, calibration source resolution */

@@ -33,6 +33,12 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     if (qrx::platform::shared_block_name(qrx::api::StatusBlock::lowered_path(device_path)).empty()) {
       return finish(lib, QRX_E_DEVICE_PATH);
     }
+    // One scanner at a time per process: while one is open another path is
+    // refused before anything changes, so that the open scanner keeps its status
+    // block, which keeps other processes from disturbing its scans.
+    if (lib.device_open == 1 && !qrx::api::scanner_open_at(lib, device_path)) {
+      return finish(lib, QRX_E_OTHER_SCANNER_OPEN);
+    }
 
     // The block's own open result does not stop the call: without a block the
     // fields read as zero and the frame does not wait.
@@ -53,6 +59,7 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     uint16_t status = qrx::device::open_and_identify(lib.context, device_path, product_id);
     if (status != QRX_OK) return finish(lib, status);
     lib.device_open = 1;
+    lib.open_path = qrx::api::StatusBlock::lowered_path(device_path);
     status = qrx::device::check_power_state(lib.context);
     if (status == QRX_E_CARRIAGE_MOVING &&
         (sole_user || lib.status_block.forget_abandoned_scan())) {

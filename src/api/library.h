@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "api/status_block.h"
 #include "device/data_file_store.h"
@@ -41,6 +42,7 @@ struct Library {
   // host calls from one thread at a time per process; these carry no lock.
   uint16_t last_error = 0;
   uint32_t device_open = 0;
+  std::string open_path;  // lowered path of the scanner DeviceOpen names
   std::array<uint8_t, QRX_AG_BLOCK_SIZE> ag_block{};  // the host's block from SetAGData
   uint8_t lamp_select = 0;          // light source last given to SetLamp
   imaging::ScanValues scan_values;  // from the last SetScanParameter

@@ -34,4 +34,8 @@ void close_scanner(Library& lib, bool pass_alive) {
   }
 }
 
+bool scanner_open_at(const Library& lib, const char* device_path) {
+  return lib.device_open == 1 && StatusBlock::lowered_path(device_path) == lib.open_path;
+}
+
 }  // namespace qrx::api

@@ -5,6 +5,8 @@
 // reaches the next scan.
 #pragma once
 
+#include <string>
+
 #include "api/library.h"
 
 namespace qrx::api {
@@ -18,5 +20,9 @@ void end_scan(Library& lib, bool pass_alive);
 
 // end_scan, then the device closed (DeviceOpen 0, the driver handle released).
 void close_scanner(Library& lib, bool pass_alive);
+
+// True while this process has the scanner open at device_path (the path of the
+// same status block).
+bool scanner_open_at(const Library& lib, const char* device_path);
 
 }  // namespace qrx::api

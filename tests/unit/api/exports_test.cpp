@@ -187,6 +187,33 @@ TEST_F(ExportsTest, RegisterExportsGoStraightToTheDeviceWithoutTheFrame) {
   EXPECT_EQ(last_error(), QRX_E_NOT_OPEN);
 }
 
+TEST_F(ExportsTest, FindScannerWithAnotherPathKeepsTheOpenScannerAndItsStatusBlock) {
+  ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  const std::string block = lib().status_block.block_name();
+  const size_t calls = device->calls.size();
+  const std::string pid = std::to_string(getpid());
+  const std::string unopenable = "foo:" + path + "-" + pid;
+  for (const std::string& other :
+       {path + "-other", "sim:/nobody-" + pid + ".sock", "usb:#" + pid, unopenable}) {
+    EXPECT_EQ(FindScannerEx(nullptr, other.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE) << other;
+    EXPECT_EQ(last_error(), QRX_E_OTHER_SCANNER_OPEN) << other;
+    EXPECT_EQ(lib().status_block.block_name(), block) << other;
+  }
+  EXPECT_EQ(device->calls.size(), calls) << "the open scanner was not touched";
+  EXPECT_EQ(lib().device_open, 1u);
+  uint8_t value = 0;
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE) << "and is still open";
+  EXPECT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+
+  // Once it is closed another path opens, or fails as that path deserves.
+  ASSERT_EQ(TerminateScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(FindScannerEx(nullptr, unopenable.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
+  const std::string other = path + "-other";
+  EXPECT_EQ(FindScannerEx(nullptr, other.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  EXPECT_NE(lib().status_block.block_name(), block);
+}
+
 TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
   ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
   const StatusBlock::BusyTicket ticket = lib().status_block.try_take_busy();
@@ -254,7 +281,8 @@ TEST_F(ExportsTest, AFailedDataFileLoadLeavesAnotherCallersFlagAlone) {
 }
 
 // One thread runs framed exports while another calls FindScannerEx, on the same
-// path and on two paths in turn (the block is then replaced each time).
+// path and on two paths in turn (closing the scanner in between, so that the
+// block is replaced each time).
 TEST_F(ExportsTest, FindScannerBesideFramedExportsOnAnotherThread) {
   platform::VirtualClock clock;
   platform::ScopedClock use_clock{clock};
@@ -266,8 +294,12 @@ TEST_F(ExportsTest, FindScannerBesideFramedExportsOnAnotherThread) {
   });
   const std::string other = path + "-other";
   int found = 0;
+  const std::string* open = &path;
   for (int i = 0; i < 3000; ++i) {
     const std::string& p = (i < 1500 || i % 2 == 0) ? path : other;
+    // Another path opens once the scanner open now is closed.
+    if (&p != open) TerminateScanner(nullptr);
+    open = &p;
     found += FindScannerEx(nullptr, p.c_str(), QRX7730_USB_PRODUCT_ID) == QRX_TRUE ? 1 : 0;
   }
   stop = true;
