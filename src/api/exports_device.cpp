@@ -52,7 +52,20 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     lib.status_block.read_field(5, &lamp_state, sizeof lamp_state);
 
     CallFrame frame(lib);
-    if (lib.device_open == 1) return QRX_TRUE;  // already open: LastError untouched
+    bool reopened = false;
+    if (lib.device_open == 1) {
+      // Already open: LastError untouched. A channel that has failed since it was
+      // opened is asked first whether the scanner is still there and still set
+      // up; when it is not (gone, or unplugged and back) this process's scan
+      // went with it, and the scanner is opened afresh.
+      if (!lib.context.link.channel_failed()) return QRX_TRUE;
+      if (qrx::device::controller_still_set_up(lib.context)) {
+        lib.context.link.clear_channel_failure();
+        return QRX_TRUE;
+      }
+      qrx::api::close_scanner(lib, false);
+      reopened = true;
+    }
     // The power-on below resets the controller.
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
 
@@ -62,9 +75,10 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     lib.open_path = qrx::api::StatusBlock::lowered_path(device_path);
     status = qrx::device::check_power_state(lib.context);
     if (status == QRX_E_CARRIAGE_MOVING &&
-        (sole_user || lib.status_block.forget_abandoned_scan())) {
-      // No live process drives this carriage: the scan of a process that died
-      // (held by a full buffer, it would count as moving for good). End it.
+        (sole_user || reopened || lib.status_block.forget_abandoned_scan())) {
+      // No live process drives this carriage: the scan of a process that died,
+      // or this process's own scan just given up (held by a full buffer, it
+      // would count as moving for good). End it.
       qrx::engine::end_abandoned_pass(lib.context);
       qrx::engine::wait_for_stop(lib.context);
       status = qrx::device::check_power_state(lib.context);

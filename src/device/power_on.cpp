@@ -147,6 +147,12 @@ uint16_t check_power_state(transport::ScannerContext& context) {
   return QRX_OK;
 }
 
+bool controller_still_set_up(transport::ScannerContext& context) {
+  uint8_t power = 0;
+  return transport::read_register(context.link, transport::reg::kPowerState, power) &&
+         (power & 0x10) != 0;
+}
+
 uint16_t power_on(transport::ScannerContext& context, const settings::ScannerSetting& setting) {
   transport::DeviceLink& link = context.link;
   platform::Clock& clock = platform::clock();

@@ -13,12 +13,14 @@
 //       calibrates 300 dpi and starts a 48-bit scan of the whole glass width, four
 //       inches long, prints "scanning" and never reads it (it soon fills the
 //       scanner's buffer and the carriage stands); waits for its input to close
-//   scan_client PATH SPEED leave [stop] terminate
+//   scan_client PATH SPEED leave [stop] terminate|reopen
 //       starts the scan of hold and prints "scanning"; waits for a line on its
 //       input (the scanner may have vanished meanwhile); with stop calls
-//       StopScanEx and prints "stopped RESULT STATUS"; then TerminateScanner,
-//       prints "terminated" and waits for its input to close, the process alive
-//       all the while
+//       StopScanEx and prints "stopped RESULT STATUS"; then
+//       terminate: TerminateScanner, prints "terminated" and waits for its input
+//       to close, the process alive all the while;
+//       reopen: FindScannerEx again without TerminateScanner, prints "found
+//       RESULT STATUS", and scans as scan does (an inch long) without waiting
 //   scan_client PATH SPEED idle
 //       opens the scanner, prints "open" and waits for its input to close
 //   scan_client PATH SPEED try
@@ -125,8 +127,8 @@ int scan(const char* path, uint32_t length, bool calibrate) {
   return read_and_stop();
 }
 
-// A scan left unread, then stopped or not, and the scanner closed.
-int leave(const char* path, bool stop) {
+// A scan left unread, then stopped or not, and the scanner closed or opened again.
+int leave(const char* path, bool stop, bool reopen) {
   if (!start(path, true, 4 * kInch, 20416, 48)) return kCallFailed;
   std::string line;
   std::getline(std::cin, line);
@@ -135,10 +137,17 @@ int leave(const char* path, bool stop) {
     std::printf("stopped %d %04x\n", stopped, last_error());
     std::fflush(stdout);
   }
-  TerminateScanner(nullptr);
-  say("terminated");
-  wait_for_input_to_close();
-  return 0;
+  if (!reopen) {
+    TerminateScanner(nullptr);
+    say("terminated");
+    wait_for_input_to_close();
+    return 0;
+  }
+  const QRX_BOOL found = FindScannerEx(nullptr, path, QRX7730_USB_PRODUCT_ID);
+  std::printf("found %d %04x\n", found, last_error());
+  std::fflush(stdout);
+  if (!start(path, false, kInch, kInch, 24)) return kCallFailed;
+  return read_and_stop();
 }
 
 int try_calls(const char* path) {
@@ -184,7 +193,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> options(argv + 4, argv + argc);
     const bool stop = options.front() == "stop";
     const std::string then = options.back();
-    if (then == "terminate") result = leave(path, stop);
+    if (then == "terminate" || then == "reopen") result = leave(path, stop, then == "reopen");
   } else if (mode == "idle") {
     result = open_scanner(path) ? 0 : kCallFailed;
     if (result == 0) say("open");

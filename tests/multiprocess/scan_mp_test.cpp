@@ -155,5 +155,21 @@ TEST_F(ScanProcessesTest, AProcessThatClosesTheScannerMidScanHoldsItNoLonger) {
   }
 }
 
+// A process whose scanner vanished mid-scan opens it again, once it is back,
+// without closing it first, and scans.
+TEST_F(ScanProcessesTest, AProcessWhoseScannerVanishedMidScanOpensItAgain) {
+  auto first = client({"leave", "stop", "reopen"});
+  ASSERT_EQ(next_line(*first), "scanning");
+  kill_daemon();
+  start_daemon();
+  first->write_line("open again");
+  EXPECT_EQ(next_line(*first).substr(0, 10), "stopped 0 ");
+  EXPECT_EQ(next_line(*first), "found 1 0000");
+  EXPECT_EQ(next_line(*first), "scanning");
+  EXPECT_EQ(next_line(*first), "lines 300 300");
+  EXPECT_EQ(next_line(*first), "stopped 1 0000");
+  EXPECT_EQ(first->wait(kExitMs), 0);
+}
+
 }  // namespace
 }  // namespace qrx::test
