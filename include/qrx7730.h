@@ -344,7 +344,7 @@ enum QRX_Status {
 
     /* 0xA4, 0xA6, 0xB2: lamp states */
     QRX_LAMP_WARMING_UP = 0xA400,        /* plus the warm-up count in the low byte */
-    QRX_E_NO_LAMP_SELECTED = 0xA603,
+    QRX_E_NO_LAMP_SELECTED = 0xA603,     /* no light source selected (SetLamp before SetScanParameter) */
     QRX_E_FILM_LIGHT_DARK = 0xB200,
 
     /* 0xB3: reference search at initialisation failed */
