@@ -185,6 +185,10 @@ QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
       lib.status_block.release_scan();
       return finish(lib, started);
     }
+    // The line filter serves the scan it was armed for: armed by GetDataStatus
+    // before this start it stays on, left on by an earlier scan it goes off.
+    if (!lib.filter_for_next_scan) lib.filter_armed = 0;
+    lib.filter_for_next_scan = false;
     return QRX_TRUE;
   });
 }

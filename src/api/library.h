@@ -47,6 +47,7 @@ struct Library {
   uint8_t lamp_select = 0;          // light source last given to SetLamp
   imaging::ScanValues scan_values;  // from the last SetScanParameter
   uint32_t filter_armed = 0;        // ReadScan goes through line_filter (set by GetDataStatus)
+  bool filter_for_next_scan = false;  // armed before the scan it serves had started
   uint32_t last_button = 0;         // button seen by the previous poll
   // What the background calibration thread runs with, and the hold of the busy
   // flag it gives back when it ends.

@@ -1,4 +1,5 @@
-// What a host's calls around a scan may rely on, whatever their order: a scan
+// What a host's calls around a scan may rely on, whatever their order: the data
+// status polled while reading, the line filter armed for one scan only, a scan
 // started without a light or without an open scanner, and a calibration result
 // that belongs to the scan that started it.
 #include <gtest/gtest.h>
@@ -68,6 +69,44 @@ class HostOrderTest : public ScanTest {
     return status;
   }
 };
+
+TEST_F(HostOrderTest, PollingTheDataStatusWhileReadingLosesNoLine) {
+  ASSERT_EQ(DoCalibration(nullptr, 0, 0, 1200), QRX_TRUE) << std::hex << last_error();
+  // 1200 dpi over 40 units: 20 lines of 240 pixels, which the line filter smooths.
+  const DataStatus before = describe(1200, 40);
+  ASSERT_EQ(before.LinesLeft, 20u);
+  ASSERT_EQ(before.LineBytes, 240u * 3);
+  const Scan reference = read_scan(20, 720, false);
+  ASSERT_EQ(reference.lines, 20u) << std::hex << reference.failure;
+
+  // The same scan by a host that asks for the data status before every line.
+  describe(1200, 40);
+  const Scan polled = read_scan(20, 720, true);
+  EXPECT_EQ(polled.lines, 20u) << "read failed with 0x" << std::hex << polled.failure;
+  std::vector<uint32_t> counting_down;
+  for (uint32_t left = 20; left > 0; --left) counting_down.push_back(left);
+  EXPECT_EQ(polled.lines_left, counting_down);
+  EXPECT_TRUE(polled.image == reference.image) << "the polled scan differs";
+}
+
+TEST_F(HostOrderTest, TheLineFilterServesOnlyTheScanItWasArmedFor) {
+  ASSERT_EQ(DoCalibration(nullptr, 0, 0, 600), QRX_TRUE) << std::hex << last_error();
+  ASSERT_EQ(DoCalibration(nullptr, 0, 0, 1200), QRX_TRUE) << std::hex << last_error();
+  // 600 dpi over 48 units: 12 lines of 120 pixels, unfiltered.
+  describe(600, 48);
+  const Scan reference = read_scan(12, 360, false);
+  ASSERT_EQ(reference.lines, 12u) << std::hex << reference.failure;
+
+  // A filtered 1200 dpi scan, read whole.
+  describe(1200, 40);
+  ASSERT_EQ(read_scan(20, 720, false).lines, 20u);
+
+  // The 600 dpi scan again, by a host that leaves out GetDataStatus.
+  ASSERT_EQ(set_scan(600, 24, kX, kY, kWidth, 48), QRX_TRUE);
+  const Scan again = read_scan(12, 360, false);
+  EXPECT_EQ(again.lines, 12u) << "read failed with 0x" << std::hex << again.failure;
+  EXPECT_TRUE(again.image == reference.image) << "the scan went through the filter";
+}
 
 TEST_F(HostOrderTest, AScanWithoutALightIsRefusedWhenItStarts) {
   ASSERT_EQ(DoCalibration(nullptr, 0, 0, 300), QRX_TRUE) << std::hex << last_error();
