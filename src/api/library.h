@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "api/status_block.h"
 #include "device/data_file_store.h"
@@ -44,10 +45,12 @@ struct Library {
   // while it stops the scan on another.
   std::atomic<uint16_t> last_error{0};
   uint32_t device_open = 0;
+  std::string open_path;  // lowered path of the scanner DeviceOpen names
   std::array<uint8_t, QRX_AG_BLOCK_SIZE> ag_block{};  // the host's block from SetAGData
   uint8_t lamp_select = 0;          // light source last given to SetLamp
   imaging::ScanValues scan_values;  // from the last SetScanParameter
   uint32_t filter_armed = 0;        // ReadScan goes through line_filter (set by GetDataStatus)
+  bool filter_for_next_scan = false;  // armed before the scan it serves had started
   uint32_t last_button = 0;         // button seen by the previous poll
   // What the background calibration thread runs with, and the hold of the busy
   // flag it gives back when it ends.

@@ -166,6 +166,12 @@ uint16_t check_power_state(transport::ScannerContext& context) {
   return QRX_OK;
 }
 
+bool controller_still_set_up(transport::ScannerContext& context) {
+  uint8_t power = 0;
+  return transport::read_register(context.link, transport::reg::kPowerState, power) &&
+         (power & 0x10) != 0;
+}
+
 namespace {
 
 // The power-on sequence; the work tables are allocated afresh (curves back to

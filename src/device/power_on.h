@@ -14,6 +14,11 @@ namespace qrx::device {
 // the carriage is still moving.
 uint16_t check_power_state(transport::ScannerContext& context);
 
+// Whether the scanner still answers and its controller still holds a power-on's
+// set-up (register 0x06 bit 4): false when the register cannot be read (the
+// scanner has gone) or the bit reads clear (it was reset or unplugged since).
+bool controller_still_set_up(transport::ScannerContext& context);
+
 // The power-on sequence; 0 or the first failing step's code. The work tables are
 // allocated afresh: the tone curves and expansion tables start as identity.
 uint16_t power_on(transport::ScannerContext& context, const settings::ScannerSetting& setting);

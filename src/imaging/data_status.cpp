@@ -73,7 +73,7 @@ int kernel_for_resolution(uint32_t y_resolution) {
 
 uint16_t data_status(const transport::ScannerContext& context,
                      const settings::ScannerSetting& setting, uint8_t lamp_select,
-                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed,
+                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed, bool reading,
                      DataStatus& status) {
   ScanParameter& stored = values.stored;
   status.LineBytes = values.half_x_res == 1 ? values.line_bytes * 2 : values.line_bytes;
@@ -85,6 +85,12 @@ uint16_t data_status(const transport::ScannerContext& context,
     stored.BitsPerPixel = 24;
   }
   status.LineTime = line_time(context, setting, lamp_select);
+  // Restarting the filter now would drop the lines it holds and read the scan
+  // again from where it stands: a host polling for progress would lose lines.
+  if (reading) {
+    if (filter_armed != 0) status.LinesLeft = filter.total_lines - filter.delivered;
+    return QRX_OK;
+  }
 
   filter_armed = 0;
   const int kernel_index = kernel_for_resolution(stored.yRes);

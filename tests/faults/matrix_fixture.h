@@ -5,7 +5,8 @@
 // unplugged, the bulk reads stalling from there on, or the allocation failing.
 // Every run must end with a documented failure status or with exactly what the
 // clean run made, within its time bound, with the scanner free, no worker thread
-// left, and a fresh FindScannerEx and scan afterwards must succeed.
+// left, and a FindScannerEx and scan afterwards must succeed, with the scanner
+// closed first or not.
 #pragma once
 
 #include <cstdint>
@@ -87,8 +88,10 @@ class FaultMatrix : public SimTest {
   // Runs every site of `kind` at the stride the environment asks for.
   void run_matrix(const Flow& flow, FaultKind kind);
 
-  // A small scan after a run: the scanner must be usable again and scan right.
-  void expect_recovery(FaultKind kind, const std::string& run_name);
+  // A small scan after a run: the scanner must be usable again and scan right,
+  // opened again by FindScannerEx after TerminateScanner (close_first) or, as a
+  // host that saw a call fail may do, without closing it first.
+  void expect_recovery(FaultKind kind, const std::string& run_name, bool close_first);
 
   // The first request the scanner refused in its trace, in words.
   std::string first_refused();
@@ -101,6 +104,7 @@ class FaultMatrix : public SimTest {
   uint16_t home_offset = 0;  // what the reference search finds
   uint16_t home_offset_aux = 0;
   std::vector<uint8_t> recovery_reference;
+  uint64_t recoveries = 0;  // the recoveries alternate between the two ways of opening again
 };
 
 // About how many sites of each flow and kind a run visits when QRX_FAULT_STRIDE

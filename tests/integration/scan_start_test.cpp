@@ -257,10 +257,12 @@ TEST_F(ScanTest, AScanIsStartedOnceUntilItIsStopped) {
 }
 
 TEST_F(ScanTest, AStartWithoutStoredCalibrationFailsAndReleasesTheScanner) {
-  // No light selected: nothing to calibrate in the background, nothing to load.
-  lib().lamp_select = 0;
+  ASSERT_EQ(DoCalibration(nullptr, 0, 0, 300), QRX_TRUE) << std::hex << last_error();
   ASSERT_EQ(set_scan(300, 24, 0, 0, kInch, kInch), QRX_TRUE);
+  // The calibration is there when the start looks, and gone when the scan loads it.
   ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE);
+  EXPECT_EQ(lib().context.calibration_thread, nullptr);
+  ASSERT_EQ(std::remove(library_file("QRX7730C.SHD").c_str()), 0);
   EXPECT_EQ(poll_calibration_status(), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_CALIBRATION_DATA);
   EXPECT_EQ(lib().status_block.busy(), 0u);
