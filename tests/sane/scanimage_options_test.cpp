@@ -1,7 +1,7 @@
-// scanimage with the options front ends reach for, on a daemon's scanner: each
-// enhancement, Lineart and the preview checked against the document on the
-// glass; a scanner another program scans on, listed and busy; and a front-panel
-// button pressed from outside the daemon starting the scan a front end waits for.
+// scanimage with the options front ends reach for: each enhancement, Lineart and
+// the preview checked against the document on the glass; and on a daemon's
+// scanner, one another program scans on listed and busy, and a front-panel button
+// pressed from outside the daemon starting the scan a front end waits for.
 #include <signal.h>
 
 #include <chrono>
