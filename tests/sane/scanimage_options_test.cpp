@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "sane_programs.h"
@@ -36,15 +37,19 @@ class ScanimageOptions : public SaneProgramTest {
   // The document's top-left 1 x 0.5 in as a PNG, with the options given, from
   // the emulated scanner in scanimage's own process, 20 times as fast as the real
   // one, with the document on its glass.
-  ReadImage scan(std::vector<std::string> options) {
+  // The debug output goes to log when one is given.
+  ReadImage scan(std::vector<std::string> options, std::string* log = nullptr) {
     const std::string png = dir.path() + "/scan.png";
     fs::remove(png);
     std::vector<std::string> arguments = {
         "-d", "qrx7730:" + own_device(), "-x", "25.4", "-y", "12.7", "--format=png", "-o", png};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    const ProgramRun run =
-        scanimage(arguments, {"QRX7730_SIM=speed=20,document=" + dir.path() + "/blocks.pgm"});
+    std::vector<std::string> environment = {"QRX7730_SIM=speed=20,document=" + dir.path() +
+                                            "/blocks.pgm"};
+    if (log != nullptr) environment.push_back("SANE_DEBUG_QRX7730=2");
+    const ProgramRun run = scanimage(arguments, environment);
     EXPECT_EQ(run.status, 0) << run.err;
+    if (log != nullptr) *log = run.err;
     return read_png(png);
   }
 };
@@ -80,8 +85,25 @@ TEST_F(ScanimageOptions, EachEnhancementLineartAndPreviewShowTheDocumentAsWorked
     all.insert(all.end(), more.begin(), more.end());
     return all;
   };
-  // As the scanner sees the document without a tone curve.
-  const ReadImage plain = scan(grey);
+  // As the scanner sees the document without a tone curve. The first scan of the
+  // test calibrates first (nothing is stored yet), and the debug output says what
+  // is waited for, in order, each line with the time of day.
+  std::string log;
+  const ReadImage plain = scan(grey, &log);
+  size_t at = 0;
+  for (const char* waited : {"waiting for the carriage to go home and find the scan origin\n",
+                             "the scanner is initialised (", "scan started: 150 x 75 pixels",
+                             "waiting for the scanner to calibrate: ",
+                             "the scanner has calibrated (", "first line after "}) {
+    const size_t found = log.find(waited, at);
+    ASSERT_NE(found, std::string::npos) << waited << "\n" << log;
+    ASSERT_GE(found, 23u);
+    EXPECT_TRUE(
+        std::regex_match(log.substr(found - 23, 23),
+                         std::regex("\\[qrx7730\\] [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} ")))
+        << log.substr(found - 23, 60);
+    at = found;
+  }
   ASSERT_TRUE(plain.ok) << plain.error;
   ASSERT_EQ(plain.width, 150u);
   ASSERT_EQ(plain.depth, 8);
