@@ -174,7 +174,8 @@ void ScanJob::wait_for_thread() {
 }
 
 void ScanJob::cancel() {
-  if (!cancel_.exchange(true)) debug(kLogInfo, "cancelling the scan");
+  // (A cancel after the end, as front ends send one, stops nothing.)
+  if (!cancel_.exchange(true) && !finished()) debug(kLogInfo, "cancelling the scan");
   wait_for_thread();
 }
 
