@@ -248,15 +248,16 @@ SANE_Status ScannerHandle::start() {
   ScanJob::Plan plan;
   plan.lines = data.LinesLeft;
   plan.converter = std::make_shared<LineConverter>(format, std::move(host_curves));
-  if ((status = ScanJob::start(plan, job_)) != SANE_STATUS_GOOD) return status;
   announced_ = announced_parameters(settings, data.LineBytes, data.LinesLeft);
-  running_job_ = job_.get();
+  // Said before the scan's thread starts, which says what it waits for next.
   debug(kLogInfo, "scan started: %d x %d pixels at %u dpi, %s, %d bits, %s",
         announced_.pixels_per_line, announced_.lines, settings.dpi,
         settings.lineart  ? "lineart"
         : settings.colour ? "colour"
                           : "grey",
         settings.sane_depth(), settings.film ? "film" : "flatbed");
+  if ((status = ScanJob::start(plan, job_)) != SANE_STATUS_GOOD) return status;
+  running_job_ = job_.get();
   // A cancel that came while the scan was being started.
   if (cancel_) job_->cancel();
   return SANE_STATUS_GOOD;
