@@ -106,6 +106,14 @@ TEST_F(HostOrderTest, TheLineFilterServesOnlyTheScanItWasArmedFor) {
   const Scan again = read_scan(12, 360, false);
   EXPECT_EQ(again.lines, 12u) << "read failed with 0x" << std::hex << again.failure;
   EXPECT_TRUE(again.image == reference.image) << "the scan went through the filter";
+
+  // The filter armed for a 1200 dpi scan described and asked about, but not
+  // started: the host describes the 600 dpi scan instead and starts that.
+  describe(1200, 40);
+  ASSERT_EQ(set_scan(600, 24, kX, kY, kWidth, 48), QRX_TRUE);
+  const Scan redescribed = read_scan(12, 360, false);
+  EXPECT_EQ(redescribed.lines, 12u) << "read failed with 0x" << std::hex << redescribed.failure;
+  EXPECT_TRUE(redescribed.image == reference.image) << "the scan went through the filter";
 }
 
 TEST_F(HostOrderTest, AScanWithoutALightIsRefusedWhenItStarts) {
