@@ -137,7 +137,7 @@ double mean(const ReadImage& image, int channel, uint32_t x0, uint32_t y0, uint3
   return sum / ((x1 - x0) * (y1 - y0));
 }
 
-const char* kFastScanner = "QRX7730_SIM=speed=20";
+const char* kFastScanner = "QRX7730_SIM=speed=" QRX_SIM_SPEED;
 
 TEST_F(QrxscanTest, ScansTheChartIntoPngTiffAndJpegOfTheRightSize) {
   // Colour PNG at 150 dpi of 4 x 2.5 in from (4 in, 2.5 in): 600 x 375 pixels. The
@@ -198,7 +198,7 @@ TEST_F(QrxscanTest, ShowsTheProgressBarOnATerminal) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     setenv("TMPDIR", dir.path().c_str(), 1);
-    setenv("QRX7730_SIM", "speed=20", 1);
+    setenv("QRX7730_SIM", "speed=" QRX_SIM_SPEED, 1);
     const std::string device = own_device();
     execl(QRXSCAN, QRXSCAN, "-d", device.c_str(), "--resolution", "75", "-x", "50", "-y", "50",
           "-o", png.c_str(), static_cast<char*>(nullptr));
