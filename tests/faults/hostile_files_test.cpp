@@ -103,7 +103,7 @@ class HostileFiles : public FaultMatrix {
     scan(host, 300, 24, kX, kY, kWidth, kLength);
     return host.result;
   }
-  std::string in_library(const char* name) { return temp.library_dir() + name; }
+  std::string in_library(const char* name) { return scanner_dir() + name; }
   // Closes the scanner once the carriage a stop sent home has arrived (until then
   // a new FindScannerEx would find it moving).
   void close_scanner() {

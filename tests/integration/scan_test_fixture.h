@@ -107,7 +107,7 @@ class ScanTest : public SimTest {
     return lines;
   }
 
-  std::string library_file(const char* name) { return temp.library_dir() + name; }
+  std::string library_file(const char* name) { return temp.scanner_dir(scanner_identity()) + name; }
   bool exists(const char* name) {
     FILE* f = std::fopen(library_file(name).c_str(), "rb");
     if (f != nullptr) std::fclose(f);
