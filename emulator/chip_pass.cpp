@@ -99,7 +99,12 @@ void Chip::store_line() {
   if (bytes > buffer_.capacity()) return;  // a line that can never fit is lost
   const bool glitching = !glitches_.empty() && glitches_.size() == programme_.lines;
   recipe_->set_glitch(glitching ? static_cast<float>(glitches_[pass_lines_]) : 0.0f);
-  recipe_->set_film_light(line_row_ >= kFilmAreaTopUnits ? film_lamp_.counts(t_) : 0.0f);
+  // The film adapter's lamps reach the sensor under the film area; the infrared
+  // one is lit by register 0x6C bit 7.
+  const bool under_film = line_row_ >= kFilmAreaTopUnits;
+  const bool infrared = under_film && (regs_[0x6C] & 0x80) != 0;
+  recipe_->set_film_light(under_film ? film_lamp_.counts(t_) : 0.0f,
+                          infrared ? film_lamp_.infrared_counts() : 0.0f);
   recipe_->build(*scene_, line_row_, number, line_scratch_.data());
   buffer_.push(line_scratch_.data(), bytes);
   ++lines_count_;

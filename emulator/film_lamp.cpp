@@ -17,6 +17,9 @@ constexpr double kColdShare = 0.3;        // output of a cold lamp, share of ful
 constexpr double kFullCounts = 38000.0;
 constexpr double kWeakCounts = 5000.0;
 constexpr double kUnsettledDip = 0.8;  // every other pass of the unsettled lamp
+// The infrared lamp: about 128 in 8 bits over the dark level (weak: about 16).
+constexpr double kInfraredCounts = 30000.0;
+constexpr double kWeakInfraredCounts = 4000.0;
 
 }  // namespace
 
@@ -39,6 +42,17 @@ float FilmLamp::counts(uint64_t t) const {
   double full = kind_ == Options::FilmLight::kWeak ? kWeakCounts : kFullCounts;
   if (kind_ == Options::FilmLight::kUnsettled && passes_ % 2 == 1) full *= kUnsettledDip;
   return static_cast<float>(share * full);
+}
+
+float FilmLamp::infrared_counts() const {
+  switch (kind_) {
+    case Options::FilmLight::kNone:
+      return 0.0f;
+    case Options::FilmLight::kWeak:
+      return static_cast<float>(kWeakInfraredCounts);
+    default:
+      return static_cast<float>(kInfraredCounts);
+  }
 }
 
 }  // namespace qrx::emu

@@ -1,9 +1,12 @@
-// The film adapter's lamp in the lid: a continuous light (not pulsed like the
-// LEDs) that shines through the glass onto the whole sensor line once the carriage
-// stands under the film area. It starts at 30 % of its strength when struck cold
-// and brightens as it warms; switched off it cools slowly, so a short break (a
-// carriage move) barely dims it. Its kind comes from the options: absent, warm,
-// unsettled (its output jumps from one pass to the next) or weak.
+// The film adapter's lamps in the lid: continuous lights (not pulsed like the LEDs)
+// that shine through the transparency in the holder (or the clear glass beside it)
+// onto the whole sensor line once the carriage stands under the film area. The
+// visible lamp starts at 30 % of its strength when struck cold and brightens as it
+// warms; switched off it cools slowly, so a short break (a carriage move) barely
+// dims it. The infrared lamp beside it (a row of diodes) is at full strength at
+// once and lights only the fourth, infrared channel of a four-channel read. Their
+// kind comes from the options: absent, warm, unsettled (the visible output jumps
+// from one pass to the next) or weak.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +33,9 @@ class FilmLamp {
   // Counts the lamp adds to a sensor element's 16-bit output at chip time t (not
   // before the last set_lit): 0 while off or when there is no film adapter.
   float counts(uint64_t t) const;
+  // Counts the infrared lamp adds to an element's infrared sample while it is lit
+  // (register 0x6C bit 7): 0 when there is no film adapter.
+  float infrared_counts() const;
 
  private:
   // How warm the lamp is at time t, 0 (cold) to 1.

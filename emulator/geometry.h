@@ -54,6 +54,15 @@ inline constexpr double kStepOutSteps = 1020.0;
 // port type; the scan origin is that far beyond the step-out position.
 inline constexpr int kExpectedHomeOffset = kMarkTopSteps - 871;
 inline constexpr double kScanOriginSteps = kStepOutSteps + kExpectedHomeOffset;
+inline constexpr double kFilmOriginSteps = kExpectedHomeOffset;
+
+// The transparency in the film holder, under the film adapter's lamp: its top left
+// corner lies at the corner of the film area the driver's window check gives
+// (film window x 17760, y 5440, 2400 dpi units). Film windows are reckoned from the
+// reference edge: the driver starts a film scan from home, without the flatbed's
+// step-out, so film y 0 is glass y 2 x the reference offset.
+inline constexpr int kFilmLeftUnits = 17760;
+inline constexpr int kFilmTopUnits = 5440;
 
 // Flatbed scanning area (2400 dpi units).
 inline constexpr int kFlatbedWidthUnits = 20416;

@@ -45,30 +45,32 @@ LineRecipe::LineRecipe(const Programme& p, const Sensor& sensor, const ChipMemor
   span_first_ = lo;
   span_count_ = hi - lo;
 
-  // Per element weight: LED response times exposure, shared out over the pixel's elements.
+  // Per element weight: LED response times exposure (the LEDs have no infrared), and
+  // the sensitivity the film adapter's light meets (the infrared block's that of
+  // the red elements); the pixel's mean is taken in build().
+  lit_ = p.leds_on;
+  for (int k = 0; k < 3; ++k) row_[k].assign(span_count_, 0.0f);
   for (int k = 0; k < channels_; ++k) {
     const int c = colour_[k];
-    weight_[k].assign(span_count_, 0.0f);  // the pixel's mean is taken in build()
-    row_[k].assign(span_count_, 0.0f);
-    const float exposure = p.leds_on ? static_cast<float>(p.exposure_ticks[c]) : 0.0f;
+    weight_[k].assign(span_count_, 0.0f);
+    film_weight_[k].assign(span_count_, 0.0f);
+    const float exposure =
+        p.leds_on && c < kInfrared ? static_cast<float>(p.exposure_ticks[c]) : 0.0f;
     for (int i = 0; i < span_count_; ++i) {
       const int e = span_first_ + i;
-      if (e >= 0 && e < kSensorElements) weight_[k][i] = sensor.response(c, e) * exposure;
+      if (e < 0 || e >= kSensorElements) continue;
+      if (c < kInfrared) weight_[k][i] = sensor.response(c, e) * exposure;
+      film_weight_[k][i] = sensor.sensitivity(c < kInfrared ? c : 0, e);
     }
   }
   dark_.resize(pixels_);
-  inside_.resize(pixels_);
   for (uint32_t i = 0; i < pixels_; ++i) {
     float sum = 0;
-    int inside = 0;
     for (int j = 0; j < element_count_[i]; ++j) {
       const int e = first_element_[i] + j;
-      const bool on_sensor = e >= 0 && e < kSensorElements;
-      sum += on_sensor ? sensor.dark(e) : sensor.dark_level();
-      inside += on_sensor ? 1 : 0;
+      sum += e >= 0 && e < kSensorElements ? sensor.dark(e) : sensor.dark_level();
     }
     dark_[i] = sum / element_count_[i];
-    inside_[i] = static_cast<float>(inside) / element_count_[i];
   }
   // Raw order: below 1200 dpi pixel order; from 1200 dpi k sub-blocks, sub-block b
   // holding the pixels of phase (b & 1) * k / 2 + b / 2, the remainder at the end.
@@ -84,7 +86,9 @@ LineRecipe::LineRecipe(const Programme& p, const Sensor& sensor, const ChipMemor
   for (uint32_t q = per * k; q < pixels_; ++q) order_[at++] = q;
 
   if (shading_) {
-    for (int b = 0; b < channels_; ++b) {
+    // The chip has shading areas for the three colours only: an infrared block
+    // passes uncorrected.
+    for (int b = 0; b < channels_ && colour_[b] < kInfrared; ++b) {
       offset_[b].resize(pixels_);
       gain_[b].resize(pixels_);
       const uint32_t area = p.shading_address[colour_[b]];
@@ -97,7 +101,7 @@ LineRecipe::LineRecipe(const Programme& p, const Sensor& sensor, const ChipMemor
     }
   }
   if (gamma_) {
-    for (int b = 0; b < channels_; ++b) {
+    for (int b = 0; b < channels_ && colour_[b] < kInfrared; ++b) {
       curve_[b].resize(256);
       const uint32_t base_address = kGammaBase + kGammaCurveBytes * colour_[b];
       for (int i = 0; i < 256; ++i) curve_[b][i] = static_cast<uint8_t>(memory.word(base_address + 2 * i) >> 8);
@@ -108,7 +112,7 @@ LineRecipe::LineRecipe(const Programme& p, const Sensor& sensor, const ChipMemor
 void LineRecipe::load_row(const Scene& scene, int y) {
   if (row_valid_ && row_y_ == y) return;
   const int x0 = span_first_ - lead_in_;
-  if (channels_ == 3) {
+  if (channels_ != 1) {
     scene.fill_row(y, x0, span_count_, row_[0].data(), row_[1].data(), row_[2].data());
   } else {
     // Grey is the green LED's view; red and blue of the row go to scratch.
@@ -120,31 +124,55 @@ void LineRecipe::load_row(const Scene& scene, int y) {
   row_valid_ = true;
 }
 
+void LineRecipe::load_film_row(const Scene& scene, int y) {
+  if (film_row_valid_ && film_row_y_ == y) return;
+  for (auto& row : film_row_) row.resize(span_count_);
+  scene.fill_transmittance_row(y, span_first_ - lead_in_, span_count_, film_row_[0].data(),
+                               film_row_[1].data(), film_row_[2].data());
+  film_row_y_ = y;
+  film_row_valid_ = true;
+}
+
 void LineRecipe::build(const Scene& scene, int y, uint64_t line_number, uint8_t* out) {
   if (pixels_ == 0) return;
-  load_row(scene, y);
+  if (lit_) load_row(scene, y);
+  const bool film_lit = film_ > 0.0f || infrared_ > 0.0f;
+  if (film_lit) load_film_row(scene, y);
   for (int b = 0; b < channels_; ++b) {
-    const float* refl = row_[b].data();
+    const float* refl = row_[b < 3 ? b : 0].data();
     const float* weight = weight_[b].data();
+    const int c = colour_[b];
+    // The film adapter's light through the transparency (the infrared passes the
+    // dyes: the transparency is clear to it).
+    const float film = c == kInfrared ? infrared_ : film_;
+    const float* passes = c < kInfrared && film > 0.0f ? film_row_[c].data() : nullptr;
+    const float* sensitivity = film_weight_[b].data();
     uint8_t* block = out + static_cast<size_t>(b) * pixels_ * (wide_ ? 2 : 1);
     for (uint32_t pos = 0; pos < pixels_; ++pos) {
       const uint32_t px = order_[pos];
       const int first = first_element_[px] - span_first_;
       const int count = element_count_[px];
-      float signal;
-      if (count == 1) {
-        signal = refl[first] * weight[first];
-      } else {
-        signal = 0;
-        for (int j = 0; j < count; ++j) signal += refl[first + j] * weight[first + j];
-        signal /= static_cast<float>(count);
+      float signal = 0;
+      if (lit_ && c < kInfrared) {
+        if (count == 1) {
+          signal = refl[first] * weight[first];
+        } else {
+          for (int j = 0; j < count; ++j) signal += refl[first + j] * weight[first + j];
+          signal /= static_cast<float>(count);
+        }
       }
-      signal += film_ * inside_[px];
+      if (film > 0.0f) {
+        float through = 0;
+        for (int j = 0; j < count; ++j) {
+          through += sensitivity[first + j] * (passes != nullptr ? passes[first + j] : 1.0f);
+        }
+        signal += film * through / static_cast<float>(count);
+      }
       float v = dark_[px] + signal + glitch_;
       if (noise_) v += sensor_.sigma(signal) * sensor_.normal(line_number, px, colour_[b]);
       int32_t sample = static_cast<int32_t>(v + 0.5f);
       sample = sample < 0 ? 0 : (sample > 65535 ? 65535 : sample);
-      if (shading_) {
+      if (shading_ && c < kInfrared) {
         // Shading words follow the order the samples leave the chip in (the order
         // calibration read its references in), not the sensor's pixel order.
         const int32_t d = sample - offset_[b][pos];
@@ -156,7 +184,7 @@ void LineRecipe::build(const Scene& scene, int y, uint64_t line_number, uint8_t*
         block[2 * pos + 1] = static_cast<uint8_t>(sample >> 8);
       } else {
         const uint8_t high = static_cast<uint8_t>(sample >> 8);
-        block[pos] = gamma_ ? curve_[b][high] : high;
+        block[pos] = gamma_ && c < kInfrared ? curve_[b][high] : high;
       }
     }
   }

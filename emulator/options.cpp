@@ -103,6 +103,8 @@ bool parse_options(std::string_view text, Options& options, std::string& error) 
       if (ok) parsed.board_variant = static_cast<uint8_t>(number);
     } else if (key == "document") {
       parsed.document = std::string(value);
+    } else if (key == "film") {
+      parsed.film_document = std::string(value);
     } else if (key == "noise") {
       ok = parse_flag(value, parsed.sensor_noise);
     } else if (key == "nonuniformity") {

@@ -22,6 +22,9 @@ struct Options {
   // strength, flickering from pass to pass so that it never settles, or weak.
   enum class FilmLight { kNone, kWarm, kUnsettled, kWeak };
   FilmLight film_light = FilmLight::kNone;
+  // The transparency in the film holder, under that lamp: a PNG or PNM file, its
+  // values taken as transmittance; empty: the built-in slide (key film).
+  std::string film_document;
   uint32_t falloff_percent = 6;  // LED light lost towards both ends of the sensor
   uint32_t dark_level = 2800;    // nominal dark output of a sensor element, 16-bit counts
   int64_t ram_stuck_bit = -1;    // RAM byte offset * 8 + bit that always reads 0; -1 none
@@ -50,7 +53,7 @@ inline constexpr double kMaxSpeed = 1000.0;
 inline constexpr const char* kOptionsVariable = "QRX7730_SIM";
 
 // Parses comma-separated key=value pairs (seed, port-type, board-variant, document,
-// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide),
+// noise, nonuniformity, buffer, lamp (percent), mark (standard, none, wide), film,
 // mark-level (percent), mark-step (units), speed, and the fault keys) over
 // the values already in options. False with a message
 // on an unknown key or a bad value; options is then unchanged.

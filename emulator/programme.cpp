@@ -41,7 +41,8 @@ Programme Programme::from_registers(const uint8_t* regs, const ChipMemory& memor
   p.cruise_ticks = p.accel_ticks.empty() ? std::max<uint32_t>(1, memory.word(kRamBase)) * p.divider
                                          : p.accel_ticks.back();
   p.feed = be24(regs, 0x3D);
-  p.channels = ((regs[0x04] >> 2) & 3) == 2 ? 1 : 3;
+  const int channel_mode = (regs[0x04] >> 2) & 3;
+  p.channels = channel_mode == 2 ? 1 : (channel_mode == 3 ? 4 : 3);
   const uint32_t motor_lines = be24(regs, 0x25);
   p.lines = motor_lines > 6 ? (motor_lines - 6) / p.channels : 0;
   p.run_out_exposures = motor_lines - p.lines * p.channels;

@@ -23,7 +23,9 @@ struct Programme {
   std::vector<uint32_t> decel_ticks;
   uint64_t cruise_ticks = 1;  // per micro-step once accelerated: last slot-0 entry
   uint32_t feed = 0;          // regs 0x3D..0x3F, micro-steps
-  int channels = 3;           // 1 when reg 0x04 bits 3..2 = 2 (8-bit grey), else 3
+  // reg 0x04 bits 3..2: 2 one channel (8-bit grey), 3 four (R, G, B and infrared),
+  // else three
+  int channels = 3;
   uint32_t lines = 0;         // (regs 0x25..0x27 - 6) / channels
   uint32_t run_out_exposures = 0;  // the rest of regs 0x25..0x27
   uint64_t exposure_slot_ticks = 1;  // regs 0x38/0x39 * divider * (reg 0x1E bits 3..0 + 1)

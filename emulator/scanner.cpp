@@ -21,7 +21,8 @@ std::unique_ptr<Scanner> Scanner::create(const Options& options, std::string& er
   mark.kind = static_cast<int>(options.mark);
   mark.reflectance = static_cast<float>(options.mark_percent) / 100.0f;
   mark.step_units = static_cast<int>(options.mark_step_units);
-  std::unique_ptr<Scene> scene = Scene::create(options.document, error, mark);
+  std::unique_ptr<Scene> scene =
+      Scene::create(options.document, error, mark, options.film_document);
   if (!scene) return nullptr;
   return std::unique_ptr<Scanner>(new Scanner(options, std::move(scene), clock));
 }

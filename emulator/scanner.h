@@ -119,6 +119,10 @@ class Scanner final : public UsbPort {
   Reflectance reflectance(double glass_x, double glass_y);  // 2400 dpi units
   // The same in scan window coordinates (x, y from the scan origin).
   Reflectance document_reflectance(double x, double y);
+  // The share of the film adapter's light that passes at film window (x, y) (y from
+  // the reference edge, README: Film adapter): the transparency's transmittance
+  // where it lies, 1 elsewhere.
+  Reflectance film_transmittance(double x, double y);
   SceneLayout layout();
   double step_out_steps() const;          // where home-and-step-out leaves the carriage
   double scan_origin_steps() const;       // glass y / 2 of the scan window's y = 0

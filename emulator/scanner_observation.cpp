@@ -105,6 +105,13 @@ Reflectance Scanner::document_reflectance(double x, double y) {
   return reflectance(x, 2.0 * kScanOriginSteps + y);
 }
 
+Reflectance Scanner::film_transmittance(double x, double y) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  float rgb[3];
+  chip_->scene().transmittance(x, 2.0 * kFilmOriginSteps + y, rgb);
+  return {rgb[0], rgb[1], rgb[2]};
+}
+
 SceneLayout Scanner::layout() {
   std::lock_guard<std::mutex> lock(mutex_);
   return chip_->scene().layout();

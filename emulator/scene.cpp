@@ -58,17 +58,30 @@ void Document::fill_row(int y, int x0, int n, float* r, float* g, float* b) cons
   }
 }
 
-std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& error,
-                                     const MarkShape& mark) {
-  if (document.empty()) return std::unique_ptr<Scene>(new Scene(make_test_chart(), mark));
+namespace {
+
+// The test chart (or slide) when path is empty, else the image file.
+std::unique_ptr<Document> load_document(const std::string& path, bool film, std::string& error) {
+  if (path.empty()) return film ? make_film_slide() : make_test_chart();
   Image image;
-  if (!load_image(document, image, error)) return nullptr;
-  return std::unique_ptr<Scene>(
-      new Scene(std::make_unique<ImageDocument>(std::move(image)), mark));
+  if (!load_image(path, image, error)) return nullptr;
+  return std::make_unique<ImageDocument>(std::move(image));
 }
 
-Scene::Scene(std::unique_ptr<Document> document, const MarkShape& mark)
-    : document_(std::move(document)) {
+}  // namespace
+
+std::unique_ptr<Scene> Scene::create(const std::string& document, std::string& error,
+                                     const MarkShape& mark, const std::string& film) {
+  std::unique_ptr<Document> on_glass = load_document(document, false, error);
+  if (!on_glass) return nullptr;
+  std::unique_ptr<Document> slide = load_document(film, true, error);
+  if (!slide) return nullptr;
+  return std::unique_ptr<Scene>(new Scene(std::move(on_glass), mark, std::move(slide)));
+}
+
+Scene::Scene(std::unique_ptr<Document> document, const MarkShape& mark,
+             std::unique_ptr<Document> film)
+    : document_(std::move(document)), film_(std::move(film)) {
   layout_.origin_y_units = static_cast<int>(2 * kScanOriginSteps);
   layout_.mark_left_units = kMarkLeftUnits;
   layout_.mark_right_units = kMarkRightUnits;
@@ -77,6 +90,11 @@ Scene::Scene(std::unique_ptr<Document> document, const MarkShape& mark)
   layout_.mark_reflectance = mark.reflectance;
   layout_.document_width_units = document_->width_units();
   layout_.document_height_units = document_->height_units();
+  layout_.film_origin_y_units = static_cast<int>(2 * kFilmOriginSteps);
+  layout_.film_x_units = kFilmLeftUnits;
+  layout_.film_y_units = layout_.film_origin_y_units + kFilmTopUnits;
+  layout_.film_width_units = film_->width_units();
+  layout_.film_height_units = film_->height_units();
   if (mark.kind == 1) {
     layout_.mark_right_units = layout_.mark_left_units;  // no mark at all
   } else if (mark.kind == 2) {
@@ -133,6 +151,30 @@ void Scene::fill_row(int y, int x0, int n, float* r, float* g, float* b) const {
     span(0, l.document_width_units, [&](int at, int count, int from) {
       document_->fill_row(dy, from, count, r + at, g + at, b + at);
     });
+  }
+}
+
+void Scene::transmittance(double xf, double yf, float rgb[3]) const {
+  const int x = static_cast<int>(std::floor(xf)) - layout_.film_x_units;
+  const int y = static_cast<int>(std::floor(yf)) - layout_.film_y_units;
+  rgb[0] = rgb[1] = rgb[2] = 1.0f;
+  if (x >= 0 && x < layout_.film_width_units && y >= 0 && y < layout_.film_height_units) {
+    film_->sample(x, y, rgb);
+  }
+}
+
+void Scene::fill_transmittance_row(int y, int x0, int n, float* r, float* g, float* b) const {
+  std::fill(r, r + n, 1.0f);
+  std::fill(g, g + n, 1.0f);
+  std::fill(b, b + n, 1.0f);
+  const SceneLayout& l = layout_;
+  const int dy = y - l.film_y_units;
+  if (dy < 0 || dy >= l.film_height_units) return;
+  const int from = std::max(l.film_x_units, x0);
+  const int to = std::min(l.film_x_units + l.film_width_units, x0 + n);
+  if (from < to) {
+    film_->fill_row(dy, from - l.film_x_units, to - from, r + (from - x0), g + (from - x0),
+                    b + (from - x0));
   }
 }
 

@@ -22,6 +22,8 @@ class Document {
 };
 
 std::unique_ptr<Document> make_test_chart();
+// The built-in transparency (a 35 mm slide); its values are transmittance.
+std::unique_ptr<Document> make_film_slide();
 
 struct SceneLayout {
   int origin_y_units = 0;  // glass y of the document's top edge (the scan origin)
@@ -31,6 +33,11 @@ struct SceneLayout {
   int mark_split_units = 0, mark_step_units = 0;
   float mark_reflectance = 0;
   int document_width_units = 0, document_height_units = 0;
+  // Glass y of the film windows' y = 0; glass position and size of the
+  // transparency in the film holder.
+  int film_origin_y_units = 0;
+  int film_x_units = 0, film_y_units = 0;
+  int film_width_units = 0, film_height_units = 0;
 };
 
 // The reference mark: 0 the standard mark, 1 none, 2 one wide enough to cover both
@@ -45,22 +52,31 @@ struct MarkShape {
 class Scene {
  public:
   // The test chart when document is empty, else the image file (placed at its own
-  // resolution, 300 dpi when it states none). nullptr with a message on failure.
+  // resolution, 300 dpi when it states none); in the film holder the built-in slide
+  // when film is empty, else that image file (its values taken as transmittance).
+  // nullptr with a message on failure.
   static std::unique_ptr<Scene> create(const std::string& document, std::string& error,
-                                       const MarkShape& mark = MarkShape{});
+                                       const MarkShape& mark = MarkShape{},
+                                       const std::string& film = std::string());
 
   // Reflectance at glass position (x, y), sampled at the 2400 dpi unit containing it.
   void reflectance(double x, double y, float rgb[3]) const;
   // r/g/b[i] = reflectance at glass (x0 + i, y) for i < n.
   void fill_row(int y, int x0, int n, float* r, float* g, float* b) const;
+  // What share of the film adapter's light passes glass position (x, y): the
+  // transparency's transmittance where it lies, 1 (clear glass) everywhere else.
+  void transmittance(double x, double y, float rgb[3]) const;
+  // r/g/b[i] = transmittance at glass (x0 + i, y) for i < n.
+  void fill_transmittance_row(int y, int x0, int n, float* r, float* g, float* b) const;
   const SceneLayout& layout() const { return layout_; }
 
  private:
-  Scene(std::unique_ptr<Document> document, const MarkShape& mark);
+  Scene(std::unique_ptr<Document> document, const MarkShape& mark, std::unique_ptr<Document> film);
   // Calls fill(from, to) for the part of row y's mark that lies in [from, to).
   template <class Fill>
   void mark_spans(int y, Fill&& fill) const;
   std::unique_ptr<Document> document_;
+  std::unique_ptr<Document> film_;
   SceneLayout layout_;
 };
 

@@ -18,6 +18,7 @@ Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp, double
     : seed_(mix(seed)), noise_(noise), dark_level_(dark_level) {
   dark_.resize(kSensorElements);
   for (auto& r : response_) r.resize(kSensorElements);
+  for (auto& r : sensitivity_) r.resize(kSensorElements);
   const double centre = kSensorElements / 2.0;
   for (int e = 0; e < kSensorElements; ++e) {
     const int chip = e / kSensorChipElements;
@@ -32,12 +33,17 @@ Sensor::Sensor(uint64_t seed, bool nonuniformity, bool noise, float lamp, double
     const float falloff = static_cast<float>(1.0 - falloff_share * off * off);
     for (int c = 0; c < 3; ++c) {
       float gain = 1.0f;
+      float sensitivity = 1.0f;
       if (nonuniformity) {
+        const float per_chip = 1.0f + 0.04f * symmetric(mix(seed_ ^ (0x200 + chip * 4 + c)));
+        const float per_element = 1.0f + 0.015f * normal(~1ull, static_cast<uint32_t>(e), c);
         gain *= falloff;
-        gain *= 1.0f + 0.04f * symmetric(mix(seed_ ^ (0x200 + chip * 4 + c)));
-        gain *= 1.0f + 0.015f * normal(~1ull, static_cast<uint32_t>(e), c);
+        gain *= per_chip;
+        gain *= per_element;
+        sensitivity = per_chip * per_element;
       }
       response_[c][e] = kLedResponse[c] * gain * lamp;
+      sensitivity_[c][e] = sensitivity;
     }
   }
   for (int i = 0; i <= 256; ++i) {

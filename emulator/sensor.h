@@ -22,6 +22,10 @@ class Sensor {
   // Output per tick of LED exposure of element e under channel c's LED for a
   // reflectance of 1, in 16-bit counts.
   float response(int c, int e) const { return response_[c][e]; }
+  // Relative sensitivity of element e in channel c (1.0 nominal): the chip-to-chip
+  // and pixel-to-pixel part of the response, without the LED light guide's falloff
+  // and strength, for light that does not come from the LEDs.
+  float sensitivity(int c, int e) const { return sensitivity_[c][e]; }
   bool noisy() const { return noise_; }
   // Dark output of a position with no sensor element behind it.
   float dark_level() const { return dark_level_; }
@@ -59,6 +63,7 @@ class Sensor {
   float dark_level_;
   std::vector<float> dark_;
   std::array<std::vector<float>, 3> response_;
+  std::array<std::vector<float>, 3> sensitivity_;
   std::array<float, 257> sigma_{};
 };
 

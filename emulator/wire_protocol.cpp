@@ -74,7 +74,7 @@ class BodyReader {
 };
 
 bool known_call(uint8_t code) {
-  return code >= static_cast<uint8_t>(Call::kHello) && code <= static_cast<uint8_t>(Call::kBulkOut);
+  return code >= static_cast<uint8_t>(Call::kHello) && code <= static_cast<uint8_t>(Call::kPress);
 }
 
 }  // namespace
@@ -104,6 +104,10 @@ std::vector<uint8_t> encode_request(const Request& request) {
       break;
     case Call::kBulkOut:
       w.bytes(request.data);
+      break;
+    case Call::kPress:
+      w.u8(request.request);
+      w.u32(request.length);
       break;
   }
   return w.finish();
@@ -158,6 +162,9 @@ bool decode_request(std::span<const uint8_t> body, Request& request) {
       r.rest(out.data);
       out.length = static_cast<uint32_t>(out.data.size());
       break;
+    case Call::kPress:
+      if (!r.u8(out.request) || !r.u32(out.length) || r.left() != 0) return false;
+      break;
   }
   request = std::move(out);
   return true;
@@ -189,6 +196,9 @@ bool decode_reply(std::span<const uint8_t> body, const Request& asked, Reply& re
       case Call::kBulkOut:
         if (data_size != 0 || value > asked.data.size()) return false;
         break;
+      case Call::kPress:
+        if (data_size != 0 || value > 1) return false;
+        break;
     }
   } else if (data_size != 0) {
     return false;
@@ -214,6 +224,7 @@ bool within_limits(const Request& request) {
       return request.data.size() <= kMaxBulkLength;
     case Call::kHello:
     case Call::kDescriptor:
+    case Call::kPress:
       return true;
   }
   return false;
@@ -235,7 +246,8 @@ Received receive_frame(platform::LocalStream& stream, std::vector<uint8_t>& body
 namespace {
 
 // Runs one well-formed request against the port and builds its reply.
-Reply answer(UsbPort& port, const Request& request, std::vector<uint8_t>& scratch) {
+Reply answer(UsbPort& port, FrontPanel* panel, const Request& request,
+             std::vector<uint8_t>& scratch) {
   Reply reply;
   reply.call = request.call;
   if (!within_limits(request)) return reply;
@@ -280,6 +292,12 @@ Reply answer(UsbPort& port, const Request& request, std::vector<uint8_t>& scratc
         reply.value = moved;
         break;
       }
+      case Call::kPress: {
+        bool seen = false;
+        reply.ok = panel != nullptr && panel->press(request.request, request.length, seen);
+        reply.value = seen ? 1 : 0;
+        break;
+      }
     }
   } catch (const std::exception&) {
     reply.ok = false;
@@ -293,7 +311,7 @@ Reply answer(UsbPort& port, const Request& request, std::vector<uint8_t>& scratc
 
 }  // namespace
 
-ServeEnd serve_client(platform::LocalStream& stream, UsbPort& port) {
+ServeEnd serve_client(platform::LocalStream& stream, UsbPort& port, FrontPanel* panel) {
   try {
     std::vector<uint8_t> body;
     std::vector<uint8_t> scratch;
@@ -317,7 +335,7 @@ ServeEnd serve_client(platform::LocalStream& stream, UsbPort& port) {
       if (!decode_request(body, request) || request.call == Call::kHello) {
         return ServeEnd::kMalformed;
       }
-      if (!send_frame(stream, encode_reply(answer(port, request, scratch)))) {
+      if (!send_frame(stream, encode_reply(answer(port, panel, request, scratch)))) {
         return ServeEnd::kClientLeft;
       }
     }

@@ -14,6 +14,13 @@
 //                                                                             release u16 (if ok)
 //   bulk in      05 | len u32                           85 | ok u8 | n u32 | n bytes, n <= len
 //   bulk out     06 | bytes                             86 | ok u8 | bytes taken u32
+//   press        07 | button u8 | hold ms u32           87 | ok u8 | seen u32 (0 or 1)
+//
+// A press is no USB call: it is the daemon's front panel, pressed from outside
+// (qrx7730-sim press). The button (1 to 4) goes down, stays down for at least the
+// hold time and until a host has read the button lines while it is down (or the
+// daemon gives up waiting for one), and comes up again; the reply comes then, seen
+// 1 when a host read it down. A daemon without a panel, or a button out of range, answers ok 0.
 //
 // A failed call is answered with ok 0, value 0 and no bytes; a refused hello still
 // carries the server's version.
@@ -54,14 +61,15 @@ enum class Call : uint8_t {
   kDescriptor = 0x04,
   kBulkIn = 0x05,
   kBulkOut = 0x06,
+  kPress = 0x07,
 };
 inline constexpr uint8_t kReplyFlag = 0x80;
 
 struct Request {
   Call call = Call::kHello;
-  uint8_t request = 0;        // control calls
+  uint8_t request = 0;        // control calls; press: the button
   uint16_t index = 0;         // control calls
-  uint32_t length = 0;        // in calls: bytes asked for; hello: protocol version
+  uint32_t length = 0;        // in calls: bytes asked for; hello: protocol version; press: hold ms
   std::vector<uint8_t> data;  // out calls: the bytes sent
 };
 
@@ -103,6 +111,15 @@ enum class Received { kFrame, kEnded, kBadSize };
 bool send_frame(platform::LocalStream& stream, std::span<const uint8_t> frame);
 Received receive_frame(platform::LocalStream& stream, std::vector<uint8_t>& body);
 
+// The front panel a daemon offers to press calls (see press above).
+class FrontPanel {
+ public:
+  virtual ~FrontPanel() = default;
+  // Presses button (1 to 4) as described above and returns once it is up again;
+  // false (nothing pressed) for a button the scanner does not have.
+  virtual bool press(uint8_t button, uint32_t hold_ms, bool& seen) = 0;
+};
+
 // Why serve_client returned.
 enum class ServeEnd {
   kClientLeft,    // end of stream or the stream was shut down
@@ -111,9 +128,9 @@ enum class ServeEnd {
 };
 
 // Serves one client connection: answers the hello, then passes each request to
-// port and sends its reply, until the client leaves or misbehaves. Never throws;
-// a port call that throws is answered with a failure.
-ServeEnd serve_client(platform::LocalStream& stream, UsbPort& port);
+// port (a press to panel, when there is one) and sends its reply, until the client
+// leaves or misbehaves. Never throws; a call that throws is answered with a failure.
+ServeEnd serve_client(platform::LocalStream& stream, UsbPort& port, FrontPanel* panel = nullptr);
 
 }  // namespace wire
 }  // namespace qrx::emu

@@ -86,7 +86,7 @@ void serve(const uint8_t* data, size_t size) {
 void check_reply(const uint8_t* data, size_t size) {
   fuzz::Bytes in(data, size);
   wire::Request asked;
-  asked.call = static_cast<wire::Call>(1 + in.u8() % 6);
+  asked.call = static_cast<wire::Call>(1 + in.u8() % 7);
   asked.length = in.u32() % (wire::kMaxBulkLength + 1);
   asked.data.resize(in.u16() % 4096);
   const std::span<const uint8_t> body(in.rest(), in.left());
@@ -107,6 +107,9 @@ void check_reply(const uint8_t* data, size_t size) {
       break;
     case wire::Call::kBulkOut:
       if (reply.value > asked.data.size()) fuzz::fail("bulk out taken", reply.value);
+      break;
+    case wire::Call::kPress:
+      if (reply.value > 1 || !reply.data.empty()) fuzz::fail("press answer", reply.value);
       break;
     default:
       break;

@@ -210,6 +210,7 @@ enum QRX_Status {
 
     /* 0x01: the device could not be opened or set up */
     QRX_E_DEVICE_OPEN = 0x0101,          /* path not openable, status read failed, or not this model */
+    QRX_E_NOT_OPEN = 0x0102,             /* no scanner is open: FindScannerEx first (again after TerminateScanner) */
     QRX_E_PORT_SETTING = 0x0105,         /* power-on: port-type setting not written */
 
     /* 0x0A: self-test verdicts */
@@ -228,6 +229,7 @@ enum QRX_Status {
     QRX_E_SCAN_RUNNING = 0x9602,         /* a scan of this process runs: StopScanEx ends it first */
     QRX_E_CALIBRATING = 0x9603,          /* a background calibration runs: poll GetCalibrationStatus */
     QRX_E_SCANNER_IN_USE = 0x9604,       /* another process scans on this scanner until its StopScanEx */
+    QRX_E_OTHER_SCANNER_OPEN = 0x9605,   /* FindScannerEx: this process has a scanner at another path open */
 
     /* 0x97: a caller's parameter is outside what the device supports */
     QRX_E_PARAMETER = 0x9700,            /* memory test argument, gamma table, calibration source resolution */
@@ -335,12 +337,14 @@ enum QRX_Status {
     QRX_E_BUFFER_THRESHOLD = 0x9B5C,     /* scan programme: buffer threshold or shading switch */
     QRX_E_MODE_BITS = 0x9B5D,            /* scan programme: mode bits */
     QRX_E_ACQUIRE_LINE10 = 0x9B61,       /* calibration acquisition: line 10 */
+    QRX_E_REGISTER_READ = 0x9B70,        /* ReadRegister: the register could not be read */
+    QRX_E_REGISTER_WRITE = 0x9B71,       /* WriteRegister: the register could not be written */
     QRX_E_EXPOSURE_FLATBED = 0x9BC9,     /* exposure adjustment for the flatbed missed its target */
     QRX_E_EXPOSURE_FILM = 0x9BCA,        /* exposure adjustment for film missed its target */
 
     /* 0xA4, 0xA6, 0xB2: lamp states */
     QRX_LAMP_WARMING_UP = 0xA400,        /* plus the warm-up count in the low byte */
-    QRX_E_NO_LAMP_SELECTED = 0xA603,
+    QRX_E_NO_LAMP_SELECTED = 0xA603,     /* no light source selected (SetLamp before SetScanParameter) */
     QRX_E_FILM_LIGHT_DARK = 0xB200,
 
     /* 0xB3: reference search at initialisation failed */

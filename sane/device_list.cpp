@@ -17,7 +17,15 @@ bool DeviceList::answers(const std::string& path) {
   if (hold == nullptr) return true;  // in use by another front end
   debug(kLogCall, "FindScannerEx(%s) to see that it answers", path.c_str());
   if (!FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID)) {
-    library_failure("FindScannerEx");
+    uint16_t status = 0;
+    GetScannerStatus(nullptr, &status);
+    if (status == QRX_E_SCANNER_IN_USE) {
+      // Another program (qrxscan, say) scans on it: it is there, and opening it
+      // tells the front end it is busy.
+      debug(kLogInfo, "%s answers: another program scans on it", path.c_str());
+      return true;
+    }
+    library_failure("FindScannerEx", status);
     return false;
   }
   TerminateScanner(nullptr);

@@ -2,7 +2,8 @@
 // scanners, each opened once to see that it answers (FindScannerEx, then
 // TerminateScanner). A device another front end holds is listed without being
 // opened: it is there, and opening it would power its controller up again under
-// that front end's scan. While this process has a device open the library can
+// that front end's scan; so is one the library says another program (qrxscan,
+// say) scans on. While this process has a device open the library can
 // open no other, so the devices seen answering before are listed as they were.
 #pragma once
 

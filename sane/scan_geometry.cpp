@@ -14,7 +14,23 @@ long long units(SANE_Fixed mm, uint16_t unit) {
 }
 
 int channels(const ScanSettings& settings) {
-  return settings.colour ? 3 : 1;
+  return settings.colour && !settings.lineart ? 3 : 1;
+}
+
+SANE_Int bytes_per_line(const ScanSettings& settings, SANE_Int pixels) {
+  if (settings.lineart) return (pixels + 7) / 8;
+  return pixels * channels(settings) * settings.depth / 8;
+}
+
+SANE_Parameters image_of(const ScanSettings& settings, SANE_Int pixels, SANE_Int lines) {
+  SANE_Parameters parameters{};
+  parameters.format = channels(settings) == 3 ? SANE_FRAME_RGB : SANE_FRAME_GRAY;
+  parameters.last_frame = SANE_TRUE;
+  parameters.depth = settings.sane_depth();
+  parameters.pixels_per_line = pixels;
+  parameters.lines = lines;
+  parameters.bytes_per_line = bytes_per_line(settings, pixels);
+  return parameters;
 }
 
 }  // namespace
@@ -27,8 +43,9 @@ bool window_on_glass(const ScanSettings& settings, const Glass& glass, ScanWindo
   if (y1 < y0) std::swap(y0, y1);
   char text[200];
   if (x0 < 0 || y0 < 0 || x1 > glass.width || y1 > glass.length) {
-    std::snprintf(text, sizeof text, "the scan area reaches past the glass (%.1f x %.1f mm)",
-                  glass.width * 25.4 / glass.unit, glass.length * 25.4 / glass.unit);
+    std::snprintf(text, sizeof text, "the scan area reaches past the %s (%.1f x %.1f mm)",
+                  settings.film ? "film area" : "glass", glass.width * 25.4 / glass.unit,
+                  glass.length * 25.4 / glass.unit);
     error = text;
     return false;
   }
@@ -40,7 +57,7 @@ bool window_on_glass(const ScanSettings& settings, const Glass& glass, ScanWindo
     error = text;
     return false;
   }
-  window = {uint32_t(x0), uint32_t(y0), uint32_t(x1 - x0), uint32_t(y1 - y0)};
+  window = {uint32_t(x0 + glass.x), uint32_t(y0 + glass.y), uint32_t(x1 - x0), uint32_t(y1 - y0)};
   return true;
 }
 
@@ -48,35 +65,23 @@ ScanParameter scan_parameter(const ScanSettings& settings, const ScanWindow& win
   ScanParameter parameter{};
   parameter.xRes = parameter.yRes = settings.dpi;
   parameter.ScanningArea = {window.x, window.y, window.width, window.length};
-  parameter.FilmArea = 0;
+  parameter.FilmArea = settings.film ? 1 : 0;
   parameter.BitsPerPixel = static_cast<uint8_t>(channels(settings) * settings.depth);
   return parameter;
 }
 
 SANE_Parameters expected_parameters(const ScanSettings& settings, const ScanWindow& window,
                                     const Glass& glass) {
-  SANE_Parameters parameters{};
-  parameters.format = settings.colour ? SANE_FRAME_RGB : SANE_FRAME_GRAY;
-  parameters.last_frame = SANE_TRUE;
-  parameters.depth = settings.depth;
-  parameters.pixels_per_line =
-      static_cast<SANE_Int>(uint64_t{window.width} * settings.dpi / glass.unit);
-  parameters.lines = static_cast<SANE_Int>(uint64_t{window.length} * settings.dpi / glass.unit);
-  parameters.bytes_per_line = parameters.pixels_per_line * channels(settings) * settings.depth / 8;
-  return parameters;
+  return image_of(settings,
+                  static_cast<SANE_Int>(uint64_t{window.width} * settings.dpi / glass.unit),
+                  static_cast<SANE_Int>(uint64_t{window.length} * settings.dpi / glass.unit));
 }
 
 SANE_Parameters announced_parameters(const ScanSettings& settings, uint32_t line_bytes,
                                      uint32_t lines) {
-  SANE_Parameters parameters{};
-  parameters.format = settings.colour ? SANE_FRAME_RGB : SANE_FRAME_GRAY;
-  parameters.last_frame = SANE_TRUE;
-  parameters.depth = settings.depth;
-  parameters.bytes_per_line = static_cast<SANE_Int>(line_bytes);
-  parameters.pixels_per_line =
-      static_cast<SANE_Int>(line_bytes / (channels(settings) * settings.depth / 8));
-  parameters.lines = static_cast<SANE_Int>(lines);
-  return parameters;
+  const uint32_t pixel_bytes = static_cast<uint32_t>(channels(settings) * settings.depth / 8);
+  return image_of(settings, static_cast<SANE_Int>(line_bytes / pixel_bytes),
+                  static_cast<SANE_Int>(lines));
 }
 
 }  // namespace qrx::sane

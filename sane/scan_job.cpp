@@ -8,7 +8,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -23,6 +22,8 @@ namespace {
 // GetCalibrationStatus's status byte while the background calibration runs.
 constexpr uint8_t kCalibrating = 2;
 constexpr int kCalibrationPollMs = 100;
+// How often the debug output says the calibration still runs.
+constexpr double kCalibrationNoticeSeconds = 5.0;
 // How long a blocked hand-over waits before it looks at the cancel flag again.
 constexpr int kHandOverPollMs = 100;
 
@@ -30,13 +31,6 @@ void sleep_ms(long ms) {
   // nanosleep, not a C++ sleep: cancel() may run in a signal handler.
   timespec time{ms / 1000, (ms % 1000) * 1000000};
   while (nanosleep(&time, &time) != 0 && errno == EINTR) {
-  }
-}
-
-// The library delivers 16-bit samples little-endian; SANE wants the machine's order.
-void to_machine_order(uint8_t* line, size_t size) {
-  if constexpr (std::endian::native == std::endian::big) {
-    for (size_t i = 0; i + 1 < size; i += 2) std::swap(line[i], line[i + 1]);
   }
 }
 
@@ -105,6 +99,8 @@ bool ScanJob::hand_on(const uint8_t* data, size_t size) {
 
 void ScanJob::run() {
   bool reading = true;
+  const double started = monotonic_seconds();
+  double noticed = -1;  // when the debug output last said the scanner calibrates
   // The scan proper starts once no background calibration runs.
   for (;;) {
     if (cancel_) {
@@ -119,23 +115,40 @@ void ScanJob::run() {
       reading = false;
       break;
     }
-    if (status != kCalibrating) break;
+    const double waited = monotonic_seconds() - started;
+    if (status != kCalibrating) {
+      if (noticed >= 0) debug(kLogInfo, "the scanner has calibrated (%.1f s)", waited);
+      break;
+    }
+    if (noticed < 0) {
+      // The library says that it calibrates, not which resolution it is at.
+      debug(kLogInfo,
+            "waiting for the scanner to calibrate: it calibrates by itself when it has no "
+            "calibration stored for a resolution, and after every 1000 scans");
+      noticed = waited;
+    } else if (waited - noticed >= kCalibrationNoticeSeconds) {
+      debug(kLogInfo, "the scanner is still calibrating (%.0f s so far)", waited);
+      noticed = waited;
+    }
     sleep_ms(kCalibrationPollMs);
   }
   if (reading) {
-    debug(kLogInfo, "reading %u lines of %u bytes", plan_.lines, plan_.line_bytes);
-    std::vector<uint8_t> line(plan_.line_bytes);
+    LineConverter& converter = *plan_.converter;
+    const uint32_t line_bytes = converter.input_bytes();
+    debug(kLogInfo, "reading %u lines of %u bytes", plan_.lines, line_bytes);
+    std::vector<uint8_t> line(line_bytes);
     for (uint32_t row = 0; row < plan_.lines; ++row) {
       if (cancel_) {
         abandoned_ = true;
         break;
       }
-      if (!ReadScan(nullptr, nullptr, line.data(), plan_.line_bytes)) {
+      if (!ReadScan(nullptr, nullptr, line.data(), line_bytes)) {
         fail("ReadScan");
         break;
       }
-      if (plan_.wide_samples) to_machine_order(line.data(), line.size());
-      if (!hand_on(line.data(), line.size())) {
+      if (row == 0) debug(kLogInfo, "first line after %.1f s", monotonic_seconds() - started);
+      const uint8_t* converted = converter.convert(line.data());
+      if (!hand_on(converted, converter.output_bytes())) {
         abandoned_ = true;
         break;
       }
@@ -161,7 +174,8 @@ void ScanJob::wait_for_thread() {
 }
 
 void ScanJob::cancel() {
-  if (!cancel_.exchange(true)) debug(kLogInfo, "cancelling the scan");
+  // (A cancel after the end, as front ends send one, stops nothing.)
+  if (!cancel_.exchange(true) && !finished()) debug(kLogInfo, "cancelling the scan");
   wait_for_thread();
 }
 

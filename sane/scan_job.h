@@ -1,9 +1,11 @@
 // One scan after StartScanEx: a thread of its own waits for the scan proper to
-// start (GetCalibrationStatus until no calibration runs), reads the image line by
-// line with ReadScan as the scanner delivers it, and hands each line on through a
-// local socket whose reading end is the front end's select fd; at the end, or
-// when cancelled, it stops the scan with StopScanEx, so that the scanner is free
-// again when the front end sees the end of the data.
+// start (GetCalibrationStatus until no calibration runs, saying on the debug
+// output how long the scanner has been calibrating), reads the image line by line
+// with ReadScan as the scanner delivers it, converts it for the front end
+// (line_convert.h) and hands it on through a local socket whose reading end is
+// the front end's select fd; at the end, or when cancelled, it stops the scan
+// with StopScanEx, so that the scanner is free again when the front end sees the
+// end of the data.
 //
 // sane_read takes what the socket holds (blocking, or not when the front end
 // asked for non-blocking reads). cancel() may come from another thread or from a
@@ -19,14 +21,15 @@
 #include <memory>
 #include <thread>
 
+#include "line_convert.h"
+
 namespace qrx::sane {
 
 class ScanJob {
  public:
   struct Plan {
-    uint32_t line_bytes = 0;  // as GetDataStatus announced
-    uint32_t lines = 0;
-    bool wide_samples = false;  // 16-bit samples, little-endian from the library
+    uint32_t lines = 0;                        // as GetDataStatus announced
+    std::shared_ptr<LineConverter> converter;  // its input: a line as GetDataStatus announced
   };
 
   // Starts the thread for a scan StartScanEx has started. On failure the scan is

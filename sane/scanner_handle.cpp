@@ -3,12 +3,14 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "abilities.h"
 #include "debug_log.h"
 #include "qrx7730.h"
 #include "status_map.h"
+#include "status_text.h"
 
 namespace qrx::sane {
 namespace {
@@ -20,6 +22,8 @@ constexpr int kCarriagePolls = 160;
 // A light that warms up is asked every 500 ms, at most 240 times.
 constexpr int kLampPollMs = 500;
 constexpr int kLampPolls = 240;
+// How often the debug output says a wait goes on.
+constexpr double kNoticeSeconds = 5.0;
 // DoCalibration's kind that calibrates for the scan SetScanParameter set up.
 constexpr uint8_t kCalibrateForTheScan = 3;
 
@@ -27,6 +31,18 @@ uint16_t last_status() {
   uint16_t status = 0;
   GetScannerStatus(nullptr, &status);
   return status;
+}
+
+const char* light_name(uint8_t light) {
+  return light == QRX_LAMP_FLATBED ? "flatbed light" : "film light";
+}
+
+// SetGamma for the three channels; false with the library's status left behind.
+bool set_library_curves(const ToneCurves& curves) {
+  for (uint8_t channel = 1; channel <= 3; ++channel) {
+    if (!SetGamma(nullptr, curves[channel - 1].data(), channel, 0)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -45,8 +61,7 @@ SANE_Status ScannerHandle::open(const std::string& path, std::unique_ptr<Scanner
     TerminateScanner(nullptr);
     return SANE_STATUS_IO_ERROR;
   }
-  Glass glass{abilities.area_unit, abilities.glass_width, abilities.glass_length};
-  auto options = std::make_unique<ScanOptions>(abilities.resolutions, glass);
+  auto options = std::make_unique<ScanOptions>(sources_of(abilities));
   handle.reset(new ScannerHandle(path, std::move(hold), std::move(options)));
   debug(kLogInfo, "opened %s: %s %s", path.c_str(), abilities.vendor.c_str(),
         abilities.model.c_str());
@@ -99,30 +114,85 @@ SANE_Status ScannerHandle::parameters(SANE_Parameters* parameters) {
 
 SANE_Status ScannerHandle::initialise() {
   if (initialised_) return SANE_STATUS_GOOD;
+  debug(kLogInfo, "waiting for the carriage to go home and find the scan origin");
+  const double started = monotonic_seconds();
   debug(kLogCall, "InitializeScanner");
   if (!InitializeScanner(nullptr)) return library_failure("InitializeScanner");
+  debug(kLogInfo, "the scanner is initialised (%.1f s)", monotonic_seconds() - started);
   initialised_ = true;
   return SANE_STATUS_GOOD;
 }
 
-SANE_Status ScannerHandle::select_light() {
+SANE_Status ScannerHandle::select_light(uint8_t light) {
+  double started = monotonic_seconds(), noticed = -1;
   for (int poll = 0;; ++poll) {
-    debug(kLogCall, "SetLamp(flatbed)");
-    if (SetLamp(nullptr, QRX_LAMP_FLATBED)) break;
+    debug(kLogCall, "SetLamp(%u)", light);
+    if (SetLamp(nullptr, light)) break;
     if (last_status() != QRX_E_CARRIAGE_MOVING || poll >= kCarriagePolls) {
       return library_failure("SetLamp");
     }
+    const double waited = monotonic_seconds() - started;
+    if (noticed < 0 || waited - noticed >= kNoticeSeconds) {
+      debug(kLogInfo, "waiting for the carriage to stop before the light is chosen (%.0f s)",
+            waited);
+      noticed = waited;
+    }
     if (!wait(kCarriagePollMs)) return SANE_STATUS_CANCELLED;
   }
+  started = monotonic_seconds();
+  noticed = -1;
   for (int poll = 0;; ++poll) {
     debug(kLogCall, "GetLampStatus");
-    if (GetLampStatus(nullptr, 0)) return SANE_STATUS_GOOD;
+    if (GetLampStatus(nullptr, 0)) break;
     const uint16_t status = last_status();
     if ((status & 0xFF00) != QRX_LAMP_WARMING_UP || poll >= kLampPolls) {
       return library_failure("GetLampStatus");
     }
+    const double waited = monotonic_seconds() - started;
+    if (noticed < 0 || waited - noticed >= kNoticeSeconds) {
+      debug(kLogInfo, "waiting for the %s to warm up (warm-up count %u, %.0f s)", light_name(light),
+            status & 0xFFu, waited);
+      noticed = waited;
+    }
     if (!wait(kLampPollMs)) return SANE_STATUS_CANCELLED;
   }
+  if (noticed >= 0) {
+    debug(kLogInfo, "the %s is ready (%.1f s)", light_name(light), monotonic_seconds() - started);
+  }
+  return SANE_STATUS_GOOD;
+}
+
+SANE_Status ScannerHandle::give_tone_curves(const ScanSettings& settings,
+                                            std::shared_ptr<const ToneCurves>& host_curves) {
+  host_curves.reset();
+  auto curves = std::make_shared<ToneCurves>(tone_curves(options_->tone()));
+  const bool identity = std::all_of(curves->begin(), curves->end(), is_identity);
+  if (identity && !library_curves_) return SANE_STATUS_GOOD;
+  if (!identity) {
+    const bool scanner_takes =
+        settings.depth == 16 || std::all_of(curves->begin(), curves->end(), is_monotonic);
+    debug(kLogCall, "SetGamma (the tone curves)");
+    if (scanner_takes && set_library_curves(*curves)) {
+      library_curves_ = true;
+      return SANE_STATUS_GOOD;
+    }
+    if (scanner_takes) {
+      debug(kLogInfo, "SetGamma did not take the tone curves (%s)",
+            qrxscan::describe_status(last_status()).c_str());
+    }
+    debug(kLogInfo, "the tone curves are applied by the backend");
+    host_curves = curves;
+  }
+  // The library's own curves back to the identity.
+  ToneCurves plain;
+  for (ToneCurve& curve : plain) {
+    curve.resize(kCurveEntries);
+    for (size_t i = 0; i < kCurveEntries; ++i) curve[i] = static_cast<uint16_t>(i);
+  }
+  debug(kLogCall, "SetGamma (identity)");
+  if (!set_library_curves(plain)) return library_failure("SetGamma");
+  library_curves_ = false;
+  return SANE_STATUS_GOOD;
 }
 
 SANE_Status ScannerHandle::describe_scan(const ScanSettings& settings) {
@@ -149,13 +219,20 @@ SANE_Status ScannerHandle::start() {
   // A cancel while a step runs ends the start after that step.
   if ((status = initialise()) != SANE_STATUS_GOOD) return status;
   if (cancel_) return SANE_STATUS_CANCELLED;
-  if ((status = select_light()) != SANE_STATUS_GOOD) return status;
+  if ((status = select_light(settings.light)) != SANE_STATUS_GOOD) return status;
   if (cancel_) return SANE_STATUS_CANCELLED;
   if ((status = describe_scan(settings)) != SANE_STATUS_GOOD) return status;
+  std::shared_ptr<const ToneCurves> host_curves;
+  if ((status = give_tone_curves(settings, host_curves)) != SANE_STATUS_GOOD) return status;
   DataStatus data{};
   debug(kLogCall, "GetDataStatus");
   if (!GetDataStatus(nullptr, &data)) return library_failure("GetDataStatus");
-  const uint32_t pixel_bytes = (settings.colour ? 3u : 1u) * settings.depth / 8;
+  LineFormat format;
+  format.lineart = settings.lineart;
+  format.wide = settings.depth == 16;
+  format.channels = settings.colour ? 3 : 1;
+  format.threshold = options_->threshold_level();
+  const uint32_t pixel_bytes = static_cast<uint32_t>(format.channels * (format.wide ? 2 : 1));
   if (data.LineBytes == 0 || data.LineBytes % pixel_bytes != 0 || data.LinesLeft == 0) {
     debug(kLogError,
           "the library announced lines of %u bytes and %u lines: no image of %u-byte "
@@ -167,15 +244,20 @@ SANE_Status ScannerHandle::start() {
   const uint8_t start_options[QRX_START_OPTIONS_SIZE] = {};
   debug(kLogCall, "StartScanEx");
   if (!StartScanEx(nullptr, start_options)) return library_failure("StartScanEx");
+  format.pixels = data.LineBytes / pixel_bytes;
   ScanJob::Plan plan;
-  plan.line_bytes = data.LineBytes;
   plan.lines = data.LinesLeft;
-  plan.wide_samples = settings.depth == 16;
-  if ((status = ScanJob::start(plan, job_)) != SANE_STATUS_GOOD) return status;
+  plan.converter = std::make_shared<LineConverter>(format, std::move(host_curves));
   announced_ = announced_parameters(settings, data.LineBytes, data.LinesLeft);
+  // Said before the scan's thread starts, which says what it waits for next.
+  debug(kLogInfo, "scan started: %d x %d pixels at %u dpi, %s, %d bits, %s",
+        announced_.pixels_per_line, announced_.lines, settings.dpi,
+        settings.lineart  ? "lineart"
+        : settings.colour ? "colour"
+                          : "grey",
+        settings.sane_depth(), settings.film ? "film" : "flatbed");
+  if ((status = ScanJob::start(plan, job_)) != SANE_STATUS_GOOD) return status;
   running_job_ = job_.get();
-  debug(kLogInfo, "scan started: %d x %d pixels at %u dpi, %s, %d bits", announced_.pixels_per_line,
-        announced_.lines, settings.dpi, settings.colour ? "colour" : "grey", settings.depth);
   // A cancel that came while the scan was being started.
   if (cancel_) job_->cancel();
   return SANE_STATUS_GOOD;
@@ -208,8 +290,8 @@ SANE_Status ScannerHandle::calibrate() {
   cancel_ = false;
   SANE_Status status = SANE_STATUS_GOOD;
   if ((status = initialise()) != SANE_STATUS_GOOD) return status;
-  if ((status = select_light()) != SANE_STATUS_GOOD) return status;
   const ScanSettings settings = options_->settings();
+  if ((status = select_light(settings.light)) != SANE_STATUS_GOOD) return status;
   if ((status = describe_scan(settings)) != SANE_STATUS_GOOD) return status;
   debug(kLogInfo, "calibrating for %u dpi", settings.dpi);
   if (!DoCalibration(nullptr, 0, kCalibrateForTheScan, 0)) return library_failure("DoCalibration");

@@ -4,11 +4,18 @@
 // one handle.
 //
 // sane_start runs the host's sequence up to the start of the scan: the carriage
-// home and the scan origin found (InitializeScanner, once per open), the flatbed
+// home and the scan origin found (InitializeScanner, once per open), the source's
 // light selected and ready (SetLamp, GetLampStatus), the scan described
-// (SetScanParameter) and sized (GetDataStatus), StartScanEx; the rest of the scan
-// runs in a ScanJob. Waiting for a carriage that still returns home from the
-// previous scan, and for the light, can be cancelled.
+// (SetScanParameter), the tone curves given to the library (SetGamma) and sized
+// (GetDataStatus), StartScanEx; the rest of the scan runs in a ScanJob. Waiting
+// for a carriage that still returns home from the previous scan, and for the
+// light, can be cancelled; the debug output says what is waited for and how long.
+//
+// The tone curves go to the library, which has the scanner apply them, when it
+// takes them: curves that never fall or never rise (what the scanner's gamma
+// memory holds), or any curve at 16 bits (the library applies those itself). A
+// curve the library refuses is applied by the backend to the lines it delivers,
+// with the library's curves set back to the identity.
 #pragma once
 
 #include <sane/sane.h>
@@ -51,9 +58,13 @@ class ScannerHandle : public OptionHost {
 
   bool scanning() const;
   SANE_Status initialise();
-  SANE_Status select_light();
+  SANE_Status select_light(uint8_t light);
   // SetScanParameter for the options' scan.
   SANE_Status describe_scan(const ScanSettings& settings);
+  // SetGamma with the options' curves; curves the backend must apply itself
+  // (null when none) in host_curves.
+  SANE_Status give_tone_curves(const ScanSettings& settings,
+                               std::shared_ptr<const ToneCurves>& host_curves);
   // Waits ms unless a cancel comes first; false when it came.
   bool wait(int ms) const;
 
@@ -61,6 +72,7 @@ class ScannerHandle : public OptionHost {
   std::unique_ptr<DeviceLock> hold_;
   std::unique_ptr<ScanOptions> options_;
   bool initialised_ = false;
+  bool library_curves_ = false;  // SetGamma has left curves other than the identity
   std::unique_ptr<ScanJob> job_;
   std::atomic<ScanJob*> running_job_{nullptr};  // job_, as cancel() may see it
   std::atomic<bool> cancel_{false};

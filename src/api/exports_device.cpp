@@ -2,11 +2,13 @@
 // register exports.
 #include "api/call_frame.h"
 #include "api/export_guard.h"
+#include "api/scanner_session.h"
 #include "device/data_file.h"
 #include "device/discovery.h"
 #include "device/initialize.h"
 #include "device/power_on.h"
 #include "device/push_buttons.h"
+#include "engine/background_calibration.h"
 #include "engine/carriage.h"
 #include "engine/scan_stop.h"
 #include "platform/shared_block.h"
@@ -31,6 +33,12 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     if (qrx::platform::shared_block_name(qrx::api::StatusBlock::lowered_path(device_path)).empty()) {
       return finish(lib, QRX_E_DEVICE_PATH);
     }
+    // One scanner at a time per process: while one is open another path is
+    // refused before anything changes, so that the open scanner keeps its status
+    // block, which keeps other processes from disturbing its scans.
+    if (lib.device_open == 1 && !qrx::api::scanner_open_at(lib, device_path)) {
+      return finish(lib, QRX_E_OTHER_SCANNER_OPEN);
+    }
 
     // The block's own open result does not stop the call: without a block the
     // fields read as zero and the frame does not wait.
@@ -44,18 +52,33 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     lib.status_block.read_field(5, &lamp_state, sizeof lamp_state);
 
     CallFrame frame(lib);
-    if (lib.device_open == 1) return QRX_TRUE;  // already open: LastError untouched
+    bool reopened = false;
+    if (lib.device_open == 1) {
+      // Already open: LastError untouched. A channel that has failed since it was
+      // opened is asked first whether the scanner is still there and still set
+      // up; when it is not (gone, or unplugged and back) this process's scan
+      // went with it, and the scanner is opened afresh.
+      if (!lib.context.link.channel_failed()) return QRX_TRUE;
+      if (qrx::device::controller_still_set_up(lib.context)) {
+        lib.context.link.clear_channel_failure();
+        return QRX_TRUE;
+      }
+      qrx::api::close_scanner(lib, false);
+      reopened = true;
+    }
     // The power-on below resets the controller.
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
 
     uint16_t status = qrx::device::open_and_identify(lib.context, device_path, product_id);
     if (status != QRX_OK) return finish(lib, status);
     lib.device_open = 1;
+    lib.open_path = qrx::api::StatusBlock::lowered_path(device_path);
     status = qrx::device::check_power_state(lib.context);
     if (status == QRX_E_CARRIAGE_MOVING &&
-        (sole_user || lib.status_block.forget_abandoned_scan())) {
-      // No live process drives this carriage: the scan of a process that died
-      // (held by a full buffer, it would count as moving for good). End it.
+        (sole_user || reopened || lib.status_block.forget_abandoned_scan())) {
+      // No live process drives this carriage: the scan of a process that died,
+      // or this process's own scan just given up (held by a full buffer, it
+      // would count as moving for good). End it.
       qrx::engine::end_abandoned_pass(lib.context);
       qrx::engine::wait_for_stop(lib.context);
       status = qrx::device::check_power_state(lib.context);
@@ -64,6 +87,8 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
       // A controller that comes up fresh (plugged in again, switched off and on)
       // has no scan origin kept from before.
       if (!lib.context.controller_was_set_up) qrx::device::forget_kept_scan_origin(lib.context);
+      // The power-on resets the controller, which puts the film light out.
+      lib.status_block.set_warmed_film_light(0);
       status = qrx::device::power_on(lib.context, lib.setting);
     }
     if (status != QRX_OK) {
@@ -117,12 +142,15 @@ QRX7730_API QRX_BOOL InitializeScanner(void* /*host*/) {
 
 QRX7730_API QRX_BOOL TerminateScanner(void* /*host*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
+    // A background calibration holds the scanner while it runs: it is asked to
+    // stop within the block of lines it is reading, rather than kept waiting for.
+    qrx::engine::stop_background_calibration(lib.context);
     CallFrame frame(lib);
     lib.last_error = QRX_OK;
-    if (lib.device_open == 1) {
-      lib.device_open = 0;
-      lib.context.link.close();
-    }
+    // This process's scan ends with its use of the scanner (stopped at once, the
+    // carriage sent home), and so does its hold on the scanner for that scan,
+    // also when the scanner has gone and the stop cannot reach it.
+    qrx::api::close_scanner(lib, true);
     return QRX_TRUE;
   });
 }
@@ -147,16 +175,23 @@ QRX7730_API QRX_BOOL GetOPUMode(void* /*host*/, OPUMode* mode) {
 QRX7730_API QRX_BOOL ReadRegister(uint8_t reg, uint8_t* value) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (value == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
     uint8_t read = 0;
-    if (!qrx::transport::read_register(lib.context.link, reg, read)) return QRX_FALSE;
+    if (!qrx::transport::read_register(lib.context.link, reg, read)) {
+      return finish(lib, QRX_E_REGISTER_READ);
+    }
     *value = read;
-    return QRX_TRUE;
+    return QRX_TRUE;  // a success leaves the last status as it was
   });
 }
 
 QRX7730_API QRX_BOOL WriteRegister(uint8_t reg, uint8_t value) {
   return guard([&](Library& lib) -> QRX_BOOL {
-    return qrx::transport::write_register(lib.context.link, reg, value) ? QRX_TRUE : QRX_FALSE;
+    if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
+    if (!qrx::transport::write_register(lib.context.link, reg, value)) {
+      return finish(lib, QRX_E_REGISTER_WRITE);
+    }
+    return QRX_TRUE;  // a success leaves the last status as it was
   });
 }
 

@@ -43,9 +43,14 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
       // The watchdog's controller reset goes out inside the frame, so that it can
       // never fall between the requests of another process's framed call. It
       // leaves the controller as at power-up, under every process that has the
-      // scanner open and would programme it as set up: it is set up again at once.
+      // scanner open and would programme it as set up: it is set up again at once,
+      // keeping the host's tone curves.
       const uint16_t status = qrx::engine::refuse_light_while_moving(lib.context);
-      if (status == QRX_E_STATUS_REGISTER) qrx::device::power_on(lib.context, lib.setting);
+      if (status == QRX_E_STATUS_REGISTER) {
+        qrx::device::set_up_controller_again(lib.context, lib.setting);
+        // A controller reset puts the film light out: the next use warms it again.
+        lib.status_block.set_warmed_film_light(0);
+      }
       return finish(lib, status);
     }
     if (light_source != QRX_LAMP_NONE && (lib.lamp_select & kFilmLights) != 0 &&
@@ -74,10 +79,26 @@ QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
     }
     // A warm-up switches lights and moves the carriage.
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
+    if (lib.status_block.warmed_film_light() == light) {
+      // Warmed up already (by any process), and not switched since: the moves
+      // that followed the warm-up only put it out for a moment.
+      bool selected = false;
+      if (!qrx::engine::film_light_selected(lib.context, light, selected)) {
+        return finish(lib, QRX_E_WARMUP_STATE);
+      }
+      if (selected) {
+        qrx::engine::reset_warm_up_attempts(lib.context);
+        lib.status_block.set_lamp_state(light);
+        return finish(lib, QRX_OK);
+      }
+    }
+    // A warm-up is made (or goes on): whatever was warmed before is switched now.
+    lib.status_block.set_warmed_film_light(0);
     const uint8_t ready_light = lib.status_block.lamp_state();
     const uint16_t status = qrx::engine::poll_warm_up(lib.context, lib.setting, light, ready_light);
     if (status != QRX_OK) return finish(lib, status);
     lib.status_block.set_lamp_state(light);
+    lib.status_block.set_warmed_film_light(light);
     return finish(lib, QRX_OK);
   });
 }

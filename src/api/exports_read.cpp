@@ -5,6 +5,7 @@
 #include "api/call_frame.h"
 #include "api/export_guard.h"
 #include "engine/background_calibration.h"
+#include "engine/scan_start.h"
 #include "engine/scan_stop.h"
 #include "imaging/data_status.h"
 #include "imaging/direct_read.h"
@@ -49,9 +50,16 @@ QRX7730_API QRX_BOOL ReadScan(void* /*host*/, void* /*passthrough*/, void* buffe
 QRX7730_API QRX_BOOL GetDataStatus(void* /*host*/, DataStatus* status) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (status == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    // Once lines of the running scan have been read the filter is only reported
+    // on; before that it is armed (or not) for the running scan, or for the next
+    // one to start when none runs.
+    const qrx::transport::ScannerContext& context = lib.context;
+    const bool running = qrx::engine::scan_running(context);
+    const bool reading = running && context.lines_to_read.load() != context.scan_line_count;
     const uint16_t result =
         qrx::imaging::data_status(lib.context, lib.setting, lib.lamp_select, lib.scan_values,
-                                  lib.line_filter, lib.filter_armed, *status);
+                                  lib.line_filter, lib.filter_armed, reading, *status);
+    if (!reading) lib.filter_for_next_scan = !running;
     // Success leaves the last status as it was.
     return result == QRX_OK ? QRX_TRUE : finish(lib, result);
   });
@@ -61,12 +69,11 @@ QRX7730_API QRX_BOOL SetGamma(void* /*host*/, const uint16_t* table, uint8_t cha
                               uint32_t /*unused*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (table == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
-    // The background calibration runs on the context meanwhile.
-    if (qrx::engine::background_calibration_running(lib.context)) {
-      return finish(lib, QRX_E_CALIBRATING);
-    }
-    lib.last_error =
-        qrx::imaging::set_gamma(lib.context, lib.lamp_select, table, channel, lib.last_error);
+    // A curve given while the background calibration runs is the one the scan it
+    // calibrates for is composed with: it is kept, out of the calibration's way.
+    const bool calibrating = qrx::engine::background_calibration_running(lib.context);
+    lib.last_error = qrx::imaging::set_gamma(lib.context, lib.lamp_select, table, channel,
+                                             lib.last_error, calibrating);
     return lib.last_error == QRX_OK ? QRX_TRUE : QRX_FALSE;
   });
 }

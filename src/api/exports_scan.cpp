@@ -39,6 +39,13 @@ void release_scanner(void* owner) {
   lib.status_block.release_busy(lib.calibration_hold);
 }
 
+// Whether light is a light source a scan can use: not "none", and one of the
+// flatbed or film lights.
+bool light_usable(uint8_t light) {
+  constexpr uint8_t kLights = QRX_LAMP_FLATBED | QRX_LAMP_FILM | QRX_LAMP_INFRARED;
+  return light != QRX_LAMP_NONE && (light & kLights) != 0;
+}
+
 // Holds the scanner for this process's scan; false (the last error set) while
 // another process scans on it. What a process that died left running is ended.
 bool claim_scanner(Library& lib) {
@@ -75,8 +82,17 @@ QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* param
     if (qrx::engine::background_calibration_running(lib.context)) {
       return finish(lib, QRX_E_CALIBRATING);
     }
-    return finish(lib, qrx::engine::set_scan_parameter(lib.context, lib.setting, lib.scan_values,
-                                                       *parameter, lib.lamp_select, lib.ag_block));
+    // The running scan's lines are read by the values this would replace: refused
+    // until StopScanEx. In the frame, so that a scan starting or stopping on another
+    // thread is seen whole.
+    CallFrame frame(lib);
+    if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    const uint16_t status = qrx::engine::set_scan_parameter(
+        lib.context, lib.setting, lib.scan_values, *parameter, lib.lamp_select, lib.ag_block);
+    // A line filter armed for the scan described before is not this one's: the
+    // host arms it again with GetDataStatus.
+    if (status == QRX_OK) lib.filter_for_next_scan = false;
+    return finish(lib, status);
   });
 }
 
@@ -85,6 +101,7 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
+    if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
     return finish(lib, qrx::calibration::do_calibration(lib.context, lib.setting,
                                                          pass_environment(lib), film,
                                                          kind, resolution,
@@ -95,12 +112,25 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
 QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     CallFrame frame(lib);
+    if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
+    if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
+    // The light is selected now and was when the scan was described (the scan
+    // start reads that one): without it nothing could be calibrated or loaded.
+    if (!light_usable(lib.lamp_select) || !light_usable(lib.context.lamp_select)) {
+      return finish(lib, QRX_E_NO_LAMP_SELECTED);
+    }
     if (!claim_scanner(lib)) return QRX_FALSE;
     // A second start would re-programme the scanner under the running scan.
     if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    // What is left of an earlier start's calibration, its result never asked
+    // for, belongs to that start and is not this scan's.
+    qrx::engine::stop_background_calibration(lib.context);
     const uint8_t need = qrx::engine::recalibration_check(
         lib.context, lib.scan_values.stored.xRes, lib.lamp_select);
-    if (need == qrx::engine::kCalibrationUsable) return finish(lib, QRX_OK);
+    if (need == qrx::engine::kCalibrationUsable) {
+      lib.scan_start = Library::kStartAsked;
+      return finish(lib, QRX_OK);
+    }
     qrx::engine::BackgroundCalibration& job = lib.background_calibration;
     job.context = &lib.context;
     job.setting = &lib.setting;
@@ -109,11 +139,15 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
     job.finished = &release_scanner;
     job.owner = &lib;
     lib.calibration_hold = frame.ticket();
+    // Asked before the thread starts: it gives the scanner back as it ends, and a
+    // poll on another thread may then start the scan at once.
+    const uint8_t before = lib.scan_start.exchange(Library::kStartAsked);
     const uint16_t status = qrx::engine::start_background_calibration(job);
     // The thread holds the scanner until it ends: the framed exports wait meanwhile.
     if (status == QRX_OK) {
       frame.hand_over();
     } else {
+      lib.scan_start = before;
       lib.status_block.release_scan();
     }
     return finish(lib, status);
@@ -122,6 +156,13 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
 
 QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
+    // A scan asked for and not started yet is cancelled first, so that no poll of
+    // GetCalibrationStatus starts it any more. A background calibration for it
+    // stops within the block of lines it is reading and sends the carriage home;
+    // it holds the scanner until then, so it is waited for before the frame.
+    uint8_t asked = Library::kStartAsked;
+    lib.scan_start.compare_exchange_strong(asked, Library::kStartCancelled);
+    qrx::engine::stop_background_calibration(lib.context);
     CallFrame frame(lib);
     // Only the process that scans may stop the scanner.
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
@@ -137,6 +178,12 @@ QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
 QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (status == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    if (lib.device_open != 1) {
+      *status = 0;
+      // Nothing is done either way: the code says what keeps the scan from starting.
+      if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
+      return finish(lib, QRX_E_NOT_OPEN);
+    }
     bool running = false;
     const uint16_t calibration = qrx::engine::background_calibration_result(lib.context, running);
     *status = running ? kCalibrationRunning : 0;
@@ -147,8 +194,20 @@ QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
     }
     // The scan start proper, with the scanner held like any framed export.
     CallFrame frame(lib);
+    // A scan that StopScanEx cancelled is not started (and the cancelled
+    // calibration left nothing to report); the next StartScanEx asks anew.
+    uint8_t start = lib.scan_start.load();
+    if (start == Library::kStartCancelled ||
+        (start == Library::kStartAsked &&
+         !lib.scan_start.compare_exchange_strong(start, Library::kNoStartAsked))) {
+      return finish(lib, QRX_E_NO_SCAN);
+    }
     if (!claim_scanner(lib)) return QRX_FALSE;
     if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    if (!light_usable(lib.context.lamp_select)) {
+      lib.status_block.release_scan();
+      return finish(lib, QRX_E_NO_LAMP_SELECTED);
+    }
     qrx::engine::ScanStartEnvironment environment;
     environment.data_file = &lib.data_file;
     environment.pass = pass_environment(lib);
@@ -157,6 +216,10 @@ QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
       lib.status_block.release_scan();
       return finish(lib, started);
     }
+    // The line filter serves the scan it was armed for: armed by GetDataStatus
+    // before this start it stays on, left on by an earlier scan it goes off.
+    if (!lib.filter_for_next_scan) lib.filter_armed = 0;
+    lib.filter_for_next_scan = false;
     return QRX_TRUE;
   });
 }

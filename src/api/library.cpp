@@ -11,7 +11,8 @@ Library g_library;
 }  // namespace
 
 Library::~Library() {
-  // A calibration ends after the resolution it is at; the reader at its next turn.
+  // A calibration ends within the block of lines it is reading; the reader at its
+  // next turn.
   engine::stop_background_calibration(context);
   imaging::stop_image_reader(context);
 }

@@ -242,6 +242,19 @@ bool StatusBlock::forget_abandoned_scan() {
   return abandoned;
 }
 
+uint8_t StatusBlock::warmed_film_light() {
+  lock();
+  const uint8_t light = block_ ? block_->warmed_light() : 0;
+  unlock();
+  return light;
+}
+
+void StatusBlock::set_warmed_film_light(uint8_t light) {
+  lock();
+  if (block_) block_->set_warmed_light(light);
+  unlock();
+}
+
 void StatusBlock::end_hold_locked() {
   if (block_) {
     uint32_t zero = 0;

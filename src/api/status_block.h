@@ -116,6 +116,12 @@ class StatusBlock {
   // returns true (what it left running is the caller's to end).
   bool forget_abandoned_scan();
 
+  // The film light whose warm-up some process completed (0: none), recorded beside
+  // the block so that every process sees it, until a light is switched or the
+  // controller is reset. A block that is not open records nothing and reads 0.
+  uint8_t warmed_film_light();
+  void set_warmed_film_light(uint8_t light);
+
  private:
   // Both locks: this process's, then the machine-wide one.
   void lock();

@@ -41,12 +41,26 @@ engine::ScanSetup setup_of(const transport::ScannerContext& context, const Acqui
   return s;
 }
 
+bool stop_asked(const transport::ScannerContext& context) {
+  return context.calibration_stop.load() != 0;
+}
+
+// Ends a pass that was stopped half-way: scan enable cleared (the pass ends where
+// it stands), the motor let stop, line 10 back on. What the controller still
+// buffers is cleared by the next motor start.
+void end_stopped_pass(transport::ScannerContext& context) {
+  transport::write_bit_field(context.link, transport::reg::kScanControl, 0, 0, 0);
+  engine::wait_for_stop(context);
+  transport::set_line(context.link, kLine10, 1);
+}
+
 // Pulls total bytes from the controller as it buffers them.
 uint16_t pull_lines(transport::ScannerContext& context, uint8_t* raw, uint32_t total) {
   platform::Clock& clock = platform::clock();
   uint32_t remaining = total;
   uint32_t last_progress = clock.ticks_ms();
   while (remaining > 0) {
+    if (stop_asked(context)) return QRX_E_NO_SCAN;
     uint32_t units = 0;
     if (!transport::read_register32(context.link, transport::reg::kBufferedData, units)) {
       return QRX_E_ACQUIRE_COUNT;
@@ -72,6 +86,7 @@ uint16_t pull_lines(transport::ScannerContext& context, uint8_t* raw, uint32_t t
 uint16_t calibration_lines(transport::ScannerContext& context,
                            const settings::ScannerSetting& setting,
                            const AcquisitionRequest& request, std::vector<uint8_t>& lines) {
+  if (stop_asked(context)) return QRX_E_NO_SCAN;
   uint16_t status = engine::wait_for_stop(context);
   if (status != QRX_OK) return status;
 
@@ -90,6 +105,7 @@ uint16_t calibration_lines(transport::ScannerContext& context,
   std::vector<uint8_t> raw;
   if (total > UINT32_MAX || !platform::try_resize(raw, total)) return QRX_E_NOMEM_BUFFER;
   status = pull_lines(context, raw.data(), static_cast<uint32_t>(total));
+  if (status == QRX_E_NO_SCAN) end_stopped_pass(context);
   if (status != QRX_OK) return status;
 
   std::vector<uint8_t> delivered;

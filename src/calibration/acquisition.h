@@ -38,7 +38,10 @@ inline constexpr uint32_t kDataSilenceLimitMs = 30000;
 // Reads the lines; on success `lines` holds line_count delivered lines (so a line
 // is lines.size() / line_count bytes; the context's line sizes describe the last
 // programmed pass, which after a return home is the move). 0 or the failing
-// step's code.
+// step's code. While the background calibration is asked to stop (the context's
+// calibration_stop), no read starts and a read under way ends at its next look at
+// the controller's buffer, with QRX_E_NO_SCAN: its pass is ended where it stands,
+// the motor stopped and line 10 set back, so that the carriage can go home at once.
 uint16_t calibration_lines(transport::ScannerContext& context,
                            const settings::ScannerSetting& setting,
                            const AcquisitionRequest& request, std::vector<uint8_t>& lines);

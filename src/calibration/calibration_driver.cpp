@@ -17,7 +17,8 @@ namespace {
 // Film calibration reads its white on the film adapter's strip, this far past
 // the reference edge.
 constexpr uint32_t kFilmWhiteBeyondEdge = 937;
-constexpr uint32_t kFilmResolutions[] = {300, 600, 1200, 2400, 4800};
+// 4800 dpi film is read at 2400 across, as on the flatbed: its calibration is 2400's.
+constexpr uint32_t kFilmResolutions[] = {300, 600, 1200, 2400};
 
 bool flatbed_mode(uint8_t lamp_mode) { return (lamp_mode & 0x0C) == 0; }
 
@@ -105,10 +106,10 @@ uint16_t calibration_series(transport::ScannerContext& context,
                             const PassEnvironment& environment, uint32_t resolution,
                             uint8_t lamp_mode) {
   const bool flatbed = flatbed_mode(lamp_mode);
+  // The sensor is read at 2400 dpi at most: 4800 dpi scans are read at 2400 across
+  // and share its shading file, so that is what calibrating 4800 means.
+  if (resolution == settings::kMaximumResolution) resolution = settings::kOpticalResolution;
   if (flatbed) {
-    // The sensor is read at 2400 dpi at most: 4800 dpi scans are read at 2400
-    // across and share its shading file, so that is what calibrating 4800 means.
-    if (resolution == settings::kMaximumResolution) resolution = settings::kOpticalResolution;
     if (resolution == 0 || settings::resolution_index(resolution) < 0 ||
         resolution > settings::kOpticalResolution) {
       return QRX_E_RESOLUTION;

@@ -26,12 +26,15 @@ inline constexpr uint8_t kLampFlatbed = 1;
 inline constexpr uint8_t kLampFilm = 12;
 inline constexpr uint8_t kLampFilmSeries = 4;
 
-// The flatbed reads the full sensor line; film the film adapter's window.
+// Reference lines cover the full sensor line under either light: a film window may
+// lie anywhere the film area reaches, and from 1200 dpi up every line is read (and
+// shaded) across the whole sensor. The film exposure is adjusted over the film
+// adapter's window only.
 inline constexpr uint32_t kFlatbedShadingWidth = 20544;
-inline constexpr uint32_t kFilmShadingWidth = 5904;
+inline constexpr uint32_t kFilmExposureWidth = 5904;
 inline bool is_flatbed(uint8_t lamp_mode) { return (lamp_mode & 1) != 0; }
-inline uint32_t shading_width(uint8_t lamp_mode) {
-  return is_flatbed(lamp_mode) ? kFlatbedShadingWidth : kFilmShadingWidth;
+inline uint32_t shading_width(uint8_t /*lamp_mode*/) {
+  return kFlatbedShadingWidth;
 }
 // Pixels per channel of a reference line at a resolution.
 inline uint32_t shading_pixels(uint8_t lamp_mode, uint32_t resolution) {

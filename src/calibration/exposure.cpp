@@ -60,7 +60,7 @@ void set_up(transport::ScannerContext& context, const settings::ScannerSetting& 
     state.width = 20416;
   } else {
     state.start_pixel = environment.fau_scan_position == 2 ? 4809 : 9968;
-    state.width = kFilmShadingWidth;
+    state.width = kFilmExposureWidth;
   }
   context.shading_pixel_count = state.width * resolution / 2400;
   const int channels = flatbed ? 3 : 4;

@@ -25,8 +25,24 @@ constexpr size_t kCounterBytes = 2;
 // At this many counted scans the stored calibration is due again.
 constexpr uint16_t kScansPerCalibration = 1000;
 
+const char* film_shading_file_name(uint32_t resolution) {
+  switch (resolution) {
+    case 300:
+      return "QRX7730P.SHD";
+    case 600:
+      return "QRX7730Q.SHD";
+    case 1200:
+      return "QRX7730R.SHD";
+    case 2400:
+    case 4800:
+      return "QRX7730S.SHD";
+    default:
+      return "UnknownF.shd";
+  }
+}
+
 const char* shading_file_name(uint8_t lamp_mode, uint32_t resolution) {
-  if (!is_flatbed(lamp_mode)) return nullptr;
+  if (!is_flatbed(lamp_mode)) return film_shading_file_name(resolution);
   switch (resolution) {
     case 75:
       return "QRX7730A.SHD";
@@ -47,10 +63,10 @@ const char* shading_file_name(uint8_t lamp_mode, uint32_t resolution) {
 }
 
 // The resolution whose layout a file holds. A 4800 dpi scan is read at 2400 dpi
-// across, so its shading is the 2400 dpi one: "QRX7730F.SHD" holds that layout
-// for both, whichever of the two saved it.
-uint32_t stored_resolution(uint8_t lamp_mode, uint32_t resolution) {
-  return is_flatbed(lamp_mode) && resolution == 4800 ? 2400 : resolution;
+// across, so its shading is the 2400 dpi one: "QRX7730F.SHD" (film "QRX7730S.SHD")
+// holds that layout for both, whichever of the two saved it.
+uint32_t stored_resolution(uint8_t /*lamp_mode*/, uint32_t resolution) {
+  return resolution == 4800 ? 2400 : resolution;
 }
 
 // Pixels per channel of a file's lines.
@@ -142,8 +158,6 @@ bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8
                   const ChannelLines& dark) {
   const uint32_t n = stored_pixels(lamp_mode, resolution);
   context.scan_count = 0;
-  // Film modes have no file of their own.
-  if (shading_file_name(lamp_mode, resolution) == nullptr) return false;
   if (!lines_hold(white, n) || !lines_hold(dark, n)) return false;
   const std::string shading_path = shading_file_path(context, lamp_mode, resolution);
   const std::string counter_path = counter_file_path(context);

@@ -3,14 +3,17 @@
 // and raw white and dark reference lines, and one counter of scans since the last
 // calibration.
 //
-//   "QRX7730A.SHD" .. "QRX7730F.SHD"  75, 150, 300, 600, 1200, 2400/4800 dpi
+//   "QRX7730A.SHD" .. "QRX7730F.SHD"  flatbed: 75, 150, 300, 600, 1200, 2400/4800 dpi
 //   "Unknown.shd"                      any other flatbed resolution
-//   "QRX7730H.SHD"                     the scan counter (u16 little-endian)
+//   "QRX7730P.SHD" .. "QRX7730S.SHD"  film: 300, 600, 1200, 2400/4800 dpi
+//   "UnknownF.shd"                     any other film resolution
+//   "QRX7730H.SHD"                     the scan counter (u16 little-endian), one for all
 //
 // Shading file layout (little-endian): port type byte, 12-byte exposure set, then
 // the white lines R, G, B, IR and the dark lines R, G, B, IR of n = pixels per
-// channel u16 each: 13 + 16 n bytes. 4800 dpi scans are read at 2400 dpi across:
-// save, load and check all take 4800 as 2400 (n = 20544, 328717 bytes).
+// channel u16 each (the full sensor line under either light): 13 + 16 n bytes.
+// 4800 dpi scans are read at 2400 dpi across: save, load and check all take 4800
+// as 2400 (n = 20544, 328717 bytes).
 #pragma once
 
 #include <cstdint>
@@ -22,9 +25,8 @@
 
 namespace qrx::calibration {
 
-// Full paths (the scanner's directory, calibration_store.h, + name). A film lamp
-// mode has no shading file: its "path" is the directory itself, which never opens
-// as a file.
+// Full paths (the scanner's directory, calibration_store.h, + name); every film
+// lamp mode (visible, infrared or both) shares the film files.
 std::string shading_file_path(const transport::ScannerContext& context, uint8_t lamp_mode,
                               uint32_t resolution);
 std::string counter_file_path(const transport::ScannerContext& context);

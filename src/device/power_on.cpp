@@ -49,6 +49,25 @@ uint16_t power_lines(transport::ScannerContext& context) {
   return QRX_OK;
 }
 
+// Whether the work tables of an earlier power-on are all there.
+bool work_tables_present(const transport::ScannerContext& context) {
+  for (size_t channel = 0; channel < 3; ++channel) {
+    if (context.gamma_table[channel].size() != transport::kGammaEntries ||
+        context.caller_gamma[channel].size() != transport::kGammaEntries ||
+        context.expand_table[channel].size() != transport::kExpandEntries) {
+      return false;
+    }
+  }
+  for (size_t channel = 0; channel < 4; ++channel) {
+    if (context.shading_gain[channel].size() != transport::kShadingEntries ||
+        context.shading_offset[channel].size() != transport::kShadingEntries ||
+        context.shading_white[channel].size() != transport::kShadingEntries) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool allocate_work_tables(transport::ScannerContext& context) {
   context.gamma_memory = {0, 0x01000000, 0x01000200, 0x01000400};
   for (size_t channel = 0; channel < 3; ++channel) {
@@ -149,7 +168,18 @@ uint16_t check_power_state(transport::ScannerContext& context) {
   return QRX_OK;
 }
 
-uint16_t power_on(transport::ScannerContext& context, const settings::ScannerSetting& setting) {
+bool controller_still_set_up(transport::ScannerContext& context) {
+  uint8_t power = 0;
+  return transport::read_register(context.link, transport::reg::kPowerState, power) &&
+         (power & 0x10) != 0;
+}
+
+namespace {
+
+// The power-on sequence; the work tables are allocated afresh (curves back to
+// identity) unless keep_tables says to keep those of an earlier power-on.
+uint16_t power_on_sequence(transport::ScannerContext& context,
+                           const settings::ScannerSetting& setting, bool keep_tables) {
   transport::DeviceLink& link = context.link;
   platform::Clock& clock = platform::clock();
 
@@ -183,9 +213,22 @@ uint16_t power_on(transport::ScannerContext& context, const settings::ScannerSet
   uint16_t status = power_lines(context);
   if (status != QRX_OK) return status;
 
-  if (!allocate_work_tables(context)) return QRX_E_RESET;
+  if (!(keep_tables && work_tables_present(context)) && !allocate_work_tables(context)) {
+    return QRX_E_RESET;
+  }
   if (!line_buffer_layout(context)) return QRX_E_LINE_BUFFER;
   return layout_memory(context);
+}
+
+}  // namespace
+
+uint16_t power_on(transport::ScannerContext& context, const settings::ScannerSetting& setting) {
+  return power_on_sequence(context, setting, false);
+}
+
+uint16_t set_up_controller_again(transport::ScannerContext& context,
+                                 const settings::ScannerSetting& setting) {
+  return power_on_sequence(context, setting, true);
 }
 
 }  // namespace qrx::device

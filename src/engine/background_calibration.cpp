@@ -1,16 +1,20 @@
 // Re-calibration in the background (see background_calibration.h).
 #include "engine/background_calibration.h"
 
+#include <mutex>
+
 #include "calibration/calibration_driver.h"
 #include "calibration/channel_lines.h"
 #include "calibration/shading_files.h"
+#include "engine/carriage.h"
 #include "qrx7730.h"
 
 namespace qrx::engine {
 namespace {
 
 constexpr uint32_t kFlatbedSeries[] = {300, 600, 1200, 2400};
-constexpr uint32_t kFilmSeries[] = {600, 1200, 2400, 4800};
+// Every resolution a film scan may read at (4800 dpi scans are read at 2400 across).
+constexpr uint32_t kFilmSeries[] = {300, 600, 1200, 2400};
 
 // Runs the series for the light; 0 or the first failing status.
 uint16_t calibrate(BackgroundCalibration& job) {
@@ -25,13 +29,17 @@ uint16_t calibrate(BackgroundCalibration& job) {
   uint16_t status = QRX_OK;
   for (size_t i = 0; i < 4 && status == QRX_OK; ++i) {
     if (context.calibration_stop.load() != 0) {
-      status = QRX_E_CALIBRATION_THREAD;
+      status = QRX_E_NO_SCAN;
       break;
     }
     status = calibration::calibration_series(context, *job.setting, job.environment, series[i],
                                              lamp_mode);
   }
   if (flatbed) context.exposure_cache_enabled = 0;
+  if (status != QRX_OK && context.calibration_stop.load() != 0) {
+    // Stopped: the carriage goes home, as after any stop, without being waited for.
+    return_home(context, *job.setting, false, false);
+  }
   return status;
 }
 
@@ -50,6 +58,7 @@ uint8_t recalibration_check(transport::ScannerContext& context, uint16_t x_res, 
 
 uint16_t start_background_calibration(BackgroundCalibration& job) {
   transport::ScannerContext& context = *job.context;
+  std::lock_guard<std::mutex> lock(context.calibration_thread_lock);
   context.calibration_thread.reset();
   context.calibration_stop.store(0);
   context.calibration_thread = platform::Thread::start(&background_calibration_thread, &job);
@@ -57,11 +66,13 @@ uint16_t start_background_calibration(BackgroundCalibration& job) {
 }
 
 bool background_calibration_running(const transport::ScannerContext& context) {
+  std::lock_guard<std::mutex> lock(context.calibration_thread_lock);
   return context.calibration_thread &&
          context.calibration_thread->exit_code() == platform::Thread::kStillActive;
 }
 
 uint16_t background_calibration_result(transport::ScannerContext& context, bool& running) {
+  std::lock_guard<std::mutex> lock(context.calibration_thread_lock);
   running = false;
   if (!context.calibration_thread) return QRX_OK;
   const uint32_t code = context.calibration_thread->exit_code();
@@ -76,10 +87,13 @@ uint16_t background_calibration_result(transport::ScannerContext& context, bool&
 }
 
 void stop_background_calibration(transport::ScannerContext& context) {
+  std::lock_guard<std::mutex> lock(context.calibration_thread_lock);
   if (!context.calibration_thread) return;
   context.calibration_stop.store(1);
   context.calibration_thread->join();
   context.calibration_thread.reset();
+  // Later reads (DoCalibration, a warm-up) must not find the stop still asked.
+  context.calibration_stop.store(0);
 }
 
 }  // namespace qrx::engine

@@ -6,7 +6,10 @@
 // The thread holds the scanner for its whole run: it is started by a caller that
 // holds the busy flag and gives the flag back through `finished` as its last act,
 // so that the exports that wait for the flag cannot touch the device or the
-// context meanwhile.
+// context meanwhile. A stop ends it within the block of lines it is reading: the
+// resolutions done keep their shading files, the one cut short writes none, and
+// the carriage is sent home. The functions below may be called from any of the
+// host's threads.
 #pragma once
 
 #include <cstdint>
@@ -52,8 +55,9 @@ bool background_calibration_running(const transport::ScannerContext& context);
 // running false when there is none.
 uint16_t background_calibration_result(transport::ScannerContext& context, bool& running);
 
-// Asks a running thread to end after the resolution it is calibrating and waits
-// for it (unload).
+// Asks a running thread to stop, waits for it (it stops within the block of
+// lines it is reading and sends the carriage home without waiting for it) and
+// releases it; what it would have reported is dropped. Nothing without a thread.
 void stop_background_calibration(transport::ScannerContext& context);
 
 }  // namespace qrx::engine

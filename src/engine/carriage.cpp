@@ -1,8 +1,13 @@
 // Carriage moves and homing (see carriage.h).
 #include "engine/carriage.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include "engine/motor_plan.h"
 #include "engine/scan_program.h"
+#include "engine/slope_table.h"
 #include "platform/clock.h"
 #include "qrx7730.h"
 #include "transport/registers.h"
@@ -30,6 +35,27 @@ bool clear_scan_enable(transport::DeviceLink& link) {
   return transport::write_bit_field(link, transport::reg::kScanControl, 0, 0, 0);
 }
 
+// Motor steps a move of this row covers while it takes its lines and their run-out
+// (lines x 3 channels + 6 exposures of the row's line period), cruising at the
+// speed its acceleration ramp ends with. A computed ramp ends at the speed the line
+// period implies, which makes it 4800 / resolution; a stored ramp ends at its own
+// last step time, which may be faster or slower.
+double move_lines_travel(const transport::ScannerContext& context,
+                         const settings::ScannerSetting& setting, MotorPlan plan) {
+  const uint32_t row_resolution = plan.motor_lines / 3;
+  const double nominal = row_resolution != 0 ? 4800.0 / row_resolution : 0.0;
+  plan.step_divider = step_divider(plan.line_period);
+  std::vector<uint16_t> ramp;
+  if (build_slope_table(context, setting, 0, plan, ramp) != QRX_OK || ramp.empty()) {
+    return nominal;
+  }
+  const uint32_t divider = plan.step_divider;
+  const double cruise = static_cast<double>(std::max<uint16_t>(ramp.back(), 1)) * divider;
+  const double exposure = static_cast<double>(plan.line_period / divider) * divider;
+  const double exposures = kMoveLines * 3 + 6;
+  return exposures * exposure / cruise / static_cast<double>(1u << plan.step_mode);
+}
+
 }  // namespace
 
 uint16_t wait_for_stop(transport::ScannerContext& context) {
@@ -42,6 +68,7 @@ uint16_t wait_for_stop(transport::ScannerContext& context) {
     if (++polls >= kStopPolls) return QRX_E_MOTOR_TIMEOUT;
     platform::clock().sleep_ms(kStopPollMs);
   }
+  context.carriage_stops_seen.fetch_add(1);
   if (!clear_scan_enable(link)) return QRX_E_SCAN_ENABLE_WAIT;
   return QRX_OK;
 }
@@ -178,8 +205,11 @@ uint16_t fast_approach(transport::ScannerContext& context, const settings::Scann
   const uint32_t row_resolution = setting.MOTOR_MSETTING(row, 0);
   MotorPlan plan;
   plan_motor(context, setting, kFlatbedLight, 2, 24, 3, row_resolution, 0, row, plan);
-  const uint32_t margin = plan.slots[0].steps + plan.slots[2].steps +
-                          (row_resolution != 0 ? 4800 / row_resolution : 0) + 4;
+  // What the move travels beyond its feed (its ramps, its lines), and the four
+  // steps the scan then feeds itself.
+  const uint32_t margin =
+      plan.slots[0].steps + plan.slots[2].steps +
+      static_cast<uint32_t>(std::lround(move_lines_travel(context, setting, plan))) + 4;
   const uint32_t travel = f > margin ? f - margin : 1;
   const uint16_t status = move(context, setting, travel, row, 0, 0, 0, 0);
   if (status != QRX_OK) return status;

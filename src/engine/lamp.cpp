@@ -25,6 +25,8 @@ constexpr uint8_t kInfraredRegister = 0x6C;           // bit 7: the infrared fil
 constexpr uint8_t kLampReadyRegister = 0x0A;
 constexpr uint32_t kLightOffSettleMs = 500;
 constexpr uint32_t kRefusalWatchdogMs = 30000;
+// Refusals further apart than this are of different moves whatever was seen.
+constexpr uint32_t kSeparateRunsMs = 10 * 60 * 1000;
 
 // The warm-up measurement: one standing line at 600 dpi across the film area.
 constexpr uint16_t kMeasureResolution = 600;
@@ -255,20 +257,29 @@ bool motor_running(transport::ScannerContext& context, bool& running) {
   uint8_t status = 0;
   if (!transport::read_register(context.link, transport::reg::kStatus, status)) return false;
   running = (status & transport::status_bit::kMotorRunning) != 0;
+  if (!running) context.carriage_stops_seen.fetch_add(1);
   return true;
 }
 
 uint16_t refuse_light_while_moving(transport::ScannerContext& context) {
   platform::Clock& clock = platform::clock();
   const uint32_t now = clock.ticks_ms();
-  // Refusals count as one run while the host asks again within the watchdog's
-  // time. One that comes longer after the last is of another move (the one refused
-  // then has had time to end): the watchdog starts afresh, rather than resetting
-  // the controller under a move that has only just begun.
-  if (context.lamp_refused && now - context.lamp_last_refused_ms >= kRefusalWatchdogMs) {
+  const uint32_t stops = context.carriage_stops_seen.load();
+  // Refusals are one run while the carriage has not been seen stopped between
+  // them: the same move still goes on, however seldom the host asks. Once a stop
+  // was seen, the next refusal is of another move, and the watchdog starts afresh
+  // rather than reset the controller under a move that has only just begun. The
+  // moves of other processes are not seen here: refusals far apart are taken as
+  // of different moves all the same. Once the run has reset the controller, it
+  // lasts until a selection goes through.
+  const bool reset_sent =
+      context.lamp_last_refused_ms - context.lamp_refused_ms >= kRefusalWatchdogMs;
+  if (context.lamp_refused && (now - context.lamp_last_refused_ms >= kSeparateRunsMs ||
+                               (!reset_sent && stops != context.lamp_refused_stops))) {
     context.lamp_refused = false;
   }
   context.lamp_last_refused_ms = now;
+  context.lamp_refused_stops = stops;
   if (!context.lamp_refused) {
     context.lamp_refused = true;
     context.lamp_refused_ms = now;
@@ -333,6 +344,18 @@ uint16_t poll_warm_up(transport::ScannerContext& context, const settings::Scanne
 
 void reset_warm_up_attempts(transport::ScannerContext& context) {
   context.warm_up_attempts = 0;
+}
+
+bool film_light_selected(transport::ScannerContext& context, uint8_t light, bool& selected) {
+  uint8_t lamp = 0, infrared = 0;
+  if (!transport::read_register(context.link, transport::reg::kLamp, lamp) ||
+      !transport::read_register(context.link, kInfraredRegister, infrared)) {
+    return false;
+  }
+  selected = (light & (kVisibleFilm | kInfraredFilm)) != 0;
+  if ((light & kVisibleFilm) != 0) selected = selected && (lamp & 0x20) != 0;
+  if ((light & kInfraredFilm) != 0) selected = selected && (infrared & 0x80) != 0;
+  return true;
 }
 
 }  // namespace qrx::engine

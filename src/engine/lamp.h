@@ -29,8 +29,10 @@ bool motor_running(transport::ScannerContext& context, bool& running);
 
 // A light selection refused because the motor runs (call it inside the call frame,
 // so that the reset never falls between another caller's requests): remembers the
-// first refusal of a run of refusals; from 30 s after it, every refusal pulses the
-// chip reset. 0x9601, or 0x9B2D once the reset was pulsed.
+// first refusal of a run of refusals (one run while this process has not seen the
+// carriage stop between them, and they are not many minutes apart); from 30 s
+// after it, every refusal pulses the chip reset. 0x9601, or 0x9B2D once the reset
+// was pulsed.
 uint16_t refuse_light_while_moving(transport::ScannerContext& context);
 // A light selection went through: the watchdog starts afresh.
 void clear_light_refusal(transport::ScannerContext& context);
@@ -59,5 +61,12 @@ uint16_t poll_warm_up(transport::ScannerContext& context, const settings::Scanne
 
 // A stopped scan ends any warm-up in progress: the next poll starts afresh.
 void reset_warm_up_attempts(transport::ScannerContext& context);
+
+// Whether the controller still has film light `light` selected: register 0x03
+// bit 5 for the visible film light, register 0x6C bit 7 for the infrared one. A
+// carriage move puts the visible light out (bit 4) but leaves it selected; a dark
+// reference, the flatbed light or a controller reset deselect it. False when a
+// register cannot be read.
+bool film_light_selected(transport::ScannerContext& context, uint8_t light, bool& selected);
 
 }  // namespace qrx::engine

@@ -77,6 +77,9 @@ uint16_t upload_shading(transport::ScannerContext& context, const ScanSetup& rea
       return QRX_OK;
     case 4:
       for (int c = 0; c < 4; ++c) {
+        // The memory map gives the infrared channel no shading area of its own: the
+        // controller passes that block uncorrected, and there is nothing to load.
+        if (c == 3 && context.memory_map.shading[3] == 0) break;
         if (!upload_channel(context, read, c)) return static_cast<uint16_t>(QRX_E_SHADING_UPLOAD_4R + c);
       }
       return QRX_OK;

@@ -29,10 +29,20 @@ constexpr uint16_t kUnitFactor = 4096;  // 1.0 in 4.12 fixed point
 
 // The scan fields of the device context that one call decides.
 struct ScanFields {
-  uint16_t scan_x_res, output_x_res, scan_y_res;
+  uint16_t scan_x_res, output_x_res, scan_y_res, output_y_res;
   uint8_t bit_depth, color_channels;
   uint32_t gray_from_color;
 };
+
+// The resolution a low one is read at, across or down: 75 dpi at 150, and with
+// oversampling 75 and 150 dpi at 300; the read path combines 2 or 4 read pixels (or
+// lines) into one. Each direction is decided on its own, so that a scan whose two
+// resolutions differ still delivers the window at both of them.
+uint16_t read_resolution(uint16_t asked, uint8_t oversample) {
+  if (oversample != 0 && (asked == 75 || asked == 150)) return 300;
+  if (oversample == 0 && asked == 75) return 150;
+  return asked;
+}
 
 ScanFields derive_fields(const ScanParameter& working, uint8_t lamp_select) {
   ScanFields f{};
@@ -40,16 +50,17 @@ ScanFields derive_fields(const ScanParameter& working, uint8_t lamp_select) {
   const bool grey = f.bit_depth == 8 || f.bit_depth == 16;
   f.color_channels = grey ? 1 : 3;
   if ((lamp_select & 8) != 0) f.color_channels = 4;  // infrared read as a fourth channel
-  f.scan_x_res = f.output_x_res = working.xRes;
-  f.scan_y_res = working.yRes;
-  if (working.LowResOversample != 0 && (f.scan_x_res == 75 || f.scan_x_res == 150)) {
-    f.scan_x_res = f.scan_y_res = 300;
-  } else if (working.LowResOversample == 0 && f.scan_x_res == 75) {
-    f.scan_x_res = f.scan_y_res = 150;
-  }
+  f.output_x_res = working.xRes;
+  f.output_y_res = working.yRes;
+  f.scan_x_res = read_resolution(working.xRes, working.LowResOversample);
+  f.scan_y_res = read_resolution(working.yRes, working.LowResOversample);
   if ((lamp_select & 1) != 0 && f.bit_depth == 8 && f.scan_x_res <= 150) {
     f.bit_depth = 24;
     f.color_channels = 3;
+    f.gray_from_color = 1;
+  } else if (f.color_channels == 4 && f.bit_depth == 8) {
+    // A read with the infrared channel is a colour read: 8-bit grey is its green.
+    f.bit_depth = 24;
     f.gray_from_color = 1;
   } else if (f.bit_depth == 16) {
     // The scanner has no 16-bit one-channel timing: 16-bit grey is read as 48-bit
@@ -77,10 +88,16 @@ uint16_t check_mode(const transport::ScannerContext& context,
   }
   const uint8_t depth = working.BitsPerPixel;
   if (depth != 8 && depth != 16 && depth != 24 && depth != 48) return QRX_E_SCAN_MODE;
-  const Timing timing = timing_lookup(setting, lamp_select == kFlatbedLight ? kFlatbedLight : 0,
-                                      context.link.port_type(), fields.bit_depth,
-                                      fields.scan_y_res, kScanPass);
-  if (timing.line_period == 0) return QRX_E_SCAN_MODE;
+  // The motor is planned for the resolution down and timed, like the sensor, by
+  // the line period of the resolution across: both must exist.
+  const uint8_t light = lamp_select == kFlatbedLight ? kFlatbedLight : 0;
+  const uint32_t port_type = context.link.port_type();
+  for (const uint32_t resolution : {fields.scan_y_res, fields.scan_x_res}) {
+    if (timing_lookup(setting, light, port_type, fields.bit_depth, resolution, kScanPass)
+            .line_period == 0) {
+      return QRX_E_SCAN_MODE;
+    }
+  }
   return QRX_OK;
 }
 
@@ -129,25 +146,29 @@ uint16_t set_scan_parameter(transport::ScannerContext& context,
   working.ScanningArea.length = to_sensor_units(parameter.ScanningArea.length);
 
   // 4800 x 4800 is read at 2400 across and widened by the read path.
+  uint32_t half_x_res = 0;
   if (working.yRes != settings::kOpticalResolution &&
       working.yRes == settings::kMaximumResolution &&
       working.xRes > settings::kOpticalResolution) {
     working.xRes = static_cast<uint16_t>(working.xRes / 2);
-    values.half_x_res = 1;
-  } else {
-    values.half_x_res = 0;
+    half_x_res = 1;
   }
-  values.wide_samples =
+  const uint32_t wide_samples =
       (parameter.WideSamples == 1 && (parameter.BitsPerPixel == 8 || parameter.BitsPerPixel == 24))
           ? 1
           : 0;
-  values.stored = parameter;
 
+  // A refused record changes nothing: the scan set up before stays whole, its lines
+  // still readable at the size the host was told.
   uint16_t status = check_window(parameter);
   if (status != QRX_OK) return status;
   const ScanFields fields = derive_fields(working, lamp_select);
   status = check_mode(context, setting, working, fields, lamp_select);
   if (status != QRX_OK) return status;
+
+  values.half_x_res = half_x_res;
+  values.wide_samples = wide_samples;
+  values.stored = parameter;
 
   // The context update.
   context.lamp_select = lamp_select;
@@ -169,6 +190,7 @@ uint16_t set_scan_parameter(transport::ScannerContext& context,
   context.scan_x_res = fields.scan_x_res;
   context.output_x_res = fields.output_x_res;
   context.scan_y_res = fields.scan_y_res;
+  context.output_y_res = fields.output_y_res;
   context.gray_from_color = fields.gray_from_color;
   context.window.y = working.ScanningArea.y;
   context.window.x = working.ScanningArea.x;

@@ -18,8 +18,8 @@ using imaging::ScanValues;
 // The window checks, in order; 0 or the first failing check's code.
 uint16_t check_window(const ScanParameter& parameter);
 
-// The whole operation. On a failing check the stored copy, the half-resolution and
-// wide-samples flags are already updated, the context and line values are not.
+// The whole operation. A failing check changes nothing: the stored copy, the flags,
+// the context and the line values stay those of the last accepted call.
 uint16_t set_scan_parameter(transport::ScannerContext& context,
                             const settings::ScannerSetting& setting, ScanValues& values,
                             const ScanParameter& parameter, uint8_t lamp_select,

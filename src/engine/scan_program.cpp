@@ -101,6 +101,18 @@ uint16_t program_scan(transport::ScannerContext& context, const settings::Scanne
   } else {
     plan_motor(context, setting, read.light_source, read.port_type, read.bit_depth, read.channels,
                read.y_resolution, static_cast<uint8_t>(read.oversampling), move_selector, plan);
+    if (move_selector == kScanPass) {
+      // The chip takes a line every line period (times the multiplier) per channel,
+      // and the slope tables run the carriage one line down in that time. The sensor
+      // needs the period of the resolution across, so the motor is timed by that
+      // period too: its speed then follows the resolution down, and a scan whose two
+      // resolutions differ takes its lines at the pitch asked for. When they are
+      // equal, as for every calibration pass, nothing changes.
+      const Timing sensor = timing_lookup(setting, read.light_source, read.port_type,
+                                          read.bit_depth, read.x_resolution, move_selector);
+      plan.line_period = sensor.line_period;
+      plan.vertical_multiplier = static_cast<uint8_t>(sensor.vertical_multiplier);
+    }
   }
   // A mode without a line period has no motor timing: nothing sensible can run.
   if (plan.line_period == 0) return QRX_E_SCAN_MODE;
@@ -132,7 +144,9 @@ uint16_t program_scan(transport::ScannerContext& context, const settings::Scanne
   if (!write_bit_field(link, 0x03, 4, 4, read.lamp_on != 0 ? 1 : 0)) return QRX_E_MODE_BITS;
   const bool eight_bit = depth == 8;
   const bool byte_samples = depth == 8 || depth == 24;
-  if (!write_bit_field(link, 0x04, 3, 2, eight_bit ? 2 : 0) ||
+  // Channel mode: 2 one channel, 3 four (the infrared block after the colours), 0 three.
+  const uint8_t channel_mode = eight_bit ? 2 : (read.channels == 4 ? 3 : 0);
+  if (!write_bit_field(link, 0x04, 3, 2, channel_mode) ||
       !write_bit_field(link, 0x04, 6, 6, byte_samples ? 0 : 1) ||
       !write_bit_field(link, 0x0C, 3, 0, eight_bit ? 0 : 2)) {
     return QRX_E_MODE_BITS;

@@ -67,10 +67,10 @@ void generate_slope_table(MotorPlan& plan, int slot, std::vector<uint16_t>& tabl
   }
 }
 
-uint16_t load_slope_table(transport::ScannerContext& context,
-                          const settings::ScannerSetting& setting, int slot, MotorPlan& plan) {
+uint16_t build_slope_table(const transport::ScannerContext& context,
+                           const settings::ScannerSetting& setting, int slot, MotorPlan& plan,
+                           std::vector<uint16_t>& table) {
   const uint32_t n = entries_of(plan, slot);
-  std::vector<uint16_t> table;
   if (!platform::try_resize(table, n)) return QRX_E_NOMEM_SLOPE;
   const bool decelerate = plan.slots[slot].decelerate != 0;
   const uint8_t stored = context.stored_table[decelerate ? 1 : 0];
@@ -109,7 +109,15 @@ uint16_t load_slope_table(transport::ScannerContext& context,
   for (uint16_t entry : table) sum += entry;
   plan.slots[slot].table_sum = sum;
   plan.slots[slot].last_step_time = n > 0 ? table[n - 1] : 0;
+  return QRX_OK;
+}
 
+uint16_t load_slope_table(transport::ScannerContext& context,
+                          const settings::ScannerSetting& setting, int slot, MotorPlan& plan) {
+  std::vector<uint16_t> table;
+  const uint16_t status = build_slope_table(context, setting, slot, plan, table);
+  if (status != QRX_OK) return status;
+  const uint32_t n = static_cast<uint32_t>(table.size());
   std::vector<uint8_t> bytes;
   if (!platform::try_resize(bytes, 2 * static_cast<size_t>(n))) return QRX_E_NOMEM_SLOPE;
   for (uint32_t i = 0; i < n; ++i) {

@@ -19,11 +19,17 @@ inline constexpr uint32_t kSlotEntries = 8192;
 // raising plan.step_divider when an entry needs it.
 void generate_slope_table(MotorPlan& plan, int slot, std::vector<uint16_t>& table);
 
-// Builds the slot's table (stored or computed), applies the start-speed limit to
-// acceleration tables, records its sum and last entry in the plan and writes it
-// to the slot's controller address. 0; 0x9805 when it could not be allocated; the
-// slot's motor code (0x9B47, 0x9B49, 0x9B4A, 0x9B4B, 0x9B4C for slots 0 to 4) when
-// it could not be written.
+// Builds the slot's table (stored or computed) into table, applies the start-speed
+// limit to acceleration tables and records its sum and last entry in the plan
+// (raising plan.step_divider where an entry needs it). 0; 0x9805 when it could not
+// be allocated.
+uint16_t build_slope_table(const transport::ScannerContext& context,
+                           const settings::ScannerSetting& setting, int slot, MotorPlan& plan,
+                           std::vector<uint16_t>& table);
+
+// Builds the slot's table as above and writes it to the slot's controller address.
+// 0; 0x9805 when it could not be allocated; the slot's motor code (0x9B47, 0x9B49,
+// 0x9B4A, 0x9B4B, 0x9B4C for slots 0 to 4) when it could not be written.
 uint16_t load_slope_table(transport::ScannerContext& context,
                           const settings::ScannerSetting& setting, int slot, MotorPlan& plan);
 

@@ -1,6 +1,9 @@
 // Data status (see data_status.h).
 #include "imaging/data_status.h"
 
+#include <algorithm>
+
+#include "imaging/line_assembly.h"
 #include "settings/scanner_model.h"
 #include "settings/tuning_index.h"
 
@@ -28,21 +31,23 @@ uint32_t delivered_depth(const ScanValues& values) {
   }
 }
 
+// What the scanner takes for one delivered line: the raw lines down it is made of,
+// each with the line period and exposures of the resolution across, depth and
+// channels it is read with (which may differ from those asked: grey read as colour,
+// low resolutions read higher).
 uint32_t line_time(const transport::ScannerContext& context,
-                   const settings::ScannerSetting& setting, uint8_t lamp_select,
-                   const ScanValues& values) {
-  uint32_t depth = values.stored.BitsPerPixel;
-  // 16-bit grey is read as 48-bit colour: its lines take three exposures.
-  if (depth == 16 && context.gray_from_color != 0 && context.bit_depth == 48) depth = 48;
+                   const settings::ScannerSetting& setting, uint8_t lamp_select) {
+  const uint32_t depth = context.bit_depth;
   uint32_t exposures = depth == 8 || depth == 16 ? 1 : 3;
   if ((lamp_select & QRX_LAMP_INFRARED) != 0) ++exposures;
   const int group = settings::port_group(context.link.port_type());
   const int depth_class = settings::depth_class(depth);
-  const int res = settings::resolution_index(values.stored.xRes);
+  const int res = settings::resolution_index(context.scan_x_res);
   const uint32_t period = lamp_select == QRX_LAMP_FLATBED
                               ? setting.LINEPERIOD_BOOK(group, depth_class, res)
                               : setting.LINEPERIOD_FAU(group, depth_class, res);
-  return period * exposures * 8 / 30;
+  const uint64_t time = uint64_t{period} * exposures * reduction(context).down * 8 / 30;
+  return static_cast<uint32_t>(std::min<uint64_t>(time, UINT32_MAX));
 }
 
 }  // namespace
@@ -68,15 +73,24 @@ int kernel_for_resolution(uint32_t y_resolution) {
 
 uint16_t data_status(const transport::ScannerContext& context,
                      const settings::ScannerSetting& setting, uint8_t lamp_select,
-                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed,
+                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed, bool reading,
                      DataStatus& status) {
   ScanParameter& stored = values.stored;
   status.LineBytes = values.half_x_res == 1 ? values.line_bytes * 2 : values.line_bytes;
   status.LinesLeft = values.line_count;
-  if (stored.FilmArea == 0 && stored.BitsPerPixel == 8 && stored.xRes <= kGreyFromColourUpTo) {
+  // Grey read as colour: the stored depth says so. Not when the scan is read higher
+  // (oversampled) and so as grey.
+  if (stored.FilmArea == 0 && stored.BitsPerPixel == 8 && stored.xRes <= kGreyFromColourUpTo &&
+      context.gray_from_color != 0 && context.bit_depth == 24) {
     stored.BitsPerPixel = 24;
   }
-  status.LineTime = line_time(context, setting, lamp_select, values);
+  status.LineTime = line_time(context, setting, lamp_select);
+  // Restarting the filter now would drop the lines it holds and read the scan
+  // again from where it stands: a host polling for progress would lose lines.
+  if (reading) {
+    if (filter_armed != 0) status.LinesLeft = filter.total_lines - filter.delivered;
+    return QRX_OK;
+  }
 
   filter_armed = 0;
   const int kernel_index = kernel_for_resolution(stored.yRes);

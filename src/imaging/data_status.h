@@ -19,12 +19,15 @@ namespace qrx::imaging {
 int kernel_for_resolution(uint32_t y_resolution);
 
 // Fills status and sets filter_armed (1 when ReadScan is to go through the filter,
-// which is then restarted for the scan). An 8-bit grey flatbed request of at most
-// 150 dpi across, read as colour, has its stored depth raised to 24 for the line
-// time. 0, or 0x9722 (filter left off) for a kernel whose rows cannot be centred.
+// which is then restarted for the scan). The line time is that of what the scanner
+// reads for one delivered line; an 8-bit grey flatbed request of at most 150 dpi
+// across that is read as colour has its stored depth raised to 24. While the scan
+// is being read (reading) the filter is left as it is, and the lines left are the
+// filter's output lines still to come when it is armed. 0, or 0x9722 (filter left
+// off) for a kernel whose rows cannot be centred.
 uint16_t data_status(const transport::ScannerContext& context,
                      const settings::ScannerSetting& setting, uint8_t lamp_select,
-                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed,
+                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed, bool reading,
                      DataStatus& status);
 
 }  // namespace qrx::imaging

@@ -62,7 +62,7 @@ ReadOutcome direct_read(transport::ScannerContext& context, ScanValues& values, 
   if (n % values.line_bytes != 0) return {QRX_E_READ_SIZE};
   const uint32_t lines = n / values.line_bytes;
   if (!playback &&
-      static_cast<uint64_t>(lines) * reduction_factor(context) > context.lines_to_read.load()) {
+      static_cast<uint64_t>(lines) * reduction(context).down > context.lines_to_read.load()) {
     return {QRX_E_READ_PAST_END};
   }
 

@@ -99,7 +99,7 @@ bool derive_expansion(const uint16_t* table, uint16_t* destination) {
 }
 
 uint16_t update_gamma_channel(transport::ScannerContext& context, uint8_t lamp_select,
-                              const uint16_t* table, size_t channel) {
+                              const uint16_t* table, size_t channel, bool calibrating) {
   std::vector<uint16_t>& gamma = context.gamma_table[channel];
   std::vector<uint16_t>& caller = context.caller_gamma[channel];
   std::vector<uint16_t>& expand = context.expand_table[channel];
@@ -112,19 +112,21 @@ uint16_t update_gamma_channel(transport::ScannerContext& context, uint8_t lamp_s
     const bool expand_ready = expand.size() == transport::kExpandEntries;
     if (!derive_expansion(table, expand_ready ? expand.data() : nullptr)) return QRX_E_PARAMETER;
   }
-  std::copy(table, table + transport::kGammaEntries, gamma.begin());
+  if (!calibrating) std::copy(table, table + transport::kGammaEntries, gamma.begin());
   std::copy(table, table + transport::kGammaEntries, caller.begin());
   return QRX_OK;
 }
 
 uint16_t set_gamma(transport::ScannerContext& context, uint8_t lamp_select, const uint16_t* table,
-                   uint8_t channel, uint16_t last_error) {
+                   uint8_t channel, uint16_t last_error, bool calibrating) {
   if (channel == 0) {
     for (size_t c = 0; c < 3; ++c)
-      last_error = update_gamma_channel(context, lamp_select, table, c);
+      last_error = update_gamma_channel(context, lamp_select, table, c, calibrating);
     return last_error;
   }
-  if (channel <= 3) return update_gamma_channel(context, lamp_select, table, channel - 1u);
+  if (channel <= 3) {
+    return update_gamma_channel(context, lamp_select, table, channel - 1u, calibrating);
+  }
   return last_error;
 }
 

@@ -33,16 +33,19 @@ bool derive_expansion(const uint16_t* table, uint16_t* destination);
 
 // Takes the caller's curve for channel c (0..2): derives ExpandTable[c] first
 // when the flatbed light is selected, then copies the curve into GammaTable[c] and
-// keeps it as the caller's curve that every scan start composes from. 0, or
-// 0x9700 (nothing changed) when the expansion cannot be derived or the context's
-// tables do not exist yet.
+// keeps it as the caller's curve that every scan start composes from. While the
+// background calibration runs (calibrating), GammaTable is left alone, since the
+// calibration's reads load the scanner's gamma memory from it: the curve is only
+// kept as the caller's, and the scan start that follows composes GammaTable from
+// it. 0, or 0x9700 (nothing changed) when the expansion cannot be derived or the
+// context's tables do not exist yet.
 uint16_t update_gamma_channel(transport::ScannerContext& context, uint8_t lamp_select,
-                              const uint16_t* table, size_t channel);
+                              const uint16_t* table, size_t channel, bool calibrating = false);
 
 // SetGamma: channel 0 updates the three channels in order, 1..3 one channel; any
 // other value changes nothing. Returns the last error after the call (the last
 // update's status, or last_error unchanged when nothing was updated).
 uint16_t set_gamma(transport::ScannerContext& context, uint8_t lamp_select, const uint16_t* table,
-                   uint8_t channel, uint16_t last_error);
+                   uint8_t channel, uint16_t last_error, bool calibrating = false);
 
 }  // namespace qrx::imaging

@@ -60,21 +60,43 @@ bool wait_for_data(const transport::ScannerContext& context, const ImageRing& ri
   return true;
 }
 
+// Read pixels (or lines) per asked one in one direction: only for the low
+// resolutions that are read higher.
+uint32_t factor_of(uint32_t read, uint32_t asked) {
+  if (read >= kReducedBelow || asked == 0 || read % asked != 0) return 1;
+  const uint32_t f = read / asked;
+  return f == 2 || f == 4 ? f : 1;
+}
+
+// Whether the lead-in is cut before the reduction: for every reduced line in pixel
+// order, so that the pixels combined are those of the window and not half a
+// delivered pixel to its left (the lead-in need not be a whole number of them).
+// Lines in segments are only reduced down, sample by sample, and cropped after.
+bool lead_cut_first(const transport::ScannerContext& context, Reduction f) {
+  return (f.across > 1 || f.down > 1) && context.scan_x_res < kSegmentedResolution;
+}
+
+// The window's pixels at the resolution delivered across.
+CropSpan window_span(const transport::ScannerContext& context, Reduction f) {
+  const uint32_t resolution = context.scan_x_res / f.across;
+  if (lead_cut_first(context, f)) {
+    return CropSpan{0, crop_span(0, context.window.width, resolution, 0).count};
+  }
+  // At 1200 dpi and above the scanner sends the whole sensor width in segments;
+  // below, it has already placed the window and only the lead-in is cut off.
+  const uint32_t start = context.scan_x_res >= kSegmentedResolution ? context.window.x : 0;
+  return crop_span(start, context.window.width, resolution, context.board_variant);
+}
+
 }  // namespace
 
-uint32_t reduction_factor(const transport::ScannerContext& context) {
-  if (context.scan_x_res >= kReducedBelow) return 1;
-  const bool oversampled = context.low_res_oversample != 0;
-  if (!oversampled && context.output_x_res == 75 && context.scan_x_res == 150) return 2;
-  if (oversampled && context.output_x_res == 150 && context.scan_x_res == 300) return 2;
-  if (oversampled && context.output_x_res == 75 && context.scan_x_res == 300) return 4;
-  return 1;
+Reduction reduction(const transport::ScannerContext& context) {
+  return Reduction{factor_of(context.scan_x_res, context.output_x_res),
+                   factor_of(context.scan_y_res, context.output_y_res)};
 }
 
 uint32_t output_line_bytes(const transport::ScannerContext& context, const ScanValues& values) {
-  const uint32_t f = reduction_factor(context);
-  const CropSpan span =
-      crop_span(0, context.window.width, context.scan_x_res / f, context.board_variant);
+  const CropSpan span = window_span(context, reduction(context));
   const uint32_t samples =
       context.gray_from_color != 0 ? 1u : std::min<uint32_t>(context.color_channels, 3);
   const uint64_t bytes = static_cast<uint64_t>(span.count) * samples *
@@ -84,7 +106,8 @@ uint32_t output_line_bytes(const transport::ScannerContext& context, const ScanV
 
 LineResult assemble_line(transport::ScannerContext& context, const ScanValues& values,
                          uint8_t* destination) {
-  const uint32_t f = reduction_factor(context);
+  const Reduction f = reduction(context);
+  const bool reduced = f.across > 1 || f.down > 1;
   const uint32_t raw_bytes = context.read_line_bytes;
   const uint32_t channels = context.color_channels;
   const uint32_t sample_bytes = sample_bytes_of(context.bit_depth);
@@ -96,9 +119,9 @@ LineResult assemble_line(transport::ScannerContext& context, const ScanValues& v
       (expand && !tables_ready(context.expand_table, transport::kExpandEntries))) {
     return LineResult::kFailed;
   }
-  const uint64_t take = static_cast<uint64_t>(raw_bytes) * f;
+  const uint64_t take = static_cast<uint64_t>(raw_bytes) * f.down;
   if (take > UINT32_MAX || !ensure(context.read_wrap, take) ||
-      (f > 1 && !ensure(context.read_reduced, raw_bytes / f))) {
+      (reduced && !ensure(context.read_reduced, raw_bytes / f.across))) {
     return LineResult::kFailed;
   }
 
@@ -108,19 +131,17 @@ LineResult assemble_line(transport::ScannerContext& context, const ScanValues& v
   const uint8_t* raw = ring->peek(static_cast<uint32_t>(take), context.read_wrap.data());
   if (raw == nullptr) return LineResult::kFailedCancel;
   RawLine line{raw, raw_bytes, channels, sample_bytes, 1};
-  if (f > 1) {
+  if (reduced) {
+    const uint32_t skip =
+        lead_cut_first(context, f) ? lead_in_pixels(context.scan_x_res, context.board_variant) : 0;
     line.data = context.read_reduced.data();
-    line.size = box_reduce(raw, raw_bytes, f, channels, sample_bytes, context.read_reduced.data());
+    line.size =
+        box_reduce(raw, raw_bytes, f, channels, sample_bytes, skip, context.read_reduced.data());
   }
-  // At 1200 dpi and above the scanner sends the whole sensor width in segments;
-  // below, it has already placed the window and only the lead-in is cut off.
-  uint32_t start = 0;
   if (context.scan_x_res >= kSegmentedResolution) {
     line.segments = context.scan_x_res / kSegmentedResolution * 2;
-    start = context.window.x;
   }
-  const CropSpan span =
-      crop_span(start, context.window.width, context.scan_x_res / f, context.board_variant);
+  const CropSpan span = window_span(context, f);
   const ChannelTables gamma_tables = table_pointers(context.gamma_table);
   const ChannelTables expand_tables = table_pointers(context.expand_table);
   Delivery delivery;
@@ -132,7 +153,7 @@ LineResult assemble_line(transport::ScannerContext& context, const ScanValues& v
   ring->discard(static_cast<uint32_t>(take));
   if (!delivered) return LineResult::kFailedCancel;
   const uint32_t raw_left = context.lines_to_read.load();
-  context.lines_to_read.store(raw_left > f ? raw_left - f : 0);
+  context.lines_to_read.store(raw_left > f.down ? raw_left - f.down : 0);
   return LineResult::kDone;
 }
 

@@ -1,6 +1,7 @@
 // Line assembly: makes one output line of the running scan from the raw lines in
 // the ImageRing — waits (bounded) for the data, works on the raw line (or the two or
-// four a reduced line is made of) where it lies in the ring, reduces it, and in one
+// four a reduced line is made of) where it lies in the ring, cuts its lead-in and
+// reduces it, and in one
 // pass puts the segments of a 1200 dpi and above line in pixel order, crops the
 // window, interleaves the channels (or takes the green one for grey read as
 // colour), maps 48-bit samples through GammaTable and widens 8-bit samples when the
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 
+#include "imaging/line_transforms.h"
 #include "imaging/scan_values.h"
 #include "transport/scanner_context.h"
 
@@ -23,10 +25,11 @@ inline constexpr uint32_t kDataSilenceMs = 30000;
 // How often the ring is looked at while waiting.
 inline constexpr uint32_t kDataPollMs = 10;
 
-// How many raw lines (and samples across) make one output sample: 2 for 75 dpi
-// read at 150, 2 for 150 read at 300 and 4 for 75 read at 300 (the last two with
-// low-resolution oversampling); 1 otherwise and from 600 dpi up.
-uint32_t reduction_factor(const transport::ScannerContext& context);
+// How many read pixels across and raw lines down make one output pixel, each
+// direction from its own read and asked resolutions: 2 for 75 dpi read at 150, 2
+// for 150 read at 300 and 4 for 75 read at 300 (the last two with low-resolution
+// oversampling); 1 otherwise and from 600 dpi up.
+Reduction reduction(const transport::ScannerContext& context);
 
 // Bytes of one assembled output line: the window's pixels at the asked resolution
 // times the bytes of a delivered pixel. Matches LineBytes whenever the context and
@@ -42,7 +45,7 @@ enum class LineResult {
 };
 
 // Assembles one output line of output_line_bytes(...) into destination and lowers
-// LinesToRead by the reduction factor.
+// LinesToRead by the raw lines it took.
 LineResult assemble_line(transport::ScannerContext& context, const ScanValues& values,
                          uint8_t* destination);
 

@@ -28,28 +28,33 @@ inline void store(uint8_t* line, uint32_t index, T v) {
   std::memcpy(line + index * sizeof(T), &v, sizeof(T));
 }
 
-template <class T, uint32_t kFactor>
-void box_reduce_block(const uint8_t* lines, uint32_t line_bytes, uint32_t first, uint32_t kept,
-                      uint8_t* out, uint32_t out_first) {
+template <class T>
+void box_reduce_block(const uint8_t* lines, uint32_t line_bytes, Reduction f, uint32_t first,
+                      uint32_t kept, uint8_t* out, uint32_t out_first) {
+  const uint32_t samples = f.across * f.down;
   for (uint32_t j = 0; j < kept; ++j) {
     uint32_t sum = 0;
-    for (uint32_t l = 0; l < kFactor; ++l) {
+    for (uint32_t l = 0; l < f.down; ++l) {
       const uint8_t* line = lines + static_cast<size_t>(l) * line_bytes;
-      for (uint32_t i = 0; i < kFactor; ++i) sum += load<T>(line, first + kFactor * j + i);
+      for (uint32_t i = 0; i < f.across; ++i) sum += load<T>(line, first + f.across * j + i);
     }
-    store<T>(out, out_first + j, static_cast<T>(sum / (kFactor * kFactor)));
+    store<T>(out, out_first + j, static_cast<T>(sum / samples));
   }
 }
 
-template <class T, uint32_t kFactor>
-uint32_t box_reduce_typed(const uint8_t* lines, uint32_t line_bytes, uint32_t channels,
-                          uint8_t* out) {
+template <class T>
+uint32_t box_reduce_typed(const uint8_t* lines, uint32_t line_bytes, Reduction f, uint32_t channels,
+                          uint32_t skip, uint8_t* out) {
   const uint32_t n = line_bytes / sizeof(T) / channels;
-  const uint32_t kept = n / kFactor;
+  const uint32_t kept = n > skip ? (n - skip) / f.across : 0;
   for (uint32_t c = 0; c < channels; ++c) {
-    box_reduce_block<T, kFactor>(lines, line_bytes, c * n, kept, out, c * kept);
+    box_reduce_block<T>(lines, line_bytes, f, c * n + skip, kept, out, c * kept);
   }
   return channels * kept * static_cast<uint32_t>(sizeof(T));
+}
+
+bool factor_known(uint32_t f) {
+  return f == 1 || f == 2 || f == 4;
 }
 
 template <class T, uint32_t kSamples>
@@ -67,27 +72,25 @@ void widen_half_typed(const uint8_t* in, uint32_t pixels, uint8_t* out) {
 
 }  // namespace
 
-uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, uint32_t factor, uint32_t channels,
-                    uint32_t sample_bytes, uint8_t* out) {
-  if (channels == 0) return 0;
-  const bool wide = sample_bytes == 2;
-  if (factor == 2) {
-    return wide ? box_reduce_typed<uint16_t, 2>(lines, line_bytes, channels, out)
-                : box_reduce_typed<uint8_t, 2>(lines, line_bytes, channels, out);
-  }
-  if (factor == 4) {
-    return wide ? box_reduce_typed<uint16_t, 4>(lines, line_bytes, channels, out)
-                : box_reduce_typed<uint8_t, 4>(lines, line_bytes, channels, out);
-  }
-  return 0;
+uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, Reduction factor, uint32_t channels,
+                    uint32_t sample_bytes, uint32_t skip, uint8_t* out) {
+  if (channels == 0 || !factor_known(factor.across) || !factor_known(factor.down)) return 0;
+  return sample_bytes == 2
+             ? box_reduce_typed<uint16_t>(lines, line_bytes, factor, channels, skip, out)
+             : box_reduce_typed<uint8_t>(lines, line_bytes, factor, channels, skip, out);
+}
+
+uint32_t lead_in_pixels(uint32_t resolution, uint8_t board_variant) {
+  const uint32_t unit = resolution == 0 ? 0 : kUnitsPerInch / resolution;
+  if (unit == 0) return 0;
+  return (board_variant == 1 ? kLeadInUnitsVariant1 : kLeadInUnits) / unit;
 }
 
 CropSpan crop_span(uint32_t start, uint32_t width, uint32_t resolution, uint8_t board_variant) {
   CropSpan span;
   const uint32_t unit = resolution == 0 ? 0 : kUnitsPerInch / resolution;
   if (unit == 0) return span;
-  const uint32_t lead = (board_variant == 1 ? kLeadInUnitsVariant1 : kLeadInUnits) / unit;
-  span.first = start / unit + lead;
+  span.first = start / unit + lead_in_pixels(resolution, board_variant);
   span.count = width / unit;
   return span;
 }

@@ -18,14 +18,25 @@ inline uint32_t sample_bytes_of(uint32_t bit_depth) {
   return bit_depth == 8 || bit_depth == 24 ? 1u : 2u;
 }
 
-// Mean of factor x factor samples: `factor` consecutive raw lines of line_bytes
-// each, every channel block reduced on its own (output sample j of a block is the
-// truncated mean of samples factor*j .. factor*j + factor - 1 of that block in each
-// line; a block's last n mod factor samples are dropped). factor 2 gives the 2 x 2
-// mean, 4 the 4 x 4 mean. Returns the bytes written: channels blocks of
-// (block samples / factor) samples.
-uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, uint32_t factor, uint32_t channels,
-                    uint32_t sample_bytes, uint8_t* out);
+// How many read pixels across and read lines down make one delivered pixel: 1, 2
+// or 4 each.
+struct Reduction {
+  uint32_t across = 1;
+  uint32_t down = 1;
+};
+
+// Mean of across x down samples: `down` consecutive raw lines of line_bytes each,
+// every channel block reduced on its own from its sample `skip` on (output sample j
+// of a block is the truncated mean of samples skip + across*j .. skip + across*j +
+// across - 1 of that block in each line; what is left at a block's end is dropped).
+// 2 x 2 and 4 x 4 are the square means. Returns the bytes written: channels blocks
+// of ((block samples - skip) / across) samples; 0 for a factor other than 1, 2, 4.
+uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, Reduction factor, uint32_t channels,
+                    uint32_t sample_bytes, uint32_t skip, uint8_t* out);
+
+// Pixels of the lead-in left of the window in a line read at `resolution` across:
+// 128 units of 2400 dpi (112 with board variant 1), in whole pixels.
+uint32_t lead_in_pixels(uint32_t resolution, uint8_t board_variant);
 
 // Where the window lies in a line read at `resolution` across: start and width in
 // 2400 dpi units from the first pixel after the lead-in (128 units, 112 with board

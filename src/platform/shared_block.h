@@ -65,6 +65,11 @@ class SharedBlock {
   virtual void record_scan_holder() = 0;
   virtual void clear_scan_holder() = 0;
 
+  // The film light whose warm-up was completed (0: none), kept beside the block for
+  // every process. A new block has none. Call with the SystemMutex held.
+  virtual uint8_t warmed_light() = 0;
+  virtual void set_warmed_light(uint8_t light) = 0;
+
   // The OS-level name of the block (tests check the naming rule).
   virtual std::string name() const = 0;
 };

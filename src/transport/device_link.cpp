@@ -25,6 +25,7 @@ bool DeviceLink::open(const std::string& device_path) {
   std::lock_guard<std::mutex> lock(transaction_);
   channel_ = std::move(channel);
   state_ = channel_ ? State::kOpen : State::kOpenFailed;
+  channel_failed_.store(false);
   return channel_ != nullptr;
 }
 
@@ -32,6 +33,7 @@ void DeviceLink::attach(std::unique_ptr<DeviceChannel> channel) {
   std::lock_guard<std::mutex> lock(transaction_);
   channel_ = std::move(channel);
   state_ = channel_ ? State::kOpen : State::kOpenFailed;
+  channel_failed_.store(false);
 }
 
 bool DeviceLink::identify(uint16_t product_id_argument) {
@@ -79,7 +81,9 @@ bool DeviceLink::control_read(uint8_t request, uint16_t index, uint8_t length, u
   if (buffer == nullptr && length != 0) return false;
   std::lock_guard<std::mutex> lock(transaction_);
   if (!channel_) return false;
-  return channel_->control_read(request, index, buffer, length);
+  const bool done = channel_->control_read(request, index, buffer, length);
+  if (!done) channel_failed_.store(true);
+  return done;
 }
 
 bool DeviceLink::control_write(uint8_t request, uint16_t index, uint8_t length,
@@ -92,7 +96,9 @@ bool DeviceLink::control_write_locked(uint8_t request, uint16_t index, uint8_t l
                                       const uint8_t* data) {
   if (data == nullptr && length != 0) return false;
   if (!channel_) return false;
-  return channel_->control_write(request, index, data, length);
+  const bool done = channel_->control_write(request, index, data, length);
+  if (!done) channel_failed_.store(true);
+  return done;
 }
 
 bool DeviceLink::bulk_read(uint32_t address, uint8_t* buffer, uint32_t count) {
@@ -124,7 +130,10 @@ bool DeviceLink::bulk_transfer(uint32_t address, uint32_t count, uint16_t direct
   while (done < count) {
     const uint32_t piece = std::min(count - done, kBulkPieceBytes);
     uint32_t moved = 0;
-    if (!move(done, piece, moved)) return false;
+    if (!move(done, piece, moved)) {
+      channel_failed_.store(true);
+      return false;
+    }
     moved = std::min(moved, piece);  // never trust a backend to stay inside the piece
     if (moved == 0) {
       if (--tries == 0) return false;

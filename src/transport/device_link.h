@@ -12,6 +12,7 @@
 // touching a released channel.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -64,6 +65,10 @@ class DeviceLink {
 
   State state() const { return state_; }
   bool is_open() const { return state_ == State::kOpen; }
+  // True once a request or transfer has failed in the channel since it was opened
+  // (or since clear_channel_failure): the scanner may have gone.
+  bool channel_failed() const { return channel_failed_.load(); }
+  void clear_channel_failure() { channel_failed_.store(false); }
 
   bool control_read(uint8_t request, uint16_t index, uint8_t length, uint8_t* buffer);
   bool control_write(uint8_t request, uint16_t index, uint8_t length, const uint8_t* data);
@@ -86,6 +91,7 @@ class DeviceLink {
   std::mutex transaction_;
   std::unique_ptr<DeviceChannel> channel_;
   State state_ = State::kClosed;
+  std::atomic<bool> channel_failed_{false};
   uint32_t port_type_ = 0;
   uint32_t device_release_ = 0;
   uint32_t product_id_ = 0;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,7 @@ struct ScannerContext {
   uint16_t scan_x_res = 0;    // resolution the sensor is read at across
   uint16_t output_x_res = 0;  // resolution asked for across
   uint16_t scan_y_res = 0;    // motor lines per inch
+  uint16_t output_y_res = 0;  // resolution asked for down
   ScanWindow window;          // 2400 dpi units
   uint8_t bit_depth = 0;      // 8, 16, 24 or 48
   uint8_t color_channels = 0; // 1, 3 or 4
@@ -133,6 +135,9 @@ struct ScannerContext {
 
   // --- scan start and stop ------------------------------------------------------
   std::unique_ptr<platform::Thread> calibration_thread;
+  // Guards calibration_thread between the host's threads (a poll of one beside a
+  // stop from another); the calibration thread itself never takes it.
+  mutable std::mutex calibration_thread_lock;
   std::atomic<uint32_t> calibration_stop{0};   // asks the calibration thread to end early
   std::unique_ptr<platform::Thread> reader_thread;
   std::atomic<uint32_t> stop_reader{0};
@@ -161,10 +166,14 @@ struct ScannerContext {
   uint8_t weak_light = 0;         // the light stayed below its lower limits
   uint32_t warm_up_start_ms = 0;  // tick count of the first measuring poll
   // First SetLamp refused because the motor was running, while no later one succeeded,
-  // and the latest such refusal.
+  // the latest such refusal, and the count of stops seen at it.
   bool lamp_refused = false;
   uint32_t lamp_refused_ms = 0;
   uint32_t lamp_last_refused_ms = 0;
+  uint32_t lamp_refused_stops = 0;
+  // Times this process has found the motor stopped (every wait for the carriage,
+  // every light selection that found it still), from any of its threads.
+  std::atomic<uint32_t> carriage_stops_seen{0};
 };
 
 }  // namespace qrx::transport

@@ -1,6 +1,7 @@
 // The host's whole flows of the fault matrix, through the exports as a host
 // makes them: find, initialise and calibrate; find and scan at three resolutions
-// and depths; the film light's warm-up; each self-test.
+// and depths; the film light's warm-up; the film light's warm-up, a film
+// calibration and a scan of the transparency; each self-test.
 #include <chrono>
 #include <thread>
 
@@ -46,6 +47,15 @@ bool FaultMatrix::open_and_initialise(Host& host, uint8_t light) {
   return host.ok("SetLamp", set);
 }
 
+bool FaultMatrix::warm_up(Host& host) {
+  for (int poll = 0; poll < 200; ++poll) {
+    if (GetLampStatus(nullptr, 0) == QRX_TRUE) return true;
+    if ((last_error() & 0xFF00) != QRX_LAMP_WARMING_UP) return host.ok("GetLampStatus", QRX_FALSE);
+    gate.sleep_ms(1000);
+  }
+  return host.ok("GetLampStatus", QRX_FALSE);
+}
+
 QRX_BOOL FaultMatrix::poll_calibration_status() {
   uint8_t status = 2;
   const auto since = std::chrono::steady_clock::now();
@@ -59,11 +69,12 @@ QRX_BOOL FaultMatrix::poll_calibration_status() {
 }
 
 void FaultMatrix::scan(Host& host, uint16_t resolution, uint8_t depth, uint32_t x, uint32_t y,
-                       uint32_t width, uint32_t length) {
+                       uint32_t width, uint32_t length, uint8_t film_area) {
   ScanParameter p{};
   p.xRes = p.yRes = resolution;
   p.BitsPerPixel = depth;
   p.ScanningArea = {4 * x, 4 * y, 4 * width, 4 * length};
+  p.FilmArea = film_area;
   if (!host.ok("SetScanParameter", SetScanParameter(nullptr, &p)) ||
       !host.ok("StartScanEx", StartScanEx(nullptr, nullptr)) ||
       !host.ok("GetCalibrationStatus", poll_calibration_status())) {
@@ -134,19 +145,22 @@ const std::vector<FaultMatrix::Flow>& FaultMatrix::flows() {
                       Host host{t, {}};
                       if (!t.open_and_initialise(host, QRX_LAMP_FILM)) return host.result;
                       // Polled a second apart until it is no longer warming up.
-                      for (int poll = 0; poll < 200; ++poll) {
-                        if (GetLampStatus(nullptr, 0) == QRX_TRUE) break;
-                        if ((t.last_error() & 0xFF00) != QRX_LAMP_WARMING_UP) {
-                          host.ok("GetLampStatus", QRX_FALSE);
-                          break;
-                        }
-                        t.gate.sleep_ms(1000);
-                      }
+                      t.warm_up(host);
                       if (host.result.status == QRX_OK) {
                         host.result.product = {
                             t.lib().status_block.lamp_state(),
                             static_cast<uint8_t>(t.scanner->peek_register(0x03) & 0x30),
                             static_cast<uint8_t>(t.scanner->carriage_steps() == 0.0)};
+                      }
+                      return host.result;
+                    }});
+    // The film light warmed up, film calibrated at 600 dpi, and a colour scan of
+    // the transparency (which lies at the film area's corner, x 17760, y 5440).
+    list.push_back({"film_scan", film, false, true, [](FaultMatrix& t) {
+                      Host host{t, {}};
+                      if (t.open_and_initialise(host, QRX_LAMP_FILM) && t.warm_up(host) &&
+                          host.ok("DoCalibration", DoCalibration(nullptr, 1, 0, 600))) {
+                        t.scan(host, 600, 24, 17760 + 400, 5440 + 1200, kInch / 2, kInch / 8, 1);
                       }
                       return host.result;
                     }});

@@ -208,26 +208,30 @@ void FaultMatrix::faulted_run(const Flow& flow, FaultKind kind, uint64_t n,
   EXPECT_EQ(lib().context.reader_thread, nullptr) << run_name << ": an image reader left";
   EXPECT_EQ(lib().context.calibration_thread, nullptr) << run_name << ": a calibration left";
   EXPECT_EQ(lib().context.image_ring, nullptr) << run_name << ": the scan left running";
-  expect_recovery(kind, run_name);
+  expect_recovery(kind, run_name, recoveries++ % 2 == 0);
 }
 
-void FaultMatrix::expect_recovery(FaultKind kind, const std::string& run_name) {
+void FaultMatrix::expect_recovery(FaultKind kind, const std::string& run_name, bool close_first) {
+  const std::string recovery = run_name + (close_first ? ", closed first" : ", not closed first");
   platform::fail_allocation_after(-1);
-  TerminateScanner(nullptr);
+  if (close_first) TerminateScanner(nullptr);
   scanner->clear_faults();
   if (kind == FaultKind::kDisconnect) scanner->reconnect();
   const Files files = library_files();
   // A carriage a failed stop sent home may still be on its way: FindScannerEx
-  // says so (0x9601) until it has arrived, and a host tries again a little later.
-  for (int second = 0; second < 60; ++second) {
-    if (FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID) == QRX_TRUE ||
-        last_error() != QRX_E_CARRIAGE_MOVING) {
-      break;
-    }
-    gate.sleep_ms(1000);
+  // (when it opens the scanner) or SetLamp says so (0x9601) until it has
+  // arrived, and a host tries again a little later.
+  bool opened = false;
+  FlowResult opening;
+  for (int second = 0; second < 60 && !opened; ++second) {
+    Host attempt{*this, {}};
+    opened = open_and_initialise(attempt, QRX_LAMP_FLATBED);
+    opening = attempt.result;
+    if (!opened && opening.status != QRX_E_CARRIAGE_MOVING) break;
+    if (!opened) gate.sleep_ms(1000);
   }
-  Host host{*this, {}};
-  if (open_and_initialise(host, QRX_LAMP_FLATBED)) {
+  Host host{*this, opening};
+  if (opened) {
     // A run that left no calibration behind is followed by one, as a host does.
     if (files.count("QRX7730C.SHD") == 0 || files.count("QRX7730H.SHD") == 0) {
       host.ok("DoCalibration", DoCalibration(nullptr, 0, 0, 300));
@@ -236,11 +240,11 @@ void FaultMatrix::expect_recovery(FaultKind kind, const std::string& run_name) {
       scan(host, 300, 24, kRecoveryX, kRecoveryY, kRecoveryWidth, kRecoveryLength);
     }
   }
-  EXPECT_EQ(host.result.status, QRX_OK) << run_name << ": afterwards " << host.result.failed_call
+  EXPECT_EQ(host.result.status, QRX_OK) << recovery << ": afterwards " << host.result.failed_call
                                         << " failed with 0x" << std::hex << host.result.status;
   EXPECT_TRUE(host.result.status != QRX_OK || host.result.product == recovery_reference)
-      << run_name << ": the scan afterwards differs from a clean one";
-  EXPECT_EQ(lib().status_block.busy(), 0u) << run_name << ": busy after the scan afterwards";
+      << recovery << ": the scan afterwards differs from a clean one";
+  EXPECT_EQ(lib().status_block.busy(), 0u) << recovery << ": busy after the scan afterwards";
 }
 
 void FaultMatrix::run_matrix(const Flow& flow, FaultKind kind) {

@@ -5,7 +5,8 @@
 // unplugged, the bulk reads stalling from there on, or the allocation failing.
 // Every run must end with a documented failure status or with exactly what the
 // clean run made, within its time bound, with the scanner free, no worker thread
-// left, and a fresh FindScannerEx and scan afterwards must succeed.
+// left, and a FindScannerEx and scan afterwards must succeed, with the scanner
+// closed first or not.
 #pragma once
 
 #include <cstdint>
@@ -65,10 +66,13 @@ class FaultMatrix : public SimTest {
   };
   // FindScannerEx, InitializeScanner and SetLamp.
   bool open_and_initialise(Host& host, uint8_t light);
-  // One scan of a window (2400 dpi units from the origin) through the exports, the
-  // image bytes appended to the product; StopScanEx also after a failed call.
+  // GetLampStatus polled a second apart until the selected light is ready.
+  bool warm_up(Host& host);
+  // One scan of a window (2400 dpi units from the origin; film_area: on the film
+  // adapter's area) through the exports, the image bytes appended to the product;
+  // StopScanEx also after a failed call.
   void scan(Host& host, uint16_t resolution, uint8_t depth, uint32_t x, uint32_t y, uint32_t width,
-            uint32_t length);
+            uint32_t length, uint8_t film_area = 0);
   // Polls GetCalibrationStatus (paced in real time) until it no longer reports a
   // background calibration.
   QRX_BOOL poll_calibration_status();
@@ -84,8 +88,10 @@ class FaultMatrix : public SimTest {
   // Runs every site of `kind` at the stride the environment asks for.
   void run_matrix(const Flow& flow, FaultKind kind);
 
-  // A small scan after a run: the scanner must be usable again and scan right.
-  void expect_recovery(FaultKind kind, const std::string& run_name);
+  // A small scan after a run: the scanner must be usable again and scan right,
+  // opened again by FindScannerEx after TerminateScanner (close_first) or, as a
+  // host that saw a call fail may do, without closing it first.
+  void expect_recovery(FaultKind kind, const std::string& run_name, bool close_first);
 
   // The first request the scanner refused in its trace, in words.
   std::string first_refused();
@@ -98,6 +104,7 @@ class FaultMatrix : public SimTest {
   uint16_t home_offset = 0;  // what the reference search finds
   uint16_t home_offset_aux = 0;
   std::vector<uint8_t> recovery_reference;
+  uint64_t recoveries = 0;  // the recoveries alternate between the two ways of opening again
 };
 
 // About how many sites of each flow and kind a run visits when QRX_FAULT_STRIDE

@@ -79,7 +79,16 @@ if [ -e "$build/sane/libsane-qrx7730.so.1" ]; then
       scanimage -d "qrx7730:$device" -A > "$work/sane.out" 2> "$work/sane.err" \
       || { cat "$work/sane.err" >&2; fail "scanimage on the installed backend"; }
     grep -q -- "--resolution 75|150|300|600|1200|2400|4800dpi" "$work/sane.out" || fail "scanimage -A"
+    # Its manual page describes every option scanimage shows (roff writes a dash as \-).
+    page=$prefix/share/man/man5/sane-qrx7730.5
+    [ -f "$page" ] || fail "no man page sane-qrx7730(5)"
+    sed 's/\\-/-/g' "$page" > "$work/sane-page.txt"
+    for option in $(grep -o -- '^    --[a-z][a-z-]*' "$work/sane.out" | sort -u); do
+      grep -q -- "$option" "$work/sane-page.txt" || fail "sane-qrx7730(5) does not describe $option"
+    done
   fi
+  # The configuration shows how to list a daemon's scanner.
+  grep -q "^#sim:/" "$prefix/etc/sane.d/qrx7730.conf" || fail "no daemon example in qrx7730.conf"
 fi
 
 # It was share/qrx7730 that held the data file: without it the host cannot open.

@@ -90,12 +90,39 @@ TEST_F(CalibrationTest, KindsWithNothingToDoSucceed) {
 
 TEST_F(CalibrationTest, FilmCalibrationOnTheFlatbedFailsWithoutHangingOrWriting) {
   // This scanner has no film adapter: the film light reads nothing it can adjust
-  // to, and film modes have no shading file to save to.
+  // to, and the last peaks of the exposure search say so.
   EXPECT_EQ(DoCalibration(nullptr, 1, 0, 600), QRX_FALSE);
-  EXPECT_NE(last_error(), QRX_OK);
+  EXPECT_EQ(last_error(), QRX_E_EXPOSURE_FILM);
   EXPECT_EQ(lib().status_block.busy(), 0u);
   EXPECT_EQ(file_size(file("QRX7730H.SHD")), -1);
   EXPECT_EQ(file_size(file("QRX7730D.SHD")), -1);
+  EXPECT_EQ(file_size(file("QRX7730Q.SHD")), -1);
+}
+
+TEST_F(CalibrationTest, AFilmAdapterIsCalibratedIntoFilesOfItsOwn) {
+  emu::Options options;
+  options.film_light = emu::Options::FilmLight::kWarm;
+  reset_scanner(options);
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  for (int poll = 0; GetLampStatus(nullptr, 0) != QRX_TRUE; ++poll) {
+    ASSERT_LT(poll, 40) << std::hex << last_error();
+    clock.advance_us(1'000'000);
+  }
+  ASSERT_EQ(DoCalibration(nullptr, 0, 0, 600), QRX_TRUE) << std::hex << last_error();
+  const long flatbed = file_size(file("QRX7730D.SHD"));
+  // 4800 dpi film is read at 2400 across: it is calibrated there, into the file
+  // both share, and a 4800 dpi film scan finds it usable.
+  ASSERT_EQ(DoCalibration(nullptr, 1, 0, 4800), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(file_size(file("QRX7730S.SHD")), 328717);
+  EXPECT_EQ(calibration::freshness_check(lib().context, 4800, QRX_LAMP_FILM_STORED), 0);
+  ASSERT_EQ(DoCalibration(nullptr, 1, 0, 300), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(file_size(file("QRX7730P.SHD")), 41101);
+  EXPECT_EQ(file_size(file("QRX7730C.SHD")), -1) << "the flatbed's own files are not touched";
+  EXPECT_EQ(file_size(file("QRX7730D.SHD")), flatbed);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0) << "the carriage is back home";
 }
 
 TEST_F(CalibrationTest, FilmWhiteIsReadNineHundredAndThirtySevenStepsPastTheReferenceEdge) {

@@ -2,97 +2,17 @@
 // StartScanEx, GetCalibrationStatus until 0, ReadScan until every line is read,
 // StopScanEx) compared with what lies on the emulated glass: the built-in chart at
 // every resolution in colour 24/48 and grey 8/16, an image document, a white field,
-// and wide samples.
+// wide samples, and a transparency under the film adapter's lamp.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <tuple>
 
-#include "integration/fidelity.h"
-#include "integration/scan_test_fixture.h"
+#include "integration/fidelity_scan.h"
 
 namespace qrx::test {
 namespace {
-
-struct HostScan {
-  DataStatus status{};
-  uint32_t filter_armed = 0;
-  Image image;
-};
-
-class FidelityTest : public ScanTest {
- protected:
-  // The host sequence for one window; every call is expected to succeed.
-  HostScan host_scan(uint16_t resolution, uint8_t depth, const Window& w, uint8_t wide = 0) {
-    HostScan scan;
-    ScanParameter p{};
-    p.xRes = p.yRes = resolution;
-    p.BitsPerPixel = depth;
-    p.ScanningArea = {4 * w.x, 4 * w.y, 4 * w.width, 4 * w.length};
-    p.WideSamples = wide;
-    EXPECT_EQ(SetScanParameter(nullptr, &p), QRX_TRUE) << std::hex << last_error();
-    EXPECT_EQ(GetDataStatus(nullptr, &scan.status), QRX_TRUE) << std::hex << last_error();
-    scan.filter_armed = lib().filter_armed;
-    EXPECT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
-    EXPECT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
-
-    const uint32_t line_bytes = scan.status.LineBytes;
-    const uint32_t lines = scan.status.LinesLeft;
-    std::vector<uint8_t> data(static_cast<size_t>(line_bytes) * lines);
-    // Several lines a call, one while the line filter is armed.
-    const uint32_t per_call = scan.filter_armed != 0 ? 1 : 7;
-    for (uint32_t read = 0; read < lines;) {
-      const uint32_t n = std::min(per_call, lines - read);
-      if (ReadScan(nullptr, nullptr, data.data() + static_cast<size_t>(read) * line_bytes,
-                   n * line_bytes) != QRX_TRUE) {
-        ADD_FAILURE() << "ReadScan at line " << read << ": " << std::hex << last_error();
-        break;
-      }
-      read += n;
-    }
-    DataStatus after{};
-    EXPECT_EQ(GetDataStatus(nullptr, &after), QRX_TRUE);
-    EXPECT_EQ(after.LinesLeft, 0u);
-    EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
-
-    const bool colour = depth == 24 || depth == 48;
-    const uint32_t sample_bytes = depth == 16 || depth == 48 || wide != 0 ? 2 : 1;
-    scan.image.channels = colour ? 3 : 1;
-    scan.image.width = line_bytes / (scan.image.channels * sample_bytes);
-    scan.image.height = lines;
-    scan.image.samples.resize(static_cast<size_t>(scan.image.width) * lines * scan.image.channels);
-    for (size_t i = 0; i < scan.image.samples.size(); ++i) {
-      scan.image.samples[i] = sample_bytes == 2 ? data[2 * i] | data[2 * i + 1] << 8 : data[i];
-    }
-    return scan;
-  }
-
-  std::unique_ptr<emu::Scene> scene(const std::string& document = "") {
-    std::string error;
-    std::unique_ptr<emu::Scene> s = emu::Scene::create(document, error);
-    EXPECT_NE(s, nullptr) << error;
-    return s;
-  }
-
-  // Geometry within a pixel of the glass; the correlation of every channel at
-  // the best alignment.
-  std::vector<double> compare(const HostScan& scan, const emu::Scene& on_glass, const Window& w,
-                              uint32_t resolution) {
-    constexpr int kMargin = 3;
-    const Image truth = render_truth(on_glass, w, resolution, scan.image.channels, kMargin);
-    EXPECT_EQ(scan.image.width + 2 * kMargin, truth.width);
-    EXPECT_EQ(scan.image.height + 2 * kMargin, truth.height);
-    const Alignment best = best_alignment(scan.image, truth, kMargin, kMargin);
-    EXPECT_LE(std::abs(best.dx), 1) << "across, at " << resolution << " dpi";
-    EXPECT_LE(std::abs(best.dy), 1) << "down, at " << resolution << " dpi";
-    std::vector<double> per_channel;
-    for (uint32_t c = 0; c < scan.image.channels; ++c) {
-      per_channel.push_back(correlation(scan.image, truth, kMargin, c, best.dx, best.dy));
-    }
-    return per_channel;
-  }
-};
 
 // Windows of the chart by resolution: many features at the lowest resolutions,
 // the corner of the slanted square (two slanted edges) at the highest.
@@ -226,6 +146,78 @@ TEST_F(FidelityTest, WideSamplesCarryTheEightBitScanInSixteenBits) {
   }
   EXPECT_NEAR(sum_wide / 257 / sum_narrow, 1.0, 0.02);
 }
+
+// The film adapter: its lamp warmed up through GetLampStatus as a host polls it
+// (a second apart), the film area's transparency scanned in every depth. The first
+// scan finds no film calibration and calibrates every film resolution first.
+class FilmFidelity : public FidelityTest, public ::testing::WithParamInterface<uint16_t> {
+ protected:
+  void SetUp() override {
+    FidelityTest::SetUp();
+    emu::Options options;
+    options.film_light = emu::Options::FilmLight::kWarm;
+    reset_scanner(options);
+    TerminateScanner(nullptr);
+    ASSERT_TRUE(open_scanner());
+    ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+    EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FILM), QRX_FALSE);
+    ASSERT_EQ(last_error(), QRX_E_NO_FILM_ADAPTER) << "selected all the same";
+    for (int poll = 0; GetLampStatus(nullptr, 0) != QRX_TRUE; ++poll) {
+      ASSERT_EQ(last_error() & 0xFF00, QRX_LAMP_WARMING_UP) << std::hex << last_error();
+      ASSERT_LT(poll, 40);
+      clock.advance_us(1'000'000);
+    }
+  }
+};
+
+// Windows of the transparency (the emulator's slide lies at the film area's
+// corner; film windows are reckoned from the reference edge): most of it at 600
+// dpi, the dark square's corner at 1200 dpi.
+Window film_window(uint16_t resolution, const emu::SceneLayout& l) {
+  const uint32_t x = static_cast<uint32_t>(l.film_x_units);
+  const uint32_t y = static_cast<uint32_t>(l.film_y_units - l.film_origin_y_units);
+  if (resolution == 600) return {x + 80, y + 80, 2080, 3200};
+  return {x + 420, y + 1100, 800, 800};
+}
+
+TEST_P(FilmFidelity, TheTransparencyComesBackWhereItLies) {
+  const uint16_t resolution = GetParam();
+  const std::unique_ptr<emu::Scene> on_glass = scene();
+  const Window w = film_window(resolution, on_glass->layout());
+  for (const uint8_t depth : {24, 48, 8, 16}) {
+    const HostScan scan = host_scan(resolution, depth, w, 0, 1);
+    const uint32_t channels = depth == 24 || depth == 48 ? 3 : 1;
+    const uint32_t pixels = static_cast<uint32_t>(w.width * uint64_t{resolution} / 2400);
+    EXPECT_EQ(scan.status.LineBytes, pixels * channels * (depth == 16 || depth == 48 ? 2 : 1))
+        << int{depth} << " bit: three colours or one grey sample a pixel, never the infrared";
+    ASSERT_EQ(scan.image.height, w.length * uint64_t{resolution} / 2400) << int{depth} << " bit";
+    const std::vector<double> r = compare(scan, *on_glass, w, resolution, Light::kTransmitted);
+    for (size_t c = 0; c < r.size(); ++c) {
+      EXPECT_GE(r[c], 0.99) << resolution << " dpi, " << int{depth} << " bit, channel " << c;
+    }
+  }
+}
+
+TEST_F(FilmFidelity, TheFirstFilmScanCalibratesEveryFilmResolution) {
+  const std::unique_ptr<emu::Scene> on_glass = scene();
+  const Window w = film_window(600, on_glass->layout());
+  host_scan(300, 24, {w.x, w.y, 1200, 600}, 0, 1);
+  // 300 to 2400 dpi (4800 dpi scans use the 2400 dpi calibration): any film scan
+  // finds its calibration from now on.
+  for (const char* name : {"QRX7730P.SHD", "QRX7730Q.SHD", "QRX7730R.SHD", "QRX7730S.SHD"}) {
+    EXPECT_TRUE(exists(name)) << name;
+  }
+  EXPECT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE);
+  EXPECT_FALSE(engine::background_calibration_running(lib().context))
+      << "nothing left to calibrate";
+  EXPECT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+}
+
+INSTANTIATE_TEST_SUITE_P(FilmResolutions, FilmFidelity, ::testing::Values<uint16_t>(600, 1200),
+                         [](const ::testing::TestParamInfo<uint16_t>& info) {
+                           return std::to_string(info.param) + "dpi";
+                         });
 
 }  // namespace
 }  // namespace qrx::test

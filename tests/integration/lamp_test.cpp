@@ -90,6 +90,76 @@ TEST_F(LampTest, AWarmFilmLightIsSwitchedOnMeasuredAndReadyOnceSettled) {
   EXPECT_EQ(lib().context.warm_up_attempts, 0);
 }
 
+TEST_F(LampTest, AWarmedFilmLightStaysReadyUntilALightIsSwitchedOrTheScannerReset) {
+  open(emu::Options::FilmLight::kWarm);
+  const auto warm_up = [&] {
+    SetLamp(nullptr, QRX_LAMP_FILM);
+    ASSERT_EQ(poll(40).back(), QRX_OK);
+  };
+  const auto passes = [&] { return scanner->trace({RequestKind::ControlOut, 0x83, 0x0F}).size(); };
+  warm_up();
+  // The return home put the light out (register 0x03 bit 4); it stays selected.
+  ASSERT_EQ((scanner->peek_register(0x03) >> 4) & 3, 2);
+  scanner->clear_trace();
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(GetLampStatus(nullptr, 0), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(last_error(), QRX_OK);
+  EXPECT_EQ(passes(), 0u) << "neither measured nor moved again";
+  EXPECT_FALSE(film_light_selected()) << "nor switched on again";
+  EXPECT_EQ(lib().status_block.lamp_state(), QRX_LAMP_FILM_STORED);
+
+  // Another light switched: the film light must be warmed again (measured, the
+  // attempt count going on from the infrared light's).
+  SetLamp(nullptr, QRX_LAMP_INFRARED);
+  EXPECT_EQ(poll(1).front(), kWarming);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  EXPECT_EQ(poll(1).front() & 0xFF00, kWarming);
+  warm_up();
+  // A dark reference (or the flatbed light) deselects it.
+  scanner->poke_register(0x03, static_cast<uint8_t>(scanner->peek_register(0x03) & ~0x30));
+  EXPECT_EQ(poll(1).front(), kWarming);
+  warm_up();
+  // The controller reset of another open (its power-on) puts it out.
+  TerminateScanner(nullptr);
+  ASSERT_TRUE(open_scanner());
+  EXPECT_EQ(poll(1).front(), kWarming);
+}
+
+TEST_F(LampTest, EachPatternOfTheLightSelectBitsGivesItsLightState) {
+  // Infrared chosen after the film light leaves one film bit of register 0x03:
+  // bit 5 from the film light, bit 4 cleared by the infrared switch.
+  open(emu::Options::FilmLight::kWarm);
+  SetLamp(nullptr, QRX_LAMP_FILM);
+  ASSERT_EQ(poll(40).back(), QRX_OK);
+  SetLamp(nullptr, QRX_LAMP_INFRARED);
+  ASSERT_EQ(poll(1).front(), kWarming);
+  ASSERT_EQ((scanner->peek_register(0x03) >> 4) & 3, 2);
+  uint8_t state = 0xFF;
+  ASSERT_TRUE(engine::read_light_state(lib().context, state));
+  EXPECT_EQ(state, QRX_LAMP_INFRARED) << "the infrared light, not the film light";
+  // So the infrared warm-up measures from its next poll on, not starting afresh.
+  EXPECT_EQ(poll(2, 0), (std::vector<uint16_t>{kWarming + 1, kWarming + 2}));
+
+  // Every pattern, with the infrared light off and on (status bit 2 follows
+  // register 0x03 bit 4 or register 0x6C bit 7).
+  struct Case {
+    uint8_t bits;
+    bool infrared;
+    uint8_t state;
+  };
+  const uint8_t original = scanner->peek_register(0x03);
+  for (const Case& c :
+       {Case{0, false, 0}, Case{0, true, QRX_LAMP_INFRARED}, Case{1, false, QRX_LAMP_FLATBED},
+        Case{1, true, QRX_LAMP_FLATBED}, Case{2, false, 0}, Case{2, true, QRX_LAMP_INFRARED},
+        Case{3, false, QRX_LAMP_FILM}, Case{3, true, QRX_LAMP_FILM}}) {
+    scanner->poke_register(0x03, static_cast<uint8_t>((original & ~0x30) | c.bits << 4));
+    scanner->poke_register(0x6C, c.infrared ? 0x80 : 0x00);
+    state = 0xFF;
+    ASSERT_TRUE(engine::read_light_state(lib().context, state));
+    EXPECT_EQ(state, c.state) << "bits 5..4 = " << int{c.bits} << ", infrared " << c.infrared;
+  }
+}
+
 TEST_F(LampTest, EachMeasurementSetsTheAfeAndGoesUnderTheFilmArea) {
   open(emu::Options::FilmLight::kWarm);
   SetLamp(nullptr, QRX_LAMP_FILM);
@@ -138,8 +208,8 @@ TEST_F(LampTest, TheHomeSensorAfterAReadyLightHasItsCodes) {
        {std::pair{true, QRX_E_HOME_SENSOR_INIT}, std::pair{false, QRX_E_HOME_POSITION}}) {
     open(emu::Options::FilmLight::kWarm);
     SetLamp(nullptr, QRX_LAMP_FILM);
+    // The polls before the ready one, each followed by the host's second.
     ASSERT_EQ(poll(static_cast<int>(polls) - 1).back(), kWarming + polls - 2);
-    clock.advance_us(1'000'000);
     // The ready poll measures (one start strobe), then sends the carriage home (the
     // second); once that move is seen stopped, the return home reads the sensor
     // twice, then the warm-up reads it: unreadable, or away from home.
@@ -313,6 +383,36 @@ TEST_F(LampTest, ARefusalLongAfterTheLastOneStartsTheWatchdogAfresh) {
   EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
   EXPECT_TRUE(scanner->motor_running()) << "no reset under the new move";
+}
+
+TEST_F(LampTest, RefusalsWhileTheCarriageNeverStopsAreOneRunHoweverSlowlyTheHostAsks) {
+  open(emu::Options::FilmLight::kNone);
+  auto jam = [&] {
+    scanner->jam_motor(true);
+    ASSERT_EQ(TestScanner(nullptr, 57, 1, 0), QRX_TRUE) << std::hex << last_error();
+    ASSERT_TRUE(scanner->motor_running());
+  };
+  // A host that asks every 31 s while the carriage keeps moving: the second
+  // refusal comes more than half a minute after the first.
+  jam();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  clock.advance_us(31'000'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
+  EXPECT_FALSE(scanner->motor_running()) << "the controller was reset";
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_TRUE);
+
+  // Refusals hours apart are not one run, even with no stop seen between them
+  // (another process's moves are not seen here): the watchdog starts afresh.
+  jam();
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  clock.advance_us(2ull * 3600 * 1'000'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_CARRIAGE_MOVING);
+  clock.advance_us(31'000'000);
+  EXPECT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_STATUS_REGISTER);
 }
 
 TEST_F(LampTest, TheWatchdogsResetGoesOutInsideTheFrame) {

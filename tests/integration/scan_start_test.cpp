@@ -1,23 +1,25 @@
 // StartScanEx and GetCalibrationStatus: when a background calibration runs, what
-// the other exports do meanwhile, how its failure surfaces, the scan counter, and
-// the start of the scan proper with its failures and the tone curves it gives the
-// scanner.
+// the other exports do meanwhile, how its failure surfaces, a user's cancel while
+// it runs, the scan counter, and the start of the scan proper with its failures and
+// the tone curves it gives the scanner.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <sys/stat.h>
-
 #include "engine/carriage.h"
 #include "integration/scan_test_fixture.h"
 #include "platform/memory.h"
+#include "support/hooked_channel.h"
 
 namespace qrx::test {
 namespace {
@@ -32,7 +34,8 @@ TEST_F(ScanTest, WithoutShadingTheScannerIsCalibratedInTheBackgroundFirst) {
   ASSERT_TRUE(gate.wait_until_held()) << "the calibration waits for the scanner at some point";
 
   // While it is held mid-way: reported as running, the scanner held for it, the
-  // context refused to unframed writers and framed exports kept waiting.
+  // scan parameters it calibrates for refused, framed exports kept waiting, and a
+  // tone curve kept for the scan (without touching what the calibration uses).
   uint8_t status = 0;
   EXPECT_EQ(GetCalibrationStatus(nullptr, &status), QRX_TRUE);
   EXPECT_EQ(status, 2);
@@ -41,8 +44,8 @@ TEST_F(ScanTest, WithoutShadingTheScannerIsCalibratedInTheBackgroundFirst) {
   EXPECT_EQ(last_error(), QRX_E_CALIBRATING);
   std::vector<uint16_t> curve(65536);
   for (size_t i = 0; i < curve.size(); ++i) curve[i] = static_cast<uint16_t>(i);
-  EXPECT_EQ(SetGamma(nullptr, curve.data(), 0, 0), QRX_FALSE);
-  EXPECT_EQ(last_error(), QRX_E_CALIBRATING);
+  EXPECT_EQ(SetGamma(nullptr, curve.data(), 0, 0), QRX_TRUE);
+  EXPECT_EQ(last_error(), QRX_OK);
   std::atomic<bool> framed_done{false};
   QRX_BOOL framed_result = QRX_FALSE;
   std::thread framed([&] {
@@ -124,6 +127,115 @@ TEST_F(ScanTest, ABackgroundCalibrationFailingAt1200DpiIsReportedAndNoScanStarts
   EXPECT_EQ(lib().context.exposure_cache_enabled, 0u);
 }
 
+TEST_F(ScanTest, AStopDuringTheBackgroundCalibrationEndsItSoonAndStartsNoScan) {
+  ASSERT_EQ(set_scan(300, 24, 0, 0, kInch, kInch), QRX_TRUE);
+  // The user cancels while a block of lines is being read at 1200 dpi, once 300
+  // and 600 dpi are done: the calibration is held at its next wait there.
+  // (The hook stays with the scanner until the test has ended: it owns its counts.)
+  auto armed = std::make_shared<std::atomic<bool>>(false);
+  auto count_reads = std::make_shared<std::atomic<int>>(0);
+  hook_emulator_channel(lib().context.link).on_read = [this, armed, count_reads](uint8_t reg,
+                                                                                 uint8_t&) {
+    if (*armed && reg == 0x42 && ++*count_reads == 3) gate.close();
+    return true;
+  };
+  ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+  for (const auto since = std::chrono::steady_clock::now();
+       !exists("QRX7730D.SHD") && still_waiting(since);) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ASSERT_TRUE(exists("QRX7730D.SHD"));
+  *armed = true;
+  ASSERT_TRUE(gate.wait_until_held());
+  EXPECT_FALSE(exists("QRX7730E.SHD"));
+
+  // A second thread of the host polls GetCalibrationStatus all the while: it sees
+  // the calibration running, then no scan; it never gets a scan started.
+  std::atomic<bool> polling{true};
+  std::atomic<int> scans_started{0}, other_answers{0};
+  std::thread poller([&] {
+    gate.run_free();
+    while (polling) {
+      uint8_t status = 0xEE;
+      const QRX_BOOL result = GetCalibrationStatus(nullptr, &status);
+      if (result == QRX_TRUE && status == 0) {
+        ++scans_started;
+      } else if (!(result == QRX_TRUE && status == 2) && !(result == QRX_FALSE && status == 0)) {
+        ++other_answers;
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  auto& context = lib().context;
+  const uint64_t asked = gate.now_us();
+  std::atomic<QRX_BOOL> stopped{QRX_FALSE};
+  std::thread stopper([&] {
+    gate.run_free();
+    stopped = StopScanEx(nullptr, nullptr);
+  });
+  // The calibration goes on once the stop has been asked of it (or, should the
+  // stop never ask it, after ten seconds).
+  const auto since = std::chrono::steady_clock::now();
+  while (context.calibration_stop.load() == 0 &&
+         std::chrono::steady_clock::now() - since < std::chrono::seconds(10)) {
+    std::this_thread::yield();
+  }
+  EXPECT_NE(context.calibration_stop.load(), 0u) << "the stop was asked of the calibration";
+  gate.open();
+  stopper.join();
+  const uint64_t took_us = gate.now_us() - asked;
+  polling = false;
+  poller.join();
+  EXPECT_EQ(stopped.load(), QRX_TRUE);
+  // Within the block of lines in progress (not the minute the resolutions left
+  // would take); the carriage is then on its way home.
+  EXPECT_LE(took_us, 2'000'000u);
+  EXPECT_EQ(engine::wait_for_stop(context), QRX_OK);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0) << "sent home";
+  EXPECT_EQ(scans_started, 0);
+  EXPECT_EQ(other_answers, 0);
+  EXPECT_EQ(context.calibration_thread, nullptr);
+  EXPECT_EQ(context.reader_thread, nullptr);
+  EXPECT_EQ(context.exposure_cache_enabled, 0u);
+  EXPECT_EQ(lib().status_block.busy(), 0u);
+
+  // The resolutions done keep their files, whole; the one cut short has none, and
+  // nothing half-written is left beside them.
+  const std::pair<const char*, long> files[] = {
+      {"QRX7730A.SHD", 13 + 16 * 642},   {"QRX7730B.SHD", 13 + 16 * 1284},
+      {"QRX7730C.SHD", 41101},           {"QRX7730D.SHD", 13 + 16 * 5136},
+      {"QRX7730E.SHD", 13 + 16 * 10272}, {"QRX7730F.SHD", 328717}};
+  size_t kept = 0;
+  for (const auto& [name, size] : files) {
+    FILE* f = std::fopen(library_file(name).c_str(), "rb");
+    if (f == nullptr) break;
+    std::fseek(f, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(f), size) << name;
+    std::fclose(f);
+    ++kept;
+  }
+  EXPECT_EQ(kept, 4u) << "300 and 600 dpi done, 1200 dpi cut short";
+  for (size_t i = kept; i < 6; ++i) EXPECT_FALSE(exists(files[i].first)) << files[i].first;
+  size_t entries = 0;
+  if (DIR* dir = opendir(temp.library_dir().c_str())) {
+    while (dirent* entry = readdir(dir)) entries += entry->d_name[0] != '.';
+    closedir(dir);
+  }
+  EXPECT_EQ(entries, kept + 1) << "the shading files and the counter, nothing else";
+
+  // Asked afterwards: no calibration, no scan, and no failure of the cancelled
+  // calibration, then or with the next scan, which starts on the files kept.
+  uint8_t status = 0xEE;
+  EXPECT_EQ(GetCalibrationStatus(nullptr, &status), QRX_FALSE);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(last_error(), QRX_E_NO_SCAN);
+  EXPECT_EQ(context.reader_thread, nullptr);
+  ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
+  EXPECT_NE(context.reader_thread, nullptr) << "the next scan started";
+  EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
+}
+
 TEST_F(ScanTest, AScanIsStartedOnceUntilItIsStopped) {
   ASSERT_EQ(DoCalibration(nullptr, 0, 0, 300), QRX_TRUE) << std::hex << last_error();
   ASSERT_EQ(set_scan(300, 24, 0, 0, kInch, kInch), QRX_TRUE);
@@ -145,10 +257,12 @@ TEST_F(ScanTest, AScanIsStartedOnceUntilItIsStopped) {
 }
 
 TEST_F(ScanTest, AStartWithoutStoredCalibrationFailsAndReleasesTheScanner) {
-  // No light selected: nothing to calibrate in the background, nothing to load.
-  lib().lamp_select = 0;
+  ASSERT_EQ(DoCalibration(nullptr, 0, 0, 300), QRX_TRUE) << std::hex << last_error();
   ASSERT_EQ(set_scan(300, 24, 0, 0, kInch, kInch), QRX_TRUE);
+  // The calibration is there when the start looks, and gone when the scan loads it.
   ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE);
+  EXPECT_EQ(lib().context.calibration_thread, nullptr);
+  ASSERT_EQ(std::remove(library_file("QRX7730C.SHD").c_str()), 0);
   EXPECT_EQ(poll_calibration_status(), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_CALIBRATION_DATA);
   EXPECT_EQ(lib().status_block.busy(), 0u);

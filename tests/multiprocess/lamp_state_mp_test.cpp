@@ -31,6 +31,12 @@ TEST(LampStateAcrossProcesses, AnotherProcessSeesTheWarmedFilmLight) {
   ASSERT_TRUE(reader.read_line(line, 20000));
   EXPECT_EQ(line, "0 0 12") << "an existing block whose lamp state is the film light";
   EXPECT_EQ(reader.wait(20000), 0);
+  // The completed warm-up is kept beside the block, for every process: the light
+  // is not warmed again until it is switched or the scanner reset.
+  ChildProcess warmed({QRX_STATUS_CLIENT, "warmed", path});
+  ASSERT_TRUE(warmed.read_line(line, 20000));
+  EXPECT_EQ(line, "12");
+  EXPECT_EQ(warmed.wait(20000), 0);
   expect_library_left_idle(path);
   TerminateScanner(nullptr);
 }

@@ -13,6 +13,14 @@
 //       calibrates 300 dpi and starts a 48-bit scan of the whole glass width, four
 //       inches long, prints "scanning" and never reads it (it soon fills the
 //       scanner's buffer and the carriage stands); waits for its input to close
+//   scan_client PATH SPEED leave [stop] terminate|reopen
+//       starts the scan of hold and prints "scanning"; waits for a line on its
+//       input (the scanner may have vanished meanwhile); with stop calls
+//       StopScanEx and prints "stopped RESULT STATUS"; then
+//       terminate: TerminateScanner, prints "terminated" and waits for its input
+//       to close, the process alive all the while;
+//       reopen: FindScannerEx again without TerminateScanner, prints "found
+//       RESULT STATUS", and scans as scan does (an inch long) without waiting
 //   scan_client PATH SPEED idle
 //       opens the scanner, prints "open" and waits for its input to close
 //   scan_client PATH SPEED try
@@ -99,9 +107,8 @@ bool start(const char* path, bool calibrate, uint32_t length, uint32_t width, ui
   return true;
 }
 
-int scan(const char* path, uint32_t length, bool calibrate) {
-  if (!start(path, calibrate, length, kInch, 24)) return kCallFailed;
-  wait_for_input_to_close();
+// Reads every line of the running scan, stops it and says how both went.
+int read_and_stop() {
   DataStatus status{};
   if (!call("GetDataStatus", GetDataStatus(nullptr, &status))) return kCallFailed;
   std::vector<uint8_t> line(status.LineBytes);
@@ -112,6 +119,35 @@ int scan(const char* path, uint32_t length, bool calibrate) {
   std::printf("stopped %d %04x\n", stopped, last_error());
   std::fflush(stdout);
   return got == status.LinesLeft && stopped == QRX_TRUE ? 0 : kCallFailed;
+}
+
+int scan(const char* path, uint32_t length, bool calibrate) {
+  if (!start(path, calibrate, length, kInch, 24)) return kCallFailed;
+  wait_for_input_to_close();
+  return read_and_stop();
+}
+
+// A scan left unread, then stopped or not, and the scanner closed or opened again.
+int leave(const char* path, bool stop, bool reopen) {
+  if (!start(path, true, 4 * kInch, 20416, 48)) return kCallFailed;
+  std::string line;
+  std::getline(std::cin, line);
+  if (stop) {
+    const QRX_BOOL stopped = StopScanEx(nullptr, nullptr);
+    std::printf("stopped %d %04x\n", stopped, last_error());
+    std::fflush(stdout);
+  }
+  if (!reopen) {
+    TerminateScanner(nullptr);
+    say("terminated");
+    wait_for_input_to_close();
+    return 0;
+  }
+  const QRX_BOOL found = FindScannerEx(nullptr, path, QRX7730_USB_PRODUCT_ID);
+  std::printf("found %d %04x\n", found, last_error());
+  std::fflush(stdout);
+  if (!start(path, false, kInch, kInch, 24)) return kCallFailed;
+  return read_and_stop();
 }
 
 int try_calls(const char* path) {
@@ -153,6 +189,11 @@ int main(int argc, char** argv) {
   } else if (mode == "hold") {
     result = start(path, true, 4 * kInch, 20416, 48) ? 0 : kCallFailed;
     wait_for_input_to_close();
+  } else if (mode == "leave" && argc >= 5) {
+    const std::vector<std::string> options(argv + 4, argv + argc);
+    const bool stop = options.front() == "stop";
+    const std::string then = options.back();
+    if (then == "terminate" || then == "reopen") result = leave(path, stop, then == "reopen");
   } else if (mode == "idle") {
     result = open_scanner(path) ? 0 : kCallFailed;
     if (result == 0) say("open");

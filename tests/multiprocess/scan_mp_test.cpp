@@ -33,10 +33,19 @@ class ScanProcessesTest : public ::testing::Test {
     if (old_tmpdir != nullptr) old_tmpdir_ = old_tmpdir;
     setenv("TMPDIR", dir_.c_str(), 1);  // the clients share their shading files here
     socket_ = (dir_ / "sim.sock").string();
+    start_daemon();
+  }
+  // A daemon on the socket (where a killed one may have left its socket file).
+  void start_daemon() {
     daemon_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{QRX_SIM_DAEMON, "--socket", socket_, "--speed", kSpeed});
     std::string line;
     ASSERT_TRUE(daemon_->read_line(line, kReadyMs));
+  }
+  // The scanner vanishes: its daemon is killed.
+  void kill_daemon() {
+    daemon_->kill_now(SIGKILL);
+    EXPECT_EQ(daemon_->wait(kExitMs), 128 + SIGKILL);
   }
   void TearDown() override {
     daemon_.reset();
@@ -115,6 +124,51 @@ TEST_F(ScanProcessesTest, AScanWhoseProcessDiedHoldsNothing) {
       EXPECT_EQ(observer->wait(kExitMs), 0);
     }
   }
+}
+
+// A process that closes the scanner in the middle of its scan, with or without a
+// StopScanEx that failed because the scanner had gone, and then stays alive.
+TEST_F(ScanProcessesTest, AProcessThatClosesTheScannerMidScanHoldsItNoLonger) {
+  auto first = client({"leave", "terminate"});
+  ASSERT_EQ(next_line(*first), "scanning");
+  first->write_line("close");
+  ASSERT_EQ(next_line(*first), "terminated");
+  auto second = client({"scan", "2400"});
+  EXPECT_EQ(next_line(*second), "scanning") << "after a close mid-scan";
+  finish_scan(*second, "300");
+
+  // Its daemon killed under the scan: the stop fails, the close still lets go.
+  auto third = client({"leave", "stop", "terminate"});
+  ASSERT_EQ(next_line(*third), "scanning");
+  kill_daemon();
+  third->write_line("close");
+  EXPECT_EQ(next_line(*third).substr(0, 10), "stopped 0 ");
+  ASSERT_EQ(next_line(*third), "terminated");
+  start_daemon();
+  auto fourth = client({"scan", "2400"});
+  EXPECT_EQ(next_line(*fourth), "scanning") << "after a close of a vanished scanner";
+  finish_scan(*fourth, "300");
+
+  for (ChildProcess* c : {first.get(), third.get()}) {
+    c->close_input();
+    EXPECT_EQ(c->wait(kExitMs), 0);
+  }
+}
+
+// A process whose scanner vanished mid-scan opens it again, once it is back,
+// without closing it first, and scans.
+TEST_F(ScanProcessesTest, AProcessWhoseScannerVanishedMidScanOpensItAgain) {
+  auto first = client({"leave", "stop", "reopen"});
+  ASSERT_EQ(next_line(*first), "scanning");
+  kill_daemon();
+  start_daemon();
+  first->write_line("open again");
+  EXPECT_EQ(next_line(*first).substr(0, 10), "stopped 0 ");
+  EXPECT_EQ(next_line(*first), "found 1 0000");
+  EXPECT_EQ(next_line(*first), "scanning");
+  EXPECT_EQ(next_line(*first), "lines 300 300");
+  EXPECT_EQ(next_line(*first), "stopped 1 0000");
+  EXPECT_EQ(first->wait(kExitMs), 0);
 }
 
 }  // namespace

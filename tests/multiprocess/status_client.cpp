@@ -7,6 +7,7 @@
 //   status_client lock                                take the machine-wide lock and hang
 //   status_client write <path> <home offset>          store HomeOffset, print "ready", wait for stdin
 //   status_client read <path>                         print "<created> <home offset> <lamp state>"
+//   status_client warmed <path>                       print the film light last warmed up
 //   status_client init <sim path>                     open and initialise the emulated scanner,
 //                                                     print "<status> <home offset> <passes started>",
 //                                                     then wait for stdin to close
@@ -114,7 +115,7 @@ void install_backend() {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: status_client frame|hold|lock|write|read ...\n");
+  std::fprintf(stderr, "usage: status_client frame|hold|lock|write|read|warmed ...\n");
   return 2;
 }
 
@@ -183,6 +184,12 @@ int main(int argc, char** argv) {
     while (read(0, &c, 1) > 0) {
     }
     TerminateScanner(nullptr);
+    return 0;
+  }
+  if (mode == "warmed" && argc == 3) {
+    qrx::api::StatusBlock block;
+    block.open(argv[2]);
+    std::printf("%u\n", block.warmed_film_light());
     return 0;
   }
   if (mode == "read" && argc == 3) {

@@ -1,5 +1,5 @@
 // The backend's parts that need no scanner: the status mapping, the configuration
-// and device names, the scan window from millimetres.
+// and device names, the scan window from millimetres and the image it makes.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -145,6 +145,19 @@ TEST(Geometry, TheImageExpectedBeforeTheScanAndAnnouncedByTheLibrary) {
   EXPECT_EQ(record.BitsPerPixel, 16);
   EXPECT_EQ(record.ScanningArea.width, 38400u);
   EXPECT_EQ(record.FilmArea, 0);
+
+  // Lineart: read as 8-bit grey, framed as one bit a pixel, eight pixels a byte.
+  settings.depth = 8;
+  settings.lineart = true;
+  p = expected_parameters(settings, window, glass);
+  EXPECT_EQ(p.format, SANE_FRAME_GRAY);
+  EXPECT_EQ(p.depth, 1);
+  EXPECT_EQ(p.pixels_per_line, 1200);
+  EXPECT_EQ(p.bytes_per_line, 150);
+  p = announced_parameters(settings, 1203, 600);  // the library's 8-bit line
+  EXPECT_EQ(p.pixels_per_line, 1203);
+  EXPECT_EQ(p.bytes_per_line, 151);
+  EXPECT_EQ(scan_parameter(settings, window).BitsPerPixel, 8);
 }
 
 }  // namespace

@@ -82,10 +82,15 @@ class SaneProgramTest : public ::testing::Test {
     return "sim:#" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
            tag + "-" + std::to_string(getpid());
   }
-  // A qrx7730-sim daemon on a socket of this test, extra its options; the socket path.
-  std::string start_daemon(std::vector<std::string> extra = {}) {
+  // A qrx7730-sim daemon on a socket of this test, extra its options, its error
+  // output into log_file when one is named; the socket path.
+  std::string start_daemon(std::vector<std::string> extra = {}, const std::string& speed = "20",
+                           const std::string& log_file = "") {
     const std::string socket = dir.path() + "/scanner.sock";
-    std::vector<std::string> argv = {QRX_SIM_DAEMON, "--socket", socket, "--speed", "20"};
+    std::vector<std::string> argv = {QRX_SIM_DAEMON, "--socket", socket, "--speed", speed};
+    if (!log_file.empty()) {
+      argv.insert(argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>\"" + log_file + "\""});
+    }
     argv.insert(argv.end(), extra.begin(), extra.end());
     daemon_ = std::make_unique<ChildProcess>(argv);
     std::string line;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,6 +65,32 @@ bool ChildProcess::read_line(std::string& line, int timeout_ms) {
     if (n <= 0) return false;
     pending_.append(buffer, static_cast<size_t>(n));
   }
+}
+
+bool ChildProcess::write_line(const std::string& line) {
+  if (in_ < 0) return false;
+  // A child that has gone must fail the write, not end this process: SIGPIPE is
+  // held back for the write and a pending one taken away again.
+  sigset_t pipe_signal, old_mask;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+  const std::string text = line + "\n";
+  size_t done = 0;
+  bool written = true;
+  while (done < text.size()) {
+    const ssize_t n = write(in_, text.data() + done, text.size() - done);
+    if (n <= 0) {
+      written = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  const timespec no_wait{0, 0};
+  while (sigtimedwait(&pipe_signal, nullptr, &no_wait) == SIGPIPE) {
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  return written;
 }
 
 void ChildProcess::close_input() {

@@ -22,6 +22,9 @@ class ChildProcess {
   // Reads one line of the child's output (without the newline); false on end of
   // output or when timeout_ms passes first.
   bool read_line(std::string& line, int timeout_ms);
+  // Writes line and a newline to the child's standard input; false when it
+  // could not (the input closed, the child gone).
+  bool write_line(const std::string& line);
   // Closes the child's standard input.
   void close_input();
   // Waits up to timeout_ms for the child to end; its exit status (0..255), 128 +

@@ -31,6 +31,7 @@ inline void expect_library_left_idle(const std::string& release_path) {
     ADD_FAILURE() << "the test left a background calibration thread behind";
     context.calibration_stop.store(1);
     context.calibration_thread.reset();
+    context.calibration_stop.store(0);
   }
 }
 

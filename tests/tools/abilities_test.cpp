@@ -35,6 +35,35 @@ TEST(Abilities, TheLibrarysRecordReadsAsTheModelIs) {
   EXPECT_NEAR(abilities.glass_width_mm(), 216.069, 0.001);
   EXPECT_TRUE(abilities.offers(1200));
   EXPECT_FALSE(abilities.offers(1000));
+  EXPECT_FALSE(abilities.has_film_area());  // the film item is empty on this model
+}
+
+TEST(Abilities, AFilmAreaIsReadWhereTheRecordHasOne) {
+  // The library's record with a film adapter's area put into its empty film item
+  // (tag 18): the film window limits' corners, in 1/9600 inch.
+  std::vector<uint8_t> stream = library_stream();
+  size_t at = 0;
+  while (at + 8 <= stream.size() && (stream[at] | stream[at + 1] << 8) != 18) {
+    const uint16_t kind = stream[at + 2] | stream[at + 3] << 8;
+    const uint16_t length = stream[at + 4] | stream[at + 5] << 8;
+    at += 8 + (kind == QRX_ABILITY_KIND_BYTES || kind == QRX_ABILITY_KIND_BLOCK ? length : 0);
+  }
+  ASSERT_LT(at + 8, stream.size());
+  ASSERT_EQ(stream[at + 4], 0);  // empty
+  stream[at + 4] = 24;
+  std::vector<uint8_t> area(24, 0);
+  const uint32_t corners[4] = {71040, 21760, 23616, 182720};
+  for (int i = 0; i < 16; ++i) area[i] = static_cast<uint8_t>(corners[i / 4] >> (8 * (i % 4)));
+  stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(at + 8), area.begin(), area.end());
+  qrxscan::Abilities abilities;
+  std::string error;
+  ASSERT_TRUE(qrxscan::parse_abilities(stream.data(), stream.size(), abilities, error)) << error;
+  EXPECT_TRUE(abilities.has_film_area());
+  EXPECT_EQ(abilities.film_x, 71040u);
+  EXPECT_EQ(abilities.film_y, 21760u);
+  EXPECT_EQ(abilities.film_width, 23616u);
+  EXPECT_EQ(abilities.film_length, 182720u);
+  EXPECT_EQ(abilities.glass_width, 81664u);  // the flatbed stays as it was
 }
 
 TEST(Abilities, EveryShortenedRecordIsRefusedWithoutReadingPastIt) {

@@ -51,8 +51,16 @@ ReadImage read_png(const std::string& path) {
   png_bytepp rows = png_get_rows(reader, info);
   for (uint32_t r = 0; r < image.height; ++r) {
     for (uint32_t i = 0; i < image.width * image.channels; ++i) {
-      image.samples.push_back(image.depth == 16 ? (rows[r][2 * i] << 8) | rows[r][2 * i + 1]
-                                                : rows[r][i]);
+      if (image.depth < 8) {
+        // Samples packed into bytes from the top bit, as many as fit.
+        const uint32_t per_byte = 8 / image.depth;
+        const uint8_t byte = rows[r][i / per_byte];
+        const int shift = 8 - image.depth * int(i % per_byte + 1);
+        image.samples.push_back((byte >> shift) & ((1u << image.depth) - 1));
+      } else {
+        image.samples.push_back(image.depth == 16 ? (rows[r][2 * i] << 8) | rows[r][2 * i + 1]
+                                                  : rows[r][i]);
+      }
     }
   }
   png_destroy_read_struct(&reader, &info, nullptr);

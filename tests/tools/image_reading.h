@@ -16,6 +16,7 @@ struct ReadImage {
   int depth = 0;
   double x_dpi = 0, y_dpi = 0;    // 0 when the file states no resolution
   std::vector<uint16_t> samples;  // row by row, channels interleaved, as the file's values
+                                  // (unpacked below 8 bits: one a sample)
 };
 
 ReadImage read_png(const std::string& path);

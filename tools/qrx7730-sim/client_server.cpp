@@ -11,9 +11,31 @@
 
 namespace qrx::sim {
 
+namespace {
+
+// With --verbose: the presses of one connection, logged with what came of them.
+class LoggingPanel final : public emu::wire::FrontPanel {
+ public:
+  LoggingPanel(emu::wire::FrontPanel* panel, unsigned client) : panel_(panel), client_(client) {}
+  bool press(uint8_t button, uint32_t hold_ms, bool& seen) override {
+    const bool ok = panel_ != nullptr && panel_->press(button, hold_ms, seen);
+    log_line("client " + std::to_string(client_) + ": press of button " + std::to_string(button) +
+             (!ok    ? " refused"
+              : seen ? ", read by a host"
+                     : ", read by no host"));
+    return ok;
+  }
+
+ private:
+  emu::wire::FrontPanel* panel_;
+  unsigned client_;
+};
+
+}  // namespace
+
 ClientServer::ClientServer(std::unique_ptr<platform::LocalListener> listener, OrderedPort& port,
-                           bool verbose)
-    : listener_(std::move(listener)), port_(port), verbose_(verbose) {}
+                           bool verbose, emu::wire::FrontPanel* panel)
+    : listener_(std::move(listener)), port_(port), verbose_(verbose), panel_(panel) {}
 
 ClientServer::~ClientServer() {
   stop();
@@ -63,11 +85,12 @@ void ClientServer::serve(Client& client) {
   OrderedPort::Connection connection(port_, client.id);
   if (verbose_) {
     LoggingPort logged(connection, client.id);
-    end = emu::wire::serve_client(*client.stream, logged);
+    LoggingPanel panel(panel_, client.id);
+    end = emu::wire::serve_client(*client.stream, logged, &panel);
     log_line("client " + std::to_string(client.id) + " disconnected after " +
              std::to_string(logged.requests()) + " requests");
   } else {
-    end = emu::wire::serve_client(*client.stream, connection);
+    end = emu::wire::serve_client(*client.stream, connection, panel_);
   }
   if (end == emu::wire::ServeEnd::kMalformed) {
     std::cerr << "qrx7730-sim: a client sent a malformed message; its connection is closed\n";

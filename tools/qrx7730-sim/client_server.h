@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "emulator/wire_protocol.h"
 #include "ordered_port.h"
 #include "platform/local_socket.h"
 
@@ -20,9 +21,10 @@ class ClientServer {
   // runaway client cannot exhaust the daemon's threads.
   static constexpr size_t kMaxClients = 64;
 
-  // verbose: log every connection and request on the error output.
+  // verbose: log every connection and request on the error output. panel: what
+  // the clients' presses press; none: they are refused.
   ClientServer(std::unique_ptr<platform::LocalListener> listener, OrderedPort& port,
-               bool verbose = false);
+               bool verbose = false, emu::wire::FrontPanel* panel = nullptr);
   ~ClientServer();
   ClientServer(const ClientServer&) = delete;
   ClientServer& operator=(const ClientServer&) = delete;
@@ -48,6 +50,7 @@ class ClientServer {
   std::unique_ptr<platform::LocalListener> listener_;
   OrderedPort& port_;
   const bool verbose_;
+  emu::wire::FrontPanel* const panel_;
   unsigned connections_ = 0;  // accepting thread only
   std::thread acceptor_;
   std::mutex mutex_;  // guards clients_ and stopping_

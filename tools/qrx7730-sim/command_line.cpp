@@ -112,13 +112,15 @@ CommandLine parse_command_line(int argc, char** argv, DaemonSettings& settings,
 std::string usage_line() {
   return "usage: qrx7730-sim --socket PATH [--seed N] [--port-type 1|2] [--board-variant 0|1]\n"
          "                   [--document FILE] [--speed FACTOR] [--mode OCTAL] [--verbose]\n"
-         "                   [--trace FILE]\n";
+         "                   [--trace FILE]\n"
+         "       qrx7730-sim press SOCKET BUTTON [--hold MS]\n";
 }
 
 std::string help_text() {
   return usage_line() +
          "Serves one emulated QRX7730 scanner on the Unix socket PATH until SIGINT or SIGTERM;\n"
-         "hosts of the library open it as the device \"sim:PATH\".\n\n" +
+         "hosts of the library open it as the device \"sim:PATH\". The press command presses\n"
+         "a front-panel button of a running daemon's scanner (qrx7730-sim press --help).\n\n" +
          cli::option_help(options());
 }
 

@@ -7,9 +7,11 @@
 #include "client_server.h"
 #include "command_line.h"
 #include "emulator/scanner.h"
+#include "front_panel.h"
 #include "ordered_port.h"
 #include "platform/clock.h"
 #include "platform/local_socket.h"
+#include "press_command.h"
 #include "stop_signal.h"
 #include "trace_file.h"
 
@@ -40,6 +42,7 @@ int serve(const qrx::sim::DaemonSettings& settings) {
     scanner->set_trace_sink([&trace](const qrx::emu::TraceEntry& entry) { trace.write(entry); });
   }
   qrx::sim::OrderedPort port(*scanner);
+  qrx::sim::FrontPanel panel(port, settings.verbose);
 
   auto listener =
       qrx::platform::LocalListener::listen(settings.socket_path, error, settings.socket_mode);
@@ -47,13 +50,14 @@ int serve(const qrx::sim::DaemonSettings& settings) {
     std::cerr << "qrx7730-sim: " << error << "\n";
     return kExitFailure;
   }
-  qrx::sim::ClientServer server(std::move(listener), port, settings.verbose);
+  qrx::sim::ClientServer server(std::move(listener), port, settings.verbose, &panel);
   if (!server.start()) {
     std::cerr << "qrx7730-sim: cannot start the accepting thread\n";
     return kExitFailure;
   }
   std::cout << "qrx7730-sim: serving on " << settings.socket_path << std::endl;
   qrx::sim::wait_for_stop_signal();
+  panel.shut_down();
   server.stop();
   scanner->set_trace_sink(nullptr);
   if (!trace.close()) {
@@ -66,6 +70,7 @@ int serve(const qrx::sim::DaemonSettings& settings) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "press") return qrx::sim::press_command(argc, argv);
   qrx::sim::DaemonSettings settings;
   std::string error;
   switch (qrx::sim::parse_command_line(argc, argv, settings, error)) {

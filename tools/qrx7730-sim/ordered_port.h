@@ -1,10 +1,13 @@
 // The daemon's scanner as its connections reach it: the requests of all
 // connections reach the scanner one at a time, in the order they arrived, each
-// recorded in the scanner's trace under the connection that sent it.
+// recorded in the scanner's trace under the connection that sent it. The front
+// panel's presses take their turn among them, and it is told of every read of the
+// button lines.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "emulator/scanner.h"
@@ -22,8 +25,11 @@ class OrderedPort {
     Connection(OrderedPort& ordered, uint32_t id) : ordered_(ordered), id_(id) {}
 
     bool control_in(uint8_t request, uint16_t index, uint8_t* data, uint32_t length) override {
-      return ordered_.in_turn(
-          id_, [&](emu::Scanner& s) { return s.control_in(request, index, data, length); });
+      return ordered_.in_turn(id_, [&](emu::Scanner& s) {
+        const bool ok = s.control_in(request, index, data, length);
+        if (ok && ordered_.watch_ && ordered_.watched_(request, index)) ordered_.watch_();
+        return ok;
+      });
     }
     bool control_out(uint8_t request, uint16_t index, const uint8_t* data,
                      uint32_t length) override {
@@ -48,6 +54,18 @@ class OrderedPort {
     const uint32_t id_;
   };
 
+  // Calls on_read, in the turn of the request, after every successful control-in
+  // request that watched(request, index) picks. Set before any client connects.
+  void watch(std::function<bool(uint8_t, uint16_t)> watched, std::function<void()> on_read) {
+    watched_ = std::move(watched);
+    watch_ = std::move(on_read);
+  }
+  // Runs call(scanner) in a turn of its own between the connections' requests.
+  template <typename Call>
+  bool exclusive(Call call) {
+    return in_turn(0, call);
+  }
+
  private:
   // A ticket queue: a plain mutex lets a busy connection overtake the others.
   template <typename Call>
@@ -69,6 +87,8 @@ class OrderedPort {
   }
 
   emu::Scanner& scanner_;
+  std::function<bool(uint8_t, uint16_t)> watched_;
+  std::function<void()> watch_;
   std::mutex mutex_;
   std::condition_variable turn_;
   uint64_t next_ticket_ = 0;

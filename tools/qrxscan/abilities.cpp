@@ -12,6 +12,7 @@ namespace {
 // Tags of the items used here.
 constexpr uint16_t kVendor = 1, kModel = 2, kFirmware = 3, kSensor = 4, kPortType = 5;
 constexpr uint16_t kResolutionList = 13, kOptical = 14, kAreaUnit = 16, kFlatbed = 17;
+constexpr uint16_t kFilmColour = 18;
 
 uint16_t u16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -94,6 +95,14 @@ bool parse_abilities(const uint8_t* stream, size_t size, Abilities& abilities, s
         if (length >= 16) {
           found.glass_width = u32(payload + 8);
           found.glass_length = u32(payload + 12);
+        }
+        break;
+      case kFilmColour:  // an empty item: no film adapter
+        if (kind == QRX_ABILITY_KIND_BLOCK && length >= 16) {
+          found.film_x = u32(payload);
+          found.film_y = u32(payload + 4);
+          found.film_width = u32(payload + 8);
+          found.film_length = u32(payload + 12);
         }
         break;
       default:

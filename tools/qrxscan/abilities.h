@@ -1,5 +1,6 @@
 // What the scanner says it can do, read from the ability stream of
-// GetScannerAbilityXp: names, resolutions and the size of the glass.
+// GetScannerAbilityXp: names, resolutions, the size of the glass and, on a
+// scanner with a film adapter, where its film area lies.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +18,11 @@ struct Abilities {
   uint16_t area_unit = 0;    // areas are in 1/area_unit inch
   uint32_t glass_width = 0;  // flatbed area, in 1/area_unit inch
   uint32_t glass_length = 0;
+  // The film adapter's area for its colour light (x and y from the scan origin),
+  // in 1/area_unit inch; all 0 when the scanner offers none.
+  uint32_t film_x = 0, film_y = 0, film_width = 0, film_length = 0;
 
+  bool has_film_area() const { return film_width != 0 && film_length != 0; }
   bool offers(uint16_t dpi) const;
   double glass_width_mm() const;
   double glass_length_mm() const;

@@ -39,11 +39,12 @@ constexpr const char kBlockSuffix[] = "_Scanner_Status_File_Mapping_SFS";
 // Room for the encoded path: NAME_MAX (255) less prefix, suffix and the leading '/'.
 constexpr size_t kEncodedLimit = 200;
 
-// Layout of a block file: the status block, then who holds its busy flag, then
-// who holds the scanner for a scan.
+// Layout of a block file: the status block, the film light last warmed up, then
+// who holds its busy flag, then who holds the scanner for a scan.
 struct BlockFile {
   uint8_t block[SharedBlock::kSize];
-  uint8_t unused[4];
+  uint8_t warmed_light;
+  uint8_t unused[3];
   int32_t owner_pid;
   uint32_t unused2;
   uint64_t owner_start_time;
@@ -200,6 +201,9 @@ class PosixSharedBlock final : public SharedBlock {
     file_->scan_pid = 0;
     file_->scan_start_time = 0;
   }
+
+  uint8_t warmed_light() override { return file_->warmed_light; }
+  void set_warmed_light(uint8_t light) override { file_->warmed_light = light; }
 
   std::string name() const override { return name_; }
 

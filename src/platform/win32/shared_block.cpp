@@ -11,7 +11,8 @@
 //    machine shares them, under ImpersonateSelf and with RevertToSelf after the
 //    create call; an impersonation the calling thread had before is restored.
 //  - Who holds the busy flag lives beside the block, in a mapping of our own named
-//    after it with "_Owner" appended: the holder's process id and creation time.
+//    after it with "_Owner" appended: the holder's process id and creation time;
+//    so do the holder of the scanner's scan and the film light last warmed up.
 //    The 12-byte block itself keeps exactly its layout for every other process.
 //  - The 16-byte shared copies are a variable in the DLL's ".shared" section,
 //    which the linker marks shared (IMAGE_SCN_MEM_SHARED), so every process that
@@ -42,10 +43,13 @@ struct OwnerRecord {
   uint32_t reserved;
   uint64_t creation_time;  // FILETIME of the holder's creation; tells a reused id apart
 };
-// The mapping: the holder of the busy flag, then the holder of the scanner's scan.
+// The mapping: the holder of the busy flag, then the holder of the scanner's scan,
+// then the film light whose warm-up was completed (0 none).
 struct OwnerRecords {
   OwnerRecord busy;
   OwnerRecord scan;
+  uint32_t warmed_light;
+  uint32_t reserved;
 };
 
 // True (with nine_x set) when the platform could be asked.
@@ -248,6 +252,13 @@ class Win32SharedBlock final : public SharedBlock {
 
   void clear_scan_holder() override {
     if (owner_ != nullptr) std::memset(&owner_->scan, 0, sizeof owner_->scan);
+  }
+
+  uint8_t warmed_light() override {
+    return owner_ != nullptr ? static_cast<uint8_t>(owner_->warmed_light) : 0;
+  }
+  void set_warmed_light(uint8_t light) override {
+    if (owner_ != nullptr) owner_->warmed_light = light;
   }
 
   std::string name() const override {

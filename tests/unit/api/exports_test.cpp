@@ -163,14 +163,55 @@ TEST_F(ExportsTest, RegisterExportsGoStraightToTheDeviceWithoutTheFrame) {
   EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
   lib().status_block.release_busy(ticket);
 
+  // A success leaves the last status alone; a failure leaves its own code.
   lib().last_error = 0x4242;
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE);
+  EXPECT_EQ(WriteRegister(0x6D, 0x3F), QRX_TRUE);
+  EXPECT_EQ(last_error(), 0x4242);
   device->register_marker = 0x54;
   value = 0x77;
   EXPECT_EQ(ReadRegister(0x6D, &value), QRX_FALSE);
   EXPECT_EQ(value, 0x77);
+  EXPECT_EQ(last_error(), QRX_E_REGISTER_READ);
   device->fail_request = 0x83;
   EXPECT_EQ(WriteRegister(0x6D, 1), QRX_FALSE);
-  EXPECT_EQ(last_error(), 0x4242) << "the register exports never set the last status";
+  EXPECT_EQ(last_error(), QRX_E_REGISTER_WRITE);
+
+  // After TerminateScanner there is no scanner to ask.
+  ASSERT_EQ(TerminateScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NOT_OPEN);
+  EXPECT_EQ(value, 0x77);
+  lib().last_error = QRX_OK;
+  EXPECT_EQ(WriteRegister(0x6D, 1), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_NOT_OPEN);
+}
+
+TEST_F(ExportsTest, FindScannerWithAnotherPathKeepsTheOpenScannerAndItsStatusBlock) {
+  ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  const std::string block = lib().status_block.block_name();
+  const size_t calls = device->calls.size();
+  const std::string pid = std::to_string(getpid());
+  const std::string unopenable = "foo:" + path + "-" + pid;
+  for (const std::string& other :
+       {path + "-other", "sim:/nobody-" + pid + ".sock", "usb:#" + pid, unopenable}) {
+    EXPECT_EQ(FindScannerEx(nullptr, other.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE) << other;
+    EXPECT_EQ(last_error(), QRX_E_OTHER_SCANNER_OPEN) << other;
+    EXPECT_EQ(lib().status_block.block_name(), block) << other;
+  }
+  EXPECT_EQ(device->calls.size(), calls) << "the open scanner was not touched";
+  EXPECT_EQ(lib().device_open, 1u);
+  uint8_t value = 0;
+  EXPECT_EQ(ReadRegister(0x6D, &value), QRX_TRUE) << "and is still open";
+  EXPECT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+
+  // Once it is closed another path opens, or fails as that path deserves.
+  ASSERT_EQ(TerminateScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(FindScannerEx(nullptr, unopenable.c_str(), QRX7730_USB_PRODUCT_ID), QRX_FALSE);
+  EXPECT_EQ(last_error(), QRX_E_DEVICE_OPEN);
+  const std::string other = path + "-other";
+  EXPECT_EQ(FindScannerEx(nullptr, other.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
+  EXPECT_NE(lib().status_block.block_name(), block);
 }
 
 TEST_F(ExportsTest, FramedExportsWaitWhileAnotherCallerHoldsTheScanner) {
@@ -239,26 +280,43 @@ TEST_F(ExportsTest, AFailedDataFileLoadLeavesAnotherCallersFlagAlone) {
   EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 
-// One thread runs framed exports while another calls FindScannerEx, on the same
-// path and on two paths in turn (the block is then replaced each time).
+// One thread runs framed exports while another calls FindScannerEx: on the path
+// that is open, and on two paths in turn, closing the scanner in between, so
+// that the block is replaced each time.
 TEST_F(ExportsTest, FindScannerBesideFramedExportsOnAnotherThread) {
   platform::VirtualClock clock;
   platform::ScopedClock use_clock{clock};
   ASSERT_EQ(FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID), QRX_TRUE);
   std::atomic<bool> stop{false};
+  int found = 0;
   std::thread buttons([&] {
     ButtonEvent event{};
     while (!stop) ReadPushButton(nullptr, 0, &event);
   });
-  const std::string other = path + "-other";
-  int found = 0;
-  for (int i = 0; i < 3000; ++i) {
-    const std::string& p = (i < 1500 || i % 2 == 0) ? path : other;
-    found += FindScannerEx(nullptr, p.c_str(), QRX7730_USB_PRODUCT_ID) == QRX_TRUE ? 1 : 0;
+  for (int i = 0; i < 1500; ++i) {
+    found += FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID) == QRX_TRUE ? 1 : 0;
   }
   stop = true;
   buttons.join();
-  EXPECT_EQ(found, 3000);
+
+  // An opening sets the last status outside its frame, so the framed export
+  // beside it is one that leaves the last status alone: the flatbed light's
+  // GetLampStatus, which writes the block's light state.
+  ASSERT_EQ(SetLamp(nullptr, QRX_LAMP_FLATBED), QRX_TRUE) << std::hex << last_error();
+  stop = false;
+  std::thread lamp([&] {
+    while (!stop) GetLampStatus(nullptr, 0);
+  });
+  const std::string other = path + "-other";
+  for (int i = 0; i < 30; ++i) {
+    TerminateScanner(nullptr);
+    const std::string& p = i % 2 == 0 ? other : path;
+    found += FindScannerEx(nullptr, p.c_str(), QRX7730_USB_PRODUCT_ID) == QRX_TRUE ? 1 : 0;
+  }
+  stop = true;
+  lamp.join();
+  lib().lamp_select = 0;  // as loaded, for the next test of this process
+  EXPECT_EQ(found, 1530);
   EXPECT_EQ(lib().status_block.busy(), 0u);
 }
 

@@ -121,13 +121,19 @@ TEST_F(ShadingFiles, NamesAndSizes) {
   EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 4800), dir + "QRX7730F.SHD");
   EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 9600), dir + "Unknown.shd");
   EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 100), dir + "Unknown.shd");
-  EXPECT_EQ(shading_file_path(*context, kLampFilm, 300), dir) << "film has no file name";
-  EXPECT_EQ(shading_file_path(*context, kLampFilmSeries, 600), dir);
+  // Film has files of its own, whichever film light calibrated.
+  EXPECT_EQ(shading_file_path(*context, kLampFilm, 300), dir + "QRX7730P.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilmSeries, 600), dir + "QRX7730Q.SHD");
+  EXPECT_EQ(shading_file_path(*context, QRX_LAMP_INFRARED, 1200), dir + "QRX7730R.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilm, 2400), dir + "QRX7730S.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilmSeries, 4800), dir + "QRX7730S.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilm, 150), dir + "UnknownF.shd");
   EXPECT_EQ(counter_file_path(*context), dir + "QRX7730H.SHD");
   EXPECT_EQ(shading_file_size(kLampFlatbed, 300), 41101u);
   EXPECT_EQ(shading_file_size(kLampFlatbed, 2400), 328717u);
   EXPECT_EQ(shading_file_size(kLampFlatbed, 4800), 328717u) << "4800 dpi is read at 2400 across";
-  EXPECT_EQ(shading_file_size(kLampFilm, 300), 13u + 16 * 738);
+  EXPECT_EQ(shading_file_size(kLampFilm, 300), 41101u) << "the whole sensor line, as the flatbed";
+  EXPECT_EQ(shading_file_size(kLampFilm, 4800), 328717u);
 }
 
 TEST_F(ShadingFiles, SaveWritesTheLayoutAndACounterOfZero) {
@@ -177,10 +183,17 @@ TEST_F(ShadingFiles, TheTopResolutionsShareOneFileInTheLayoutOf2400) {
   }
 }
 
-TEST_F(ShadingFiles, FilmAndShortLinesAreNotSaved) {
+TEST_F(ShadingFiles, FilmIsSavedApartAndShortLinesAreNotSaved) {
   context->scan_count = 5;
-  EXPECT_FALSE(save_shading(*context, 300, kLampFilm, exposure, white, dark));
+  EXPECT_TRUE(save_shading(*context, 300, kLampFilm, exposure, white, dark));
   EXPECT_EQ(context->scan_count, 0);
+  EXPECT_EQ(directory_entries(), (std::set<std::string>{"QRX7730P.SHD", "QRX7730H.SHD"}))
+      << "the flatbed's 300 dpi file is not touched";
+  const Bytes film = read_file(dir + "QRX7730P.SHD");
+  ASSERT_EQ(film.size(), 41101u);
+  EXPECT_EQ(u16_at(film, 13 + 2 * kPixels300 - 2), white[0][kPixels300 - 1]);
+  fs::remove(dir + "QRX7730P.SHD");
+  fs::remove(counter());
   white[2].resize(100);
   EXPECT_FALSE(save300()) << "a white line shorter than the file's";
   EXPECT_TRUE(directory_entries().empty());
@@ -246,7 +259,7 @@ TEST_F(ShadingFiles, AnotherPortTypeOrAMissingFileMeansNoUsableShading) {
   EXPECT_EQ(freshness_check(*make_context(2), 300, kLampFlatbed), 2);
   EXPECT_EQ(freshness_check(*make_context(0), 300, kLampFlatbed), 2);
   EXPECT_EQ(freshness_check(*context, 600, kLampFlatbed), 2) << "no file for 600 dpi";
-  EXPECT_EQ(freshness_check(*context, 300, kLampFilm), 2);
+  EXPECT_EQ(freshness_check(*context, 300, kLampFilm), 2) << "no film file for 300 dpi";
   fs::remove(counter());
   EXPECT_EQ(freshness_check(*context, 300, kLampFlatbed), 2);
   transport::ExposureSet loaded{};
@@ -263,7 +276,7 @@ TEST_F(ShadingFiles, MissingFilesAreRetriedFiveTimesTenMillisecondsApart) {
   EXPECT_EQ(clock.now_us() - start, 50'000u);
   EXPECT_EQ(load_shading_for_scan(*context, setting, 300, kLampFilm, 48, true, loaded),
             QRX_E_CALIBRATION_DATA);
-  EXPECT_EQ(clock.sleeps() - before, 5u) << "film has no file name to wait for";
+  EXPECT_EQ(clock.sleeps() - before, 10u) << "film's file is waited for the same way";
 }
 
 TEST_F(ShadingFiles, MissingArraysAreReported) {

@@ -276,18 +276,19 @@ TEST(LowResolutionWhite, RefusesSourcesOutsideTargetTo300) {
 }
 
 TEST(LowResolutionWhite, ALastShortGroupAveragesOnlyTheLine) {
-  // Film at 300 dpi has 738 pixels: the last of four groups holds two of them.
+  // A sensor line at 140 dpi has 1198 pixels: the last of the groups of four holds
+  // two of them.
   ChannelLines source = blank_lines();
   for (auto& line : source) {
-    std::fill(line.begin(), line.begin() + 738, 100);
-    line[736] = 10;
-    line[737] = 20;
+    std::fill(line.begin(), line.begin() + 1198, 100);
+    line[1196] = 10;
+    line[1197] = 20;
   }
   ChannelLines target = blank_lines();
-  ASSERT_EQ(low_resolution_white(kLampFilm, 300, source, 75, target), QRX_OK);
-  EXPECT_EQ(target[0][183], 100);
-  EXPECT_EQ(target[0][184], 15) << "the values past the line's end are not in the mean";
-  EXPECT_EQ(target[0][185], 0xBEEF);
+  ASSERT_EQ(low_resolution_white(kLampFilm, 140, source, 35, target), QRX_OK);
+  EXPECT_EQ(target[0][298], 100);
+  EXPECT_EQ(target[0][299], 15) << "the values past the line's end are not in the mean";
+  EXPECT_EQ(target[0][300], 0xBEEF);
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ std::vector<Request> sample_requests() {
           make(Call::kDescriptor),
           make(Call::kBulkIn, 0, 0, 61440),
           make(Call::kBulkOut, 0, 0, 3, {1, 2, 3}),
-          make(Call::kBulkOut)};
+          make(Call::kBulkOut),
+          make(Call::kPress, 4, 0, 20000)};
 }
 
 std::span<const uint8_t> body_of(const std::vector<uint8_t>& frame) {
@@ -64,7 +65,8 @@ TEST(WireProtocol, EveryRequestSurvivesARoundTrip) {
     EXPECT_EQ(got.call, sent.call);
     EXPECT_EQ(got.data, sent.data);
     EXPECT_EQ(got.length, sent.length);
-    if (sent.call == Call::kControlIn || sent.call == Call::kControlOut) {
+    if (sent.call == Call::kControlIn || sent.call == Call::kControlOut ||
+        sent.call == Call::kPress) {
       EXPECT_EQ(got.request, sent.request);
       EXPECT_EQ(got.index, sent.index);
     }
@@ -84,6 +86,8 @@ TEST(WireProtocol, RepliesSurviveARoundTripAgainstTheirRequest) {
       {bulk_out, Reply{Call::kBulkOut, true, 4, {}}},
       {descriptor, Reply{Call::kDescriptor, true, 6, {0x09, 0x12, 1, 0, 0, 1}}},
       {make(Call::kHello, 0, 0, kVersion), Reply{Call::kHello, false, 9, {}}},
+      {make(Call::kPress, 2, 0, 200), Reply{Call::kPress, true, 1, {}}},
+      {make(Call::kPress, 9, 0, 200), Reply{Call::kPress, false, 0, {}}},
   };
   for (const auto& [asked, sent] : cases) {
     const std::vector<uint8_t> frame = encode_reply(sent);
@@ -119,7 +123,7 @@ TEST(WireProtocol, RequestBodiesCutShortOrPaddedAreRejected) {
 
 TEST(WireProtocol, UnknownCallsForeignMagicAndRepliesAsRequestsAreRejected) {
   Request got;
-  for (uint8_t code : {0x00, 0x07, 0x7F, 0x81, 0x85, 0xFF}) {
+  for (uint8_t code : {0x00, 0x08, 0x7F, 0x81, 0x87, 0xFF}) {
     const std::vector<uint8_t> body = {code, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_FALSE(decode_request(body, got)) << int(code);
   }
@@ -160,6 +164,7 @@ TEST(WireProtocol, RepliesThatDoNotFitTheRequestAreRejected) {
   const Request bulk_in = make(Call::kBulkIn, 0, 0, 4);
   const Request bulk_out = make(Call::kBulkOut, 0, 0, 3, {1, 2, 3});
   const Request descriptor = make(Call::kDescriptor);
+  const Request press = make(Call::kPress, 1, 0, 200);
   const std::vector<std::pair<Request, Reply>> cases = {
       {control_in, Reply{Call::kControlIn, true, 1, {0x12}}},         // short answer
       {control_in, Reply{Call::kControlIn, true, 3, {1, 2, 3}}},      // long answer
@@ -170,6 +175,9 @@ TEST(WireProtocol, RepliesThatDoNotFitTheRequestAreRejected) {
       {bulk_out, Reply{Call::kBulkOut, true, 4, {}}},                 // took more than sent
       {bulk_out, Reply{Call::kBulkOut, false, 2, {}}},                // failure with a count
       {descriptor, Reply{Call::kDescriptor, true, 4, {1, 2, 3, 4}}},  // short descriptor
+      {press, Reply{Call::kPress, true, 2, {}}},                      // seen neither 0 nor 1
+      {press, Reply{Call::kPress, true, 1, {1}}},                     // an answer with data
+      {press, Reply{Call::kPress, false, 1, {}}},                     // refused, yet seen
   };
   for (const auto& [asked, sent] : cases) {
     const std::vector<uint8_t> frame = encode_reply(sent);
@@ -192,7 +200,7 @@ TEST(WireProtocol, RandomBodiesParseCanonicallyOrNotAtAll) {
   for (int round = 0; round < 20000; ++round) {
     std::vector<uint8_t> body(random() % 12);
     for (uint8_t& b : body) b = static_cast<uint8_t>(random());
-    if (!body.empty() && round % 2 == 0) body[0] = static_cast<uint8_t>(1 + random() % 6);
+    if (!body.empty() && round % 2 == 0) body[0] = static_cast<uint8_t>(1 + random() % 7);
     Request got;
     if (!decode_request(body, got)) continue;
     ++accepted;

@@ -2,7 +2,9 @@
 // substitutions, and the line values the read path reports.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
+#include <utility>
 
 #include "engine/scan_parameters.h"
 #include "settings/scanner_setting.h"
@@ -112,6 +114,30 @@ TEST_F(SetScanParameterTest, LowResolutionsAreReadHigherAndReducedLater) {
   p.LowResOversample = 0;
   ASSERT_EQ(set(p), QRX_OK);
   EXPECT_EQ(context->scan_x_res, 150) << "150 without oversampling is read as asked";
+
+  // Each direction on its own: 75 across is read at 150 whatever the resolution
+  // down, 75 down at 150 whatever the one across; the line values stay the asked.
+  p.xRes = 75;
+  p.yRes = 300;
+  ASSERT_EQ(set(p), QRX_OK);
+  EXPECT_EQ(context->scan_x_res, 150);
+  EXPECT_EQ(context->scan_y_res, 300);
+  EXPECT_EQ(values.line_pixels, 75u);
+  EXPECT_EQ(values.line_count, 300u);
+  p.xRes = 600;
+  p.yRes = 75;
+  ASSERT_EQ(set(p), QRX_OK);
+  EXPECT_EQ(context->scan_x_res, 600);
+  EXPECT_EQ(context->scan_y_res, 150);
+  EXPECT_EQ(context->output_y_res, 75);
+  EXPECT_EQ(values.line_count, 75u);
+  p.LowResOversample = 1;
+  p.xRes = 150;
+  p.yRes = 600;
+  ASSERT_EQ(set(p), QRX_OK);
+  EXPECT_EQ(context->scan_x_res, 300);
+  EXPECT_EQ(context->scan_y_res, 600);
+  EXPECT_EQ(values.line_count, 600u);
 }
 
 TEST_F(SetScanParameterTest, GreyAt150DpiUnderTheFlatbedLightIsReadAsColour) {
@@ -129,10 +155,20 @@ TEST_F(SetScanParameterTest, GreyAt150DpiUnderTheFlatbedLightIsReadAsColour) {
   EXPECT_EQ(context->color_channels, 1);
   EXPECT_EQ(context->gray_from_color, 0u);
   p.xRes = p.yRes = 150;
-  ASSERT_EQ(set(p, 12), QRX_OK);
+  ASSERT_EQ(set(p, 4), QRX_OK);
   EXPECT_EQ(context->gray_from_color, 0u) << "only with the flatbed light's bit";
   ASSERT_EQ(set(p, 8), QRX_OK);
   EXPECT_EQ(context->color_channels, 4) << "the infrared light is read as a fourth channel";
+  // A read with the infrared channel is a colour read at every resolution: 8-bit
+  // grey is its green, one byte a pixel for the host.
+  for (uint16_t resolution : {150, 300, 1200}) {
+    p.xRes = p.yRes = resolution;
+    ASSERT_EQ(set(p, 12), QRX_OK) << resolution;
+    EXPECT_EQ(context->bit_depth, 24) << resolution;
+    EXPECT_EQ(context->color_channels, 4) << resolution;
+    EXPECT_EQ(context->gray_from_color, 1u) << resolution;
+    EXPECT_EQ(values.line_bytes, 9600u / 4 * resolution / 2400) << resolution;
+  }
 }
 
 TEST_F(SetScanParameterTest, SixteenBitGreyIsReadAsFortyEightBitColour) {
@@ -174,18 +210,32 @@ TEST_F(SetScanParameterTest, WideSamplesDoubleEightAndTwentyFourBitLinesOnly) {
   EXPECT_EQ(values.line_bytes, 300u * 6);
 }
 
-TEST_F(SetScanParameterTest, AFailedCheckKeepsTheOldScanButTheNewCopy) {
+TEST_F(SetScanParameterTest, ARefusedRecordChangesNothing) {
   ScanParameter good = flatbed(0, 0, 9600, 9600);
   ASSERT_EQ(set(good), QRX_OK);
-  ScanParameter bad = flatbed(0, 0, 127, 9600);
-  bad.xRes = bad.yRes = 4800;
-  bad.WideSamples = 1;
-  EXPECT_EQ(set(bad), QRX_E_FLATBED_WIDTH);
-  EXPECT_EQ(values.stored.ScanningArea.width, 127u);
-  EXPECT_EQ(values.half_x_res, 1u);
-  EXPECT_EQ(values.wide_samples, 1u);
-  EXPECT_EQ(context->scan_x_res, 300) << "context fields from the last good call";
-  EXPECT_EQ(values.line_pixels, 300u);
+  const engine::ScanValues before = values;
+  // Refused by the window check, by the mode check after it, and with the
+  // half-resolution and wide-sample flags it would have set.
+  ScanParameter narrow = flatbed(0, 0, 127, 9600);
+  narrow.xRes = narrow.yRes = 4800;
+  narrow.WideSamples = 1;
+  ScanParameter past_the_glass = flatbed(81537, 0, 9600, 9600);
+  past_the_glass.xRes = past_the_glass.yRes = 4800;
+  ScanParameter odd_depth = flatbed(0, 0, 9600, 9600);
+  odd_depth.xRes = odd_depth.yRes = 4800;
+  odd_depth.BitsPerPixel = 7;
+  for (const auto& [refused, code] :
+       {std::pair{narrow, QRX_E_FLATBED_WIDTH}, std::pair{past_the_glass, QRX_E_FLATBED_X},
+        std::pair{odd_depth, QRX_E_SCAN_MODE}}) {
+    EXPECT_EQ(set(refused), code);
+    EXPECT_EQ(std::memcmp(&values.stored, &before.stored, sizeof before.stored), 0);
+    EXPECT_EQ(values.half_x_res, 0u);
+    EXPECT_EQ(values.wide_samples, 0u);
+    EXPECT_EQ(values.line_pixels, 300u);
+    EXPECT_EQ(values.line_bytes, 900u);
+    EXPECT_EQ(values.line_count, 300u);
+    EXPECT_EQ(context->scan_x_res, 300);
+  }
 }
 
 TEST_F(SetScanParameterTest, ModesTheScannerCannotRunAreRefused) {

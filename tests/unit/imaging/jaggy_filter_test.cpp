@@ -163,9 +163,19 @@ class DataStatusTest : public ::testing::Test {
     values.line_pixels = 100;
     values.line_bytes = 100;
     values.line_count = 77;
+    read_as(600, 600, 8, 1);
+  }
+  // The scan fields the scan parameters leave: read at `read` dpi across and down
+  // for `asked` dpi, with this depth and these channels.
+  void read_as(uint16_t read, uint16_t asked, uint8_t depth, uint8_t channels) {
+    context.scan_x_res = context.scan_y_res = read;
+    context.output_x_res = context.output_y_res = asked;
+    context.bit_depth = depth;
+    context.color_channels = channels;
+    context.gray_from_color = 0;
   }
   uint16_t status() {
-    return data_status(context, setting, QRX_LAMP_FLATBED, values, filter, armed, report);
+    return data_status(context, setting, QRX_LAMP_FLATBED, values, filter, armed, false, report);
   }
   transport::ScannerContext context;
   settings::ScannerSetting setting;
@@ -202,6 +212,9 @@ TEST_F(DataStatusTest, ReportsTheLineAndArmsTheFilterFrom1200DpiDown) {
 TEST_F(DataStatusTest, GreyReadAsColourCountsThreeExposuresButIsFilteredAsGrey) {
   values.stored.xRes = 150;
   values.stored.yRes = 1200;
+  read_as(150, 150, 24, 3);
+  context.scan_y_res = context.output_y_res = 1200;
+  context.gray_from_color = 1;
   ASSERT_EQ(status(), QRX_OK);
   EXPECT_EQ(values.stored.BitsPerPixel, 24) << "the stored depth is raised";
   EXPECT_EQ(report.LineTime, 12000u * 3 * 8 / 30);
@@ -214,8 +227,8 @@ TEST_F(DataStatusTest, GreyReadAsColourCountsThreeExposuresButIsFilteredAsGrey) 
   values.stored.BitsPerPixel = 16;
   values.stored.xRes = 300;
   values.line_bytes = 200;
+  read_as(300, 300, 48, 3);
   context.gray_from_color = 1;
-  context.bit_depth = 48;
   ASSERT_EQ(status(), QRX_OK);
   EXPECT_EQ(report.LineTime, 15000u * 3 * 8 / 30);
   EXPECT_EQ(filter.filter_depth, 16u);
@@ -225,13 +238,14 @@ TEST_F(DataStatusTest, TheInfraredLightAddsAnExposureToTheLineTime) {
   // Film lights time lines by the film table: 24 bits at 600 dpi, 9000 ticks.
   setting.mutable_values().LINEPERIOD_FAU[0][2][settings::resolution_index(600)] = 9000;
   values.stored.BitsPerPixel = 24;
+  read_as(600, 600, 24, 3);
   values.stored.yRes = 300;
   const std::pair<uint8_t, uint32_t> lights[] = {
       {QRX_LAMP_INFRARED, 9600},     // 9000 x 4 exposures x 8 / 30
       {QRX_LAMP_FILM_STORED, 9600},  // visible and infrared
       {QRX_LAMP_FILM, 7200}};        // 9000 x 3 x 8 / 30
   for (const auto& [light, time] : lights) {
-    ASSERT_EQ(data_status(context, setting, light, values, filter, armed, report), QRX_OK);
+    ASSERT_EQ(data_status(context, setting, light, values, filter, armed, false, report), QRX_OK);
     EXPECT_EQ(report.LineTime, time) << int(light);
   }
 }

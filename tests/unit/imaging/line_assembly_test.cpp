@@ -123,6 +123,50 @@ TEST_F(ReadPathTest, ReducedLinesAreMeansOfTwoByTwoOrFourByFourRawSamples) {
   EXPECT_EQ(context.lines_to_read.load(), 0u);
 }
 
+TEST_F(ReadPathTest, EachDirectionIsReducedOnItsOwnFromTheWindowsFirstPixel) {
+  // Board variant 1 reads 112 units of lead-in: 7 pixels at 150 dpi, three and a
+  // half at 75, 14 at 300.
+  context.board_variant = 1;
+  // 75 dpi across read at 150, 150 down as asked: one raw line an output line, its
+  // pixels the means of raw pixels 7 + 2j and 8 + 2j (640 + 112 units: 47 pixels,
+  // widened to 48 for the read).
+  scan(150, 75, 24, 3, 0, 640, 48, 60, 2);
+  context.scan_y_res = context.output_y_res = 150;
+  push_lines(0, 2);
+  ended_reader(1);
+  std::vector<uint8_t> out(120);
+  ASSERT_EQ(direct_read(context, values, out.data(), 120).status, QRX_OK);
+  EXPECT_EQ(context.lines_to_read.load(), 0u);
+  for (uint32_t l = 0; l < 2; ++l) {
+    for (uint32_t j = 0; j < 20; ++j) {
+      for (uint32_t c = 0; c < 3; ++c) {
+        const uint32_t sum = raw_sample(c, l, 7 + 2 * j, 1) + raw_sample(c, l, 8 + 2 * j, 1);
+        ASSERT_EQ(out[l * 60 + 3 * j + c], sum / 2) << l << " " << j << " " << c;
+      }
+    }
+  }
+  // 300 dpi across as asked, 75 down read at 150: two raw lines an output line,
+  // each pixel the mean of the same pixel in both, from raw pixel 14 on.
+  scan(300, 300, 24, 3, 0, 640, 94, 240, 4);
+  context.scan_y_res = 150;
+  context.output_y_res = 75;
+  push_lines(20, 4);
+  std::vector<uint8_t> down(480);
+  ASSERT_EQ(direct_read(context, values, down.data(), 480).status, QRX_OK);
+  EXPECT_EQ(context.lines_to_read.load(), 0u);
+  for (uint32_t l = 0; l < 2; ++l) {
+    for (uint32_t j = 0; j < 80; ++j) {
+      for (uint32_t c = 0; c < 3; ++c) {
+        const uint32_t sum =
+            raw_sample(c, 20 + 2 * l, 14 + j, 1) + raw_sample(c, 21 + 2 * l, 14 + j, 1);
+        ASSERT_EQ(down[l * 240 + 3 * j + c], sum / 2) << l << " " << j << " " << c;
+      }
+    }
+  }
+  EXPECT_EQ(direct_read(context, values, down.data(), 240).status, QRX_E_READ_PAST_END)
+      << "a third line would need two more raw lines";
+}
+
 TEST_F(ReadPathTest, GreyReadAsColourDeliversTheGreenChannel) {
   for (uint32_t i = 0; i < 256; ++i)
     context.expand_table[1][i] = static_cast<uint16_t>(i * 251 + 3);

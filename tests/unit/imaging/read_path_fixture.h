@@ -44,11 +44,12 @@ class ReadPathTest : public ::testing::Test {
                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
   }
 
-  // The scan fields the scan parameters and the register programme would leave.
+  // The scan fields the scan parameters and the register programme would leave,
+  // for a scan read (and asked) at the same resolution down as across.
   void scan(uint16_t scan_x, uint16_t out_x, uint8_t depth, uint8_t channels, uint32_t x,
             uint32_t width, uint32_t raw_pixels, uint32_t line_bytes, uint32_t raw_lines) {
-    context.scan_x_res = scan_x;
-    context.output_x_res = out_x;
+    context.scan_x_res = context.scan_y_res = scan_x;
+    context.output_x_res = context.output_y_res = out_x;
     context.bit_depth = depth;
     context.color_channels = channels;
     context.window.x = x;
