@@ -1,6 +1,8 @@
-// Calibration per scanner: every scanner keeps its shading and counter files in a
-// directory of its own inside the user's temporary directory, so that one
-// scanner's calibration never serves, or replaces, another's.
+// Calibration per scanner: every scanner keeps its shading and counter files, and
+// the scan origin its reference search found, in a directory of its own inside the
+// user's temporary directory, so that one scanner's calibration never serves, or
+// replaces, another's; and a new process takes the kept origin instead of
+// searching while the controller has stayed set up.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -54,6 +56,27 @@ class ScannerStoreTest : public ScanTest {
     ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
     ASSERT_EQ(SetLamp(nullptr, 1), QRX_TRUE) << std::hex << last_error();
   }
+  // Reference searches since the trace was cleared: each reads its white level
+  // and its 256 moving lines with 3141 ticks of each LED, 785 in the exposure
+  // registers with the divider 4 of its 600 dpi reads; nothing else uses it.
+  size_t searches() {
+    size_t reads = 0;
+    uint32_t high = 0;
+    for (const auto& e : scanner->trace({emu::RequestKind::ControlOut, 0x83, -1})) {
+      if (e.data[0] == 0x14) high = e.data[1];
+      if (e.data[0] == 0x15 && (high << 8 | e.data[1]) == 785) ++reads;
+    }
+    return reads / 2;
+  }
+  // What a new process finds once every process before it has ended: a status
+  // block of its own, with no origin in it yet.
+  void as_a_new_process() {
+    TerminateScanner(nullptr);
+    const uint16_t none = 0;
+    lib().status_block.write_field(1, &none, sizeof none);
+    lib().status_block.write_field(2, &none, sizeof none);
+    scanner->clear_trace();
+  }
 };
 
 TEST_F(ScannerStoreTest, TwoScannersOfOneUserKeepCalibrationsOfTheirOwn) {
@@ -92,6 +115,61 @@ TEST_F(ScannerStoreTest, TwoScannersOfOneUserKeepCalibrationsOfTheirOwn) {
   const std::string counter = files_in(dir_a).at("QRX7730H.SHD");
   ASSERT_EQ(counter.size(), 2u);
   EXPECT_EQ(counter[0], 3) << "A's third scan since its calibration";
+}
+
+TEST_F(ScannerStoreTest, ANewProcessTakesTheKeptOriginUntilTheControllerComesUpFresh) {
+  // A scanner of its own, fresh.
+  TerminateScanner(nullptr);
+  reset_scanner(emu::Options{});
+  path += "-fresh";
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(searches(), 1u);
+  const uint16_t origin = scanner->expected_home_offset();
+  EXPECT_EQ(lib().status_block.home_offset(), origin);
+  const std::string kept = scanner_dir() + "QRX7730O.dat";
+  ASSERT_TRUE(fs::is_regular_file(kept)) << "the origin kept with the calibration";
+
+  // A new process on the controller as the last one left it: no search, no move,
+  // the same origin, for the scan start and for the processes beside it.
+  as_a_new_process();
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+  EXPECT_EQ(searches(), 0u);
+  EXPECT_EQ(scanner->carriage_steps(), 0.0);
+  EXPECT_EQ(lib().context.reference_offset, origin);
+  EXPECT_EQ(lib().status_block.home_offset(), origin);
+
+  // Switched off and on, or unplugged and plugged in again: the controller comes up
+  // fresh and the next process searches again; the one after it need not.
+  const std::pair<const char*, void (emu::Scanner::*)()> restarts[] = {
+      {"power cycle", &emu::Scanner::power_cycle}, {"re-plug", &emu::Scanner::reconnect}};
+  for (const auto& [what, restart] : restarts) {
+    SCOPED_TRACE(what);
+    ((*scanner).*restart)();
+    as_a_new_process();
+    ASSERT_TRUE(open_scanner()) << std::hex << last_error();
+    EXPECT_FALSE(fs::exists(kept)) << "forgotten when the controller came up fresh";
+    ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
+    EXPECT_EQ(searches(), 1u);
+    EXPECT_EQ(lib().status_block.home_offset(), origin);
+    as_a_new_process();
+    ASSERT_TRUE(open_scanner());
+    ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE);
+    EXPECT_EQ(searches(), 0u);
+    EXPECT_EQ(lib().status_block.home_offset(), origin);
+  }
+
+  // A process that dies between the open and the setting up leaves the controller
+  // fresh: the next one still searches.
+  scanner->power_cycle();
+  as_a_new_process();
+  scanner->fail_request({emu::RequestKind::ControlOut, 0x83, 0x0E}, 1);
+  EXPECT_FALSE(open_scanner()) << "the power-on's reset pulse fails";
+  scanner->clear_faults();
+  ASSERT_TRUE(open_scanner());
+  ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE);
+  EXPECT_EQ(searches(), 1u);
 }
 
 }  // namespace

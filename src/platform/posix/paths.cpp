@@ -11,7 +11,9 @@
 
 namespace qrx::platform {
 
-char path_separator() { return '/'; }
+char path_separator() {
+  return '/';
+}
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
@@ -25,7 +27,7 @@ namespace {
 // appended, or empty when it is not safe.
 std::string private_directory(const std::string& directory, uid_t uid) {
   if (mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return {};
-  struct stat st{};
+  struct stat st {};
   if (lstat(directory.c_str(), &st) != 0) return {};
   // Not a plain directory of ours (a link, a file, someone else's): refuse it.
   if (!S_ISDIR(st.st_mode) || st.st_uid != uid) return {};
@@ -36,8 +38,8 @@ std::string private_directory(const std::string& directory, uid_t uid) {
 bool is_plain_component(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
   for (unsigned char c : name) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-' || c == '%' || c == '~';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '_' || c == '-' || c == '%' || c == '~';
     if (!plain) return false;
   }
   return true;
@@ -83,6 +85,8 @@ std::string library_path() {
   return name;
 }
 
-std::string install_directory() { return environment("QRX7730_INSTALL_DIR"); }
+std::string install_directory() {
+  return environment("QRX7730_INSTALL_DIR");
+}
 
 }  // namespace qrx::platform

@@ -90,8 +90,8 @@ std::string read_string_value(HKEY key, const char* name, size_t limit) {
 bool is_plain_component(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
   for (unsigned char c : name) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-' || c == '%' || c == '~';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '_' || c == '-' || c == '%' || c == '~';
     if (!plain) return false;
   }
   return true;
