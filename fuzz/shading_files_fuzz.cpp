@@ -34,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     file.swap(repeated);
   }
   auto& lib = api::library();
-  const std::string shading = calibration::shading_file_path(QRX_LAMP_FLATBED, resolution);
-  const std::string counter_path = calibration::counter_file_path();
+  const std::string shading =
+      calibration::shading_file_path(lib.context, QRX_LAMP_FLATBED, resolution);
+  const std::string counter_path = calibration::counter_file_path(lib.context);
   if (!fuzz::write_file(shading, file.data(), file.size())) fuzz::fail("cannot write the file");
   const int counter_bytes = (mode >> 4) & 3;
   std::remove(counter_path.c_str());

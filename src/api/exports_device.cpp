@@ -84,6 +84,9 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
       status = qrx::device::check_power_state(lib.context);
     }
     if (status == QRX_OK) {
+      // A controller that comes up fresh (plugged in again, switched off and on)
+      // has no scan origin kept from before.
+      if (!lib.context.controller_was_set_up) qrx::device::forget_kept_scan_origin(lib.context);
       // The power-on resets the controller, which puts the film light out.
       lib.status_block.set_warmed_film_light(0);
       status = qrx::device::power_on(lib.context, lib.setting);
@@ -115,17 +118,24 @@ QRX7730_API QRX_BOOL InitializeScanner(void* /*host*/) {
     uint16_t home = lib.status_block.home_offset();
     uint16_t aux = lib.status_block.home_offset_aux();
     // The search runs once per life of the status block: a stored offset means
-    // some process has found the scan origin already.
+    // some process has found the scan origin already. A new block takes the
+    // origin kept with the scanner's calibration while the controller has stayed
+    // set up since it was found.
+    bool searched = false;
     if (home == 0) {
-      if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
-      const uint16_t status = qrx::device::find_scan_origin(lib.context, lib.setting, home, aux);
-      if (status != QRX_OK) return finish(lib, status);
+      if (!qrx::device::kept_scan_origin(lib.context, home, aux)) {
+        if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
+        const uint16_t status = qrx::device::find_scan_origin(lib.context, lib.setting, home, aux);
+        if (status != QRX_OK) return finish(lib, status);
+        searched = true;
+      }
       lib.last_error = QRX_OK;
     }
     lib.context.reference_offset = home;
     lib.context.reference_aux = aux;
     lib.status_block.write_field(1, &aux, sizeof aux);
     lib.status_block.write_field(2, &home, sizeof home);
+    qrx::device::keep_scan_origin(lib.context, home, aux, searched);
     return QRX_TRUE;
   });
 }

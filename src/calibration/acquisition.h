@@ -15,17 +15,17 @@ namespace qrx::calibration {
 
 struct AcquisitionRequest {
   uint32_t port_type = 0;
-  uint16_t resolution = 0;    // across and down
-  uint8_t bits_per_pixel = 0; // 8, 24 or 48 (16 bits per sample)
+  uint16_t resolution = 0;     // across and down
+  uint8_t bits_per_pixel = 0;  // 8, 24 or 48 (16 bits per sample)
   uint32_t feed_steps = 4;
   uint32_t line_count = 0;
-  uint32_t start_pixel = 0;   // 2400 dpi
-  uint32_t width = 0;         // 2400 dpi
+  uint32_t start_pixel = 0;  // 2400 dpi
+  uint32_t width = 0;        // 2400 dpi
   uint8_t light_source = 1;
   uint8_t channels = 3;
   transport::ExposureSet exposure;
-  uint32_t no_motor = 1;      // 1: the carriage stands still while reading
-  uint32_t led_on = 1;        // 0: a dark reference with the LEDs off
+  uint32_t no_motor = 1;  // 1: the carriage stands still while reading
+  uint32_t led_on = 1;    // 0: a dark reference with the LEDs off
   bool return_home = false;
   bool shading_pass = false;  // reference reads: 48-bit, motor planned at 600 dpi
 };

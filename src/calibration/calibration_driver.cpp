@@ -20,7 +20,9 @@ constexpr uint32_t kFilmWhiteBeyondEdge = 937;
 // 4800 dpi film is read at 2400 across, as on the flatbed: its calibration is 2400's.
 constexpr uint32_t kFilmResolutions[] = {300, 600, 1200, 2400};
 
-bool flatbed_mode(uint8_t lamp_mode) { return (lamp_mode & 0x0C) == 0; }
+bool flatbed_mode(uint8_t lamp_mode) {
+  return (lamp_mode & 0x0C) == 0;
+}
 
 struct Buffers {
   ChannelLines white, dark, derived;
@@ -83,14 +85,14 @@ uint16_t film_series(transport::ScannerContext& context, const settings::Scanner
     }
     first = false;
     transport::ExposureSet exposure;
-    status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
-                            PassKind::kDark, b.white, b.dark);
+    status = reference_pass(context, setting, environment, r, lamp_mode, exposure, PassKind::kDark,
+                            b.white, b.dark);
     if (status != QRX_OK) return status;
     status = engine::move(context, setting, white_position, engine::kRowHomeFast, 0, 0, 0, 0);
     if (status == QRX_OK) status = engine::wait_for_stop(context);
     if (status != QRX_OK) return status;
-    status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
-                            PassKind::kWhite, b.white, b.dark);
+    status = reference_pass(context, setting, environment, r, lamp_mode, exposure, PassKind::kWhite,
+                            b.white, b.dark);
     if (status != QRX_OK) return status;
     if (!save_shading(context, r, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
     status = engine::return_home(context, setting, true, false);
@@ -148,12 +150,14 @@ uint16_t do_calibration(transport::ScannerContext& context, const settings::Scan
     case 2:
       if (film == 0) {
         for (uint32_t r : {300u, 600u, 1200u, 2400u}) {
-          const uint16_t status = calibration_series(context, setting, environment, r, kLampFlatbed);
+          const uint16_t status =
+              calibration_series(context, setting, environment, r, kLampFlatbed);
           if (status != QRX_OK) return status;
         }
         return QRX_OK;
       }
-      if (film == 1 || film == 3) return calibration_series(context, setting, environment, 0, kLampFilm);
+      if (film == 1 || film == 3)
+        return calibration_series(context, setting, environment, 0, kLampFilm);
       return QRX_OK;
     case 3: {
       uint32_t r = (static_cast<uint32_t>(scan_x_res) + 599) / 600 * 600;
@@ -161,7 +165,8 @@ uint16_t do_calibration(transport::ScannerContext& context, const settings::Scan
         if (r == 2400) r = 4800;
         return calibration_series(context, setting, environment, r, kLampFlatbed);
       }
-      if (film == 1 || film == 3) return calibration_series(context, setting, environment, r, kLampFilm);
+      if (film == 1 || film == 3)
+        return calibration_series(context, setting, environment, r, kLampFilm);
       return QRX_OK;
     }
     default:

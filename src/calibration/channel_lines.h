@@ -32,7 +32,9 @@ inline constexpr uint8_t kLampFilmSeries = 4;
 // adapter's window only.
 inline constexpr uint32_t kFlatbedShadingWidth = 20544;
 inline constexpr uint32_t kFilmExposureWidth = 5904;
-inline bool is_flatbed(uint8_t lamp_mode) { return (lamp_mode & 1) != 0; }
+inline bool is_flatbed(uint8_t lamp_mode) {
+  return (lamp_mode & 1) != 0;
+}
 inline uint32_t shading_width(uint8_t /*lamp_mode*/) {
   return kFlatbedShadingWidth;
 }

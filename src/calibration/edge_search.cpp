@@ -105,8 +105,8 @@ uint16_t search_reference_edge(transport::ScannerContext& context,
   // A run starting at line 0 makes edge A wrap to 65535: no usable mark.
   if (edge_b - edge_a < kColumnSeparation) return QRX_E_REFERENCE_MARK;
 
-  const uint16_t ramp = setting.SLOPETABLESTEP_BOOK(
-      settings::port_group(context.link.port_type()), 0, settings::resolution_index(600), 0);
+  const uint16_t ramp = setting.SLOPETABLESTEP_BOOK(settings::port_group(context.link.port_type()),
+                                                    0, settings::resolution_index(600), 0);
   edge_position = static_cast<uint16_t>(static_cast<double>(edge_a * 1200 / 600 + ramp + 4) +
                                         kOriginBeyondEdge);
   second_value = 0;

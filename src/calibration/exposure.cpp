@@ -36,7 +36,9 @@ struct SearchState {
   uint32_t line_period = 0;
 };
 
-uint16_t clamp16(uint32_t v) { return static_cast<uint16_t>(std::min<uint32_t>(v, 65535)); }
+uint16_t clamp16(uint32_t v) {
+  return static_cast<uint16_t>(std::min<uint32_t>(v, 65535));
+}
 
 // Writes the slots' exposures to the exposure set: R, G, B from slots 1 to 3, IR
 // from slot 0.
@@ -129,7 +131,8 @@ uint16_t measure(transport::ScannerContext& context, const settings::ScannerSett
     uint16_t highest = 0;
     const uint8_t* block = second + 2 * samples * c;
     for (uint32_t i = 0; i < samples; ++i) {
-      highest = std::max<uint16_t>(highest, static_cast<uint16_t>(block[2 * i] | block[2 * i + 1] << 8));
+      highest =
+          std::max<uint16_t>(highest, static_cast<uint16_t>(block[2 * i] | block[2 * i + 1] << 8));
     }
     peaks[c] = static_cast<uint8_t>(highest >> 8);
   }
@@ -193,17 +196,19 @@ uint16_t dark_exposure(transport::ScannerContext& context, const settings::Scann
   const uint16_t base = static_cast<uint16_t>(shortest + 1);
   exposure.exposure = {base, base, base, base};
   if ((setting.SPECIALMODE() & kDarkSpecialMode) != 0) {
-    exposure.exposure = {static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_R_EXPOSURE_TIME() + shortest),
-                         static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_G_EXPOSURE_TIME() + shortest),
-                         static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_B_EXPOSURE_TIME() + shortest),
-                         static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_IR_EXPOSURE_TIME() + shortest)};
+    exposure.exposure = {
+        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_R_EXPOSURE_TIME() + shortest),
+        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_G_EXPOSURE_TIME() + shortest),
+        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_B_EXPOSURE_TIME() + shortest),
+        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_IR_EXPOSURE_TIME() + shortest)};
   }
   return QRX_OK;
 }
 
-uint16_t search_exposure(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                         const ExposureEnvironment& environment, Search search,
-                         uint32_t resolution, uint8_t lamp_mode, const ChannelLines& dark,
+uint16_t search_exposure(transport::ScannerContext& context,
+                         const settings::ScannerSetting& setting,
+                         const ExposureEnvironment& environment, Search search, uint32_t resolution,
+                         uint8_t lamp_mode, const ChannelLines& dark,
                          transport::ExposureSet& exposure) {
   SearchState state;
   const transport::ExposureSet seed = exposure;
@@ -254,7 +259,8 @@ uint16_t search_exposure(transport::ScannerContext& context, const settings::Sca
   return good ? QRX_OK : QRX_E_EXPOSURE_FILM;
 }
 
-uint16_t adjust_exposure(transport::ScannerContext& context, const settings::ScannerSetting& setting,
+uint16_t adjust_exposure(transport::ScannerContext& context,
+                         const settings::ScannerSetting& setting,
                          const ExposureEnvironment& environment, uint32_t resolution,
                          uint8_t lamp_mode, const ChannelLines& dark,
                          transport::ExposureSet& exposure) {
@@ -265,8 +271,8 @@ uint16_t adjust_exposure(transport::ScannerContext& context, const settings::Sca
     for (int c = 0; c < 4; ++c) exposure.exposure[c] = context.exposure_cache[index - 3][c];
     search = Search::kProportional;
   }
-  const uint16_t status = search_exposure(context, setting, environment, search, resolution,
-                                          lamp_mode, dark, exposure);
+  const uint16_t status =
+      search_exposure(context, setting, environment, search, resolution, lamp_mode, dark, exposure);
   if (status == QRX_OK && resolution >= 300 && index >= 2 && index <= 6) {
     for (int c = 0; c < 4; ++c) context.exposure_cache[index - 2][c] = exposure.exposure[c];
   }

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "calibration/calibration_store.h"
 #include "calibration/shading_files_io.h"
 #include "calibration/shading_math.h"
 #include "platform/memory.h"
-#include "platform/paths.h"
 #include "qrx7730.h"
 
 namespace qrx::calibration {
@@ -74,10 +74,10 @@ uint32_t stored_pixels(uint8_t lamp_mode, uint32_t resolution) {
   return shading_pixels(lamp_mode, stored_resolution(lamp_mode, resolution));
 }
 
-// The name in the temporary directory; empty when there is no safe directory (so
+// The name in the scanner's directory; empty when there is no safe directory (so
 // that nothing is ever opened relative to the working directory).
-std::string in_temp_directory(const char* name) {
-  std::string directory = platform::temp_directory();
+std::string in_store_directory(const transport::ScannerContext& context, const char* name) {
+  std::string directory = store_directory(context);
   if (directory.empty() || name == nullptr) return directory;
   return directory + name;
 }
@@ -140,12 +140,13 @@ bool write_counter(StoreFile& file, uint16_t value) {
 
 }  // namespace
 
-std::string shading_file_path(uint8_t lamp_mode, uint32_t resolution) {
-  return in_temp_directory(shading_file_name(lamp_mode, resolution));
+std::string shading_file_path(const transport::ScannerContext& context, uint8_t lamp_mode,
+                              uint32_t resolution) {
+  return in_store_directory(context, shading_file_name(lamp_mode, resolution));
 }
 
-std::string counter_file_path() {
-  return in_temp_directory("QRX7730H.SHD");
+std::string counter_file_path(const transport::ScannerContext& context) {
+  return in_store_directory(context, "QRX7730H.SHD");
 }
 
 uint64_t shading_file_size(uint8_t lamp_mode, uint32_t resolution) {
@@ -158,8 +159,8 @@ bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8
   const uint32_t n = stored_pixels(lamp_mode, resolution);
   context.scan_count = 0;
   if (!lines_hold(white, n) || !lines_hold(dark, n)) return false;
-  const std::string shading_path = shading_file_path(lamp_mode, resolution);
-  const std::string counter_path = counter_file_path();
+  const std::string shading_path = shading_file_path(context, lamp_mode, resolution);
+  const std::string counter_path = counter_file_path(context);
   if (shading_path.empty() || counter_path.empty()) return false;
 
   std::vector<uint8_t> content;
@@ -210,7 +211,7 @@ uint16_t load_shading_for_scan(transport::ScannerContext& context,
   const size_t bytes = static_cast<size_t>(shading_file_size(lamp_mode, resolution));
   if (!platform::try_resize(content, bytes + 1)) return QRX_E_NOMEM_BUFFER;
   StoreFile shading;
-  if (!shading.open(shading_file_path(lamp_mode, resolution), "rb") ||
+  if (!shading.open(shading_file_path(context, lamp_mode, resolution), "rb") ||
       !read_exactly(shading, content, bytes)) {
     return QRX_E_CALIBRATION_DATA;
   }
@@ -218,7 +219,7 @@ uint16_t load_shading_for_scan(transport::ScannerContext& context,
 
   StoreFile counter;
   uint16_t scans = 0;
-  if (!counter.open(counter_file_path(), "rb+") || !read_counter(counter, scans)) {
+  if (!counter.open(counter_file_path(context), "rb+") || !read_counter(counter, scans)) {
     return QRX_E_CALIBRATION_DATA;
   }
   if (count) {
@@ -248,8 +249,8 @@ uint8_t freshness_check(transport::ScannerContext& context, uint32_t resolution,
                         uint8_t lamp_mode) {
   StoreFile shading;
   StoreFile counter;
-  if (!shading.open(shading_file_path(lamp_mode, resolution), "rb") ||
-      !counter.open(counter_file_path(), "rb+")) {
+  if (!shading.open(shading_file_path(context, lamp_mode, resolution), "rb") ||
+      !counter.open(counter_file_path(context), "rb+")) {
     return 2;
   }
   uint64_t bytes = 0;

@@ -1,5 +1,5 @@
-// The shading file store: calibration results kept between runs in the user's
-// temporary directory, one file per flatbed resolution with the exposure times
+// The shading file store: calibration results kept between runs in the scanner's
+// own directory (calibration_store.h), one file per flatbed resolution with the exposure times
 // and raw white and dark reference lines, and one counter of scans since the last
 // calibration.
 //
@@ -25,10 +25,11 @@
 
 namespace qrx::calibration {
 
-// Full paths (temporary directory + name); every film lamp mode (visible, infrared
-// or both) shares the film files.
-std::string shading_file_path(uint8_t lamp_mode, uint32_t resolution);
-std::string counter_file_path();
+// Full paths (the scanner's directory, calibration_store.h, + name); every film
+// lamp mode (visible, infrared or both) shares the film files.
+std::string shading_file_path(const transport::ScannerContext& context, uint8_t lamp_mode,
+                              uint32_t resolution);
+std::string counter_file_path(const transport::ScannerContext& context);
 
 // Expected size of a shading file for a lamp mode and resolution (4800 dpi: the
 // 2400 dpi file's).

@@ -1,8 +1,9 @@
-// Opening and identifying the scanner.
+// Opening and identifying the scanner, and naming its calibration directory.
 #include "device/discovery.h"
 
 #include <cstring>
 
+#include "platform/object_name.h"
 #include "qrx7730.h"
 
 namespace qrx::device {
@@ -13,7 +14,17 @@ uint16_t open_and_identify(transport::ScannerContext& context, const std::string
     context.link.close();
     return QRX_E_DEVICE_OPEN;
   }
+  context.store_name = calibration_store_name(context.link.identity());
   return QRX_OK;
+}
+
+std::string calibration_store_name(const std::string& identity) {
+  if (identity.empty()) return {};
+  try {
+    return platform::encode_for_object_name(identity, kStoreNameLimit);
+  } catch (...) {
+    return {};
+  }
 }
 
 bool device_path_acceptable(const char* device_path) {

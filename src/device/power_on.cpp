@@ -153,9 +153,11 @@ MemoryLayout memory_layout(uint8_t size_bits, bool doubled, uint32_t line_buffer
 
 uint16_t check_power_state(transport::ScannerContext& context) {
   uint8_t power = 0;
+  context.controller_was_set_up = false;
   if (!transport::read_register(context.link, transport::reg::kPowerState, power)) {
     return QRX_E_POWER_STATE;
   }
+  context.controller_was_set_up = (power & 0x10) != 0;
   if ((power & 0x10) != 0) {
     uint8_t status = 0;
     if (!transport::read_register(context.link, transport::reg::kStatus, status)) {

@@ -10,8 +10,9 @@
 
 namespace qrx::device {
 
-// Reads register 0x06 and, when the controller is already set up, refuses while
-// the carriage is still moving.
+// Reads register 0x06 (whether the controller is already set up goes to the
+// context) and, when the controller is already set up, refuses while the carriage
+// is still moving.
 uint16_t check_power_state(transport::ScannerContext& context);
 
 // Whether the scanner still answers and its controller still holds a power-on's

@@ -1,5 +1,6 @@
 // File-system locations the library needs: the user's private temporary
-// directory, the library's own file, and the install directory of the data file.
+// directory and the per-scanner directories inside it, the library's own file,
+// and the install directory of the data file.
 #pragma once
 
 #include <string>
@@ -13,6 +14,19 @@ char path_separator();
 // none could be found or made safe. On Linux this is a directory owned by the user
 // and closed to everyone else ($TMPDIR or /tmp, then "qrx7730-<uid>" inside it).
 std::string temp_directory();
+
+// A directory of the user's own inside temp_directory(), named `name`, ending with
+// a separator; empty when it cannot be made safe. `name` is one path component of
+// letters, digits, '.', '_', '-', '%' and '~' (not "." or ".."); anything else is
+// refused. The same rules hold as for temp_directory(): created private to the
+// user when missing; on Linux a link, a file or someone else's directory at the
+// name is refused and an open one of the user's is closed to everyone else.
+std::string private_subdirectory(const std::string& name);
+
+// The path made absolute with every link resolved, so that one file-system object
+// gets one name however it was reached; the path as given when it cannot be
+// resolved (it does not exist, or the platform cannot say).
+std::string canonical_path(const std::string& path);
 
 // Full file name of the loaded library module; empty when unknown.
 std::string library_path();

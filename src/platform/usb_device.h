@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace qrx::platform {
@@ -53,6 +54,14 @@ class UsbDevice {
   virtual uint16_t vendor_id() const = 0;
   virtual uint16_t product_id() const = 0;
   virtual uint16_t release() const = 0;
+  // The device's serial number string (iSerialNumber) as read at open; empty when
+  // the device has none or it could not be read.
+  virtual std::string serial_number() const { return {}; }
+  // Where the device is plugged in: the bus number and the chain of hub ports,
+  // as "BUS-PORT.PORT..." (the kernel's naming, e.g. "3-1.4"); unlike the device
+  // address it stays the same when the device is plugged in again at that port.
+  // Empty when unknown.
+  virtual std::string port_path() const { return {}; }
 
   // One control transfer; request_type bit 7 gives the direction. transferred is
   // the number of data bytes moved.

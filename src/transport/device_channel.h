@@ -36,6 +36,10 @@ class DeviceChannel {
   // while the device has nothing ready; false only when the transfer failed.
   virtual bool bulk_read(uint8_t* buffer, uint32_t length, uint32_t& transferred) = 0;
   virtual bool bulk_write(const uint8_t* data, uint32_t length, uint32_t& transferred) = 0;
+  // What tells this scanner from others across opens and re-plugs, as text (a USB
+  // serial number or port, the emulator daemon's socket, the in-process emulator's
+  // seed and name); empty when the backend cannot tell.
+  virtual std::string identity() { return {}; }
 };
 
 // Opens the backend the device path names: "sim:" (in-process emulator),

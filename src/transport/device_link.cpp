@@ -67,6 +67,16 @@ void DeviceLink::close() {
   // The channel is released outside the lock; no request can reach it any more.
 }
 
+std::string DeviceLink::identity() {
+  std::lock_guard<std::mutex> lock(transaction_);
+  if (!channel_) return {};
+  try {
+    return channel_->identity();
+  } catch (...) {
+    return {};  // no room for the text: the device is not told apart
+  }
+}
+
 bool DeviceLink::control_read(uint8_t request, uint16_t index, uint8_t length, uint8_t* buffer) {
   if (buffer == nullptr && length != 0) return false;
   std::lock_guard<std::mutex> lock(transaction_);

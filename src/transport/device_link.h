@@ -59,6 +59,9 @@ class DeviceLink {
   bool identify(uint16_t product_id_argument);
   // Releases the channel; harmless when nothing is open.
   void close();
+  // The open channel's identity of the device (DeviceChannel::identity); empty
+  // when nothing is open.
+  std::string identity();
 
   State state() const { return state_; }
   bool is_open() const { return state_ == State::kOpen; }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/thread.h"
@@ -65,9 +66,16 @@ struct ScannerContext {
 
   // --- driver link: handle, port type, device release, product id ------------
   DeviceLink link;
+  // The scanner's own directory for its calibration and scan origin, inside the
+  // user's temporary directory, named at open after what identifies the device;
+  // empty: the temporary directory itself (a device the backend cannot tell apart).
+  std::string store_name;
 
   // --- power-on results ------------------------------------------------------
   uint8_t board_variant = 0;  // register 0xA6 bit 4 at power-on
+  // Register 0x06 bit 4 before the power-on of the latest open: the controller had
+  // been set up since it last came up from power (plugged in, switched on).
+  bool controller_was_set_up = false;
   // A leading 0, then the gamma memory address of each colour channel.
   std::array<uint32_t, 4> gamma_memory{};
   std::array<std::vector<uint16_t>, 3> gamma_table;   // 65536 entries each

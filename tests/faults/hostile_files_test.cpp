@@ -103,7 +103,7 @@ class HostileFiles : public FaultMatrix {
     scan(host, 300, 24, kX, kY, kWidth, kLength);
     return host.result;
   }
-  std::string in_library(const char* name) { return temp.library_dir() + name; }
+  std::string in_library(const char* name) { return scanner_dir() + name; }
   // Closes the scanner once the carriage a stop sent home has arrived (until then
   // a new FindScannerEx would find it moving).
   void close_scanner() {
@@ -227,6 +227,54 @@ TEST_F(HostileFiles, OnAFullDiskNothingOfTheCalibrationChangesAndScansSayWhy) {
   const FlowResult room = scan_image();
   EXPECT_EQ(room.status, QRX_OK) << std::hex << room.status;
   EXPECT_TRUE(room.product == reference.product);
+}
+
+TEST_F(HostileFiles, ALinkOrSomeoneElsesDirectoryAtTheScannersNameIsRefused) {
+  // At the scanner's directory name: a link to a directory holding a calibration
+  // (which, followed, would be used and written), or a directory of another user
+  // (who could plant or read the files in it).
+  const std::string dir = scanner_dir().substr(0, scanner_dir().size() - 1);
+  const std::string elsewhere = temp.path() + "/elsewhere";
+  const std::pair<const char*, std::function<void()>> forms[] = {
+      {"a link",
+       [&] {
+         fs::rename(dir, elsewhere);
+         fs::create_directory_symlink(elsewhere, dir);
+       }},
+      {"someone else's directory", [&] { ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0); }},
+  };
+  for (const auto& [what, make] : forms) {
+    SCOPED_TRACE(what);
+    close_scanner();
+    restore_files(calibrated);
+    make();
+    if (HasFatalFailure()) return;
+    const Files before = library_files();
+    // The scan origin is not taken from there: a new process searches.
+    const uint16_t none = 0;
+    lib().status_block.write_field(2, &none, sizeof none);
+    scanner->clear_trace();
+    Host host{*this, {}};
+    ASSERT_TRUE(open_and_initialise(host, QRX_LAMP_FLATBED));
+    EXPECT_GT(scanner->trace({emu::RequestKind::ControlOut, 0x83, 0x0F}).size(), 0u)
+        << "the carriage moved for a search";
+    EXPECT_EQ(lib().status_block.home_offset(), scanner->expected_home_offset());
+    // The calibration can neither be kept there nor taken from there.
+    EXPECT_EQ(DoCalibration(nullptr, 0, 0, 300), QRX_FALSE);
+    EXPECT_EQ(last_error(), QRX_E_SHADING_SAVE);
+    const FlowResult result = scan_image();
+    EXPECT_EQ(result.status, QRX_E_SHADING_SAVE) << std::hex << result.status;
+    EXPECT_EQ(lib().status_block.busy(), 0u);
+    EXPECT_TRUE(library_files() == before) << "nothing written there";
+    // Taken away, the scanner's own directory is made anew and used.
+    std::error_code ignored;
+    fs::remove(dir, ignored);  // the link itself, not where it leads
+    fs::remove_all(dir, ignored);
+    fs::remove_all(elsewhere, ignored);
+  }
+  const FlowResult result = scan_image();
+  EXPECT_EQ(result.status, QRX_OK) << std::hex << result.status;
+  EXPECT_TRUE(result.product == reference.product);
 }
 
 TEST_F(HostileFiles, ATemporaryDirectoryThatCannotBeUsedIsReported) {

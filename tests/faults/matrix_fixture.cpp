@@ -109,7 +109,7 @@ void FaultMatrix::TearDown() {
 
 Files FaultMatrix::library_files() {
   Files files;
-  const std::string dir = temp.library_dir();
+  const std::string dir = scanner_dir();
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) return files;
   while (const dirent* entry = readdir(d)) {
@@ -129,11 +129,12 @@ Files FaultMatrix::library_files() {
 }
 
 void FaultMatrix::restore_files(const Files& files) {
-  const std::string dir = temp.library_dir();
+  const std::string dir = scanner_dir();
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
     std::filesystem::remove_all(entry.path(), ignored);
   }
+  mkdir(temp.library_dir().c_str(), 0700);
   mkdir(dir.c_str(), 0700);
   for (const auto& [name, bytes] : files) {
     std::ofstream out(dir + name, std::ios::binary);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ class CalibrationTest : public SimTest {
     SimTest::SetUp();
     ASSERT_TRUE(open_scanner());
   }
-  std::string file(const char* name) { return temp.library_dir() + name; }
+  std::string file(const char* name) { return scanner_dir() + name; }
 };
 
 TEST_F(CalibrationTest, OneResolutionWritesItsShadingFileAndResetsTheCounter) {
@@ -165,6 +166,7 @@ TEST_F(CalibrationTest, ALampTooWeakForTheTargetFailsAfterTwentyOneTries) {
 
 TEST_F(CalibrationTest, AnUnsavableShadingFileIsReported) {
   // The library's private directory replaced by a file: nothing can be written.
+  std::filesystem::remove_all(temp.library_dir());
   FILE* f = std::fopen((temp.path() + "/qrx7730-" + std::to_string(getuid())).c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fclose(f);

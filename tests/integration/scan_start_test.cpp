@@ -217,11 +217,12 @@ TEST_F(ScanTest, AStopDuringTheBackgroundCalibrationEndsItSoonAndStartsNoScan) {
   EXPECT_EQ(kept, 4u) << "300 and 600 dpi done, 1200 dpi cut short";
   for (size_t i = kept; i < 6; ++i) EXPECT_FALSE(exists(files[i].first)) << files[i].first;
   size_t entries = 0;
-  if (DIR* dir = opendir(temp.library_dir().c_str())) {
+  if (DIR* dir = opendir(scanner_dir().c_str())) {
     while (dirent* entry = readdir(dir)) entries += entry->d_name[0] != '.';
     closedir(dir);
   }
-  EXPECT_EQ(entries, kept + 1) << "the shading files and the counter, nothing else";
+  EXPECT_EQ(entries, kept + 2)
+      << "the shading files, the counter and the scan origin, nothing else";
 
   // Asked afterwards: no calibration, no scan, and no failure of the cancelled
   // calibration, then or with the next scan, which starts on the files kept.

@@ -107,7 +107,9 @@ class ScanTest : public SimTest {
     return lines;
   }
 
-  std::string library_file(const char* name) { return temp.library_dir() + name; }
+  // This fixture's own temporary directory (the TMPDIR its tests run with).
+  std::string scanner_dir() const { return temp.scanner_dir(scanner_identity()); }
+  std::string library_file(const char* name) { return scanner_dir() + name; }
   bool exists(const char* name) {
     FILE* f = std::fopen(library_file(name).c_str(), "rb");
     if (f != nullptr) std::fclose(f);

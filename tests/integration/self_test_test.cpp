@@ -124,7 +124,7 @@ TEST_F(SelfTest, TheCalibrationRunCalibratesFourResolutions) {
   EXPECT_EQ(run(6, 0, QRX_TRUE), QRX_OK);
   for (const char* name : {"QRX7730C.SHD", "QRX7730D.SHD", "QRX7730E.SHD", "QRX7730F.SHD"}) {
     struct stat st {};
-    EXPECT_EQ(stat((temp.library_dir() + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(stat((temp.scanner_dir(scanner_identity()) + name).c_str(), &st), 0) << name;
   }
   emu::Options options;
   options.lamp_percent = 8;

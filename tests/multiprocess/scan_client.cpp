@@ -23,6 +23,9 @@
 //       RESULT STATUS", and scans as scan does (an inch long) without waiting
 //   scan_client PATH SPEED idle
 //       opens the scanner, prints "open" and waits for its input to close
+//   scan_client PATH SPEED init
+//       opens and initialises the scanner and prints "origin N", the scan origin
+//       it now works with (in motor steps from home)
 //   scan_client PATH SPEED try
 //       makes every call that would disturb a running scan and prints "codes" and
 //       their hexadecimal statuses: FindScannerEx, SetLamp, DoCalibration,
@@ -36,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "api/library.h"
 #include "platform/clock.h"
 #include "qrx7730.h"
 
@@ -200,6 +204,12 @@ int main(int argc, char** argv) {
     wait_for_input_to_close();
   } else if (mode == "try") {
     result = try_calls(path);
+  } else if (mode == "init") {
+    result = kCallFailed;
+    if (open_scanner(path) && call("InitializeScanner", InitializeScanner(nullptr))) {
+      std::printf("origin %u\n", qrx::api::library().context.reference_offset);
+      result = 0;
+    }
   }
   TerminateScanner(nullptr);
   return result;

@@ -7,10 +7,14 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "emulator/scanner.h"
 #include "support/child_process.h"
 
 namespace qrx::test {
@@ -36,11 +40,17 @@ class ScanProcessesTest : public ::testing::Test {
     start_daemon();
   }
   // A daemon on the socket (where a killed one may have left its socket file).
-  void start_daemon() {
-    daemon_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{QRX_SIM_DAEMON, "--socket", socket_, "--speed", kSpeed});
+  void start_daemon(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv{QRX_SIM_DAEMON, "--socket", socket_, "--speed", kSpeed};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    daemon_ = std::make_unique<ChildProcess>(argv);
     std::string line;
     ASSERT_TRUE(daemon_->read_line(line, kReadyMs));
+  }
+  // The daemon stopped as a user stops it (its trace file then complete).
+  void stop_daemon() {
+    daemon_->kill_now(SIGTERM);
+    EXPECT_EQ(daemon_->wait(kExitMs), 0);
   }
   // The scanner vanishes: its daemon is killed.
   void kill_daemon() {
@@ -169,6 +179,62 @@ TEST_F(ScanProcessesTest, AProcessWhoseScannerVanishedMidScanOpensItAgain) {
   EXPECT_EQ(next_line(*first), "lines 300 300");
   EXPECT_EQ(next_line(*first), "stopped 1 0000");
   EXPECT_EQ(first->wait(kExitMs), 0);
+}
+
+// Reference searches in a daemon's trace file, by connection: each search reads
+// its white level and its moving lines with 785 in the exposure registers 0x14
+// and 0x15 (3141 LED ticks at the divider 4 of its 600 dpi reads), which nothing
+// else writes.
+std::map<int, int> searches_in(const fs::path& trace) {
+  std::map<int, int> reads;
+  std::ifstream in(trace);
+  std::string line;
+  unsigned high = 0;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    int connection = 0;
+    std::string time, kind, code, index, reg, length, moved, ok, data;
+    fields >> connection >> time >> kind >> code >> index >> reg >> length >> moved >> ok >> data;
+    if (kind != "co" || code != "83" || data.size() < 4) continue;
+    const unsigned value = static_cast<unsigned>(std::stoul(data.substr(2, 2), nullptr, 16));
+    if (data.compare(0, 2, "14") == 0) high = value;
+    if (data.compare(0, 2, "15") == 0 && (high << 8 | value) == 785) ++reads[connection];
+  }
+  std::map<int, int> searches;
+  for (const auto& [connection, n] : reads) searches[connection] = n / 2;
+  return searches;
+}
+
+TEST_F(ScanProcessesTest, ANewProcessTakesTheKeptOriginUntilTheScannerIsPluggedInAgain) {
+  std::string error;
+  const auto truth = emu::Scanner::create(emu::Options{}, error);
+  ASSERT_NE(truth, nullptr) << error;
+  const std::string origin = "origin " + std::to_string(truth->expected_home_offset());
+  const auto initialise = [&] {
+    auto c = client({"init"});
+    const std::string said = next_line(*c);
+    EXPECT_EQ(c->wait(kExitMs), 0);
+    return said;
+  };
+
+  // Two processes one after the other: the first searches, the second takes what
+  // it found.
+  stop_daemon();
+  const fs::path first_life = dir_ / "first.trace";
+  start_daemon({"--trace", first_life.string()});
+  EXPECT_EQ(initialise(), origin);
+  EXPECT_EQ(initialise(), origin);
+  stop_daemon();
+  EXPECT_EQ(searches_in(first_life), (std::map<int, int>{{1, 1}}));
+
+  // The scanner plugged in again (a new daemon on the socket: a fresh controller,
+  // the same scanner): its next process searches again.
+  const fs::path second_life = dir_ / "second.trace";
+  start_daemon({"--trace", second_life.string()});
+  EXPECT_EQ(initialise(), origin);
+  EXPECT_EQ(initialise(), origin);
+  stop_daemon();
+  EXPECT_EQ(searches_in(second_life), (std::map<int, int>{{1, 1}}));
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST_F(Scanimage, TheCalibrateButtonCalibratesForTheResolutionChosen) {
   EXPECT_EQ(run.status, 0) << run.err;
   // A calibration for 300 dpi is made at 600 dpi, the next multiple of 600, and
   // kept in the shading file of 600 dpi.
-  const std::string kept = dir.library_dir();
+  const std::string kept = dir.scanner_dir("sim-daemon-" + socket);
   EXPECT_TRUE(fs::exists(kept + "QRX7730D.SHD")) << run.err;
   EXPECT_FALSE(fs::exists(kept + "QRX7730C.SHD"));
 }

@@ -42,6 +42,12 @@ class SimTest : public ::testing::Test {
     scanner = emu::reset_inprocess_scanner(options);
     ASSERT_NE(scanner, nullptr);
   }
+  // What identifies the in-process scanner under this test's path: its seed and
+  // the path's "#name"; its calibration is kept in the directory named after it.
+  std::string scanner_identity() const {
+    return "sim-seed-" + std::to_string(scanner->options().seed) + path.substr(4);
+  }
+  std::string scanner_dir() const { return temp.scanner_dir(scanner_identity()); }
   // FindScannerEx on this test's path; true when it succeeded.
   bool open_scanner() { return FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID) != 0; }
 

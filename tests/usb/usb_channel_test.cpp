@@ -207,7 +207,8 @@ TEST_F(UsbChannelTest, BringUpCalibrationAndAScanThroughLibusbMatchTheInProcessC
   auto scanner = new_scanner();
   UsbfsNode* node = plug(1, 11, scanner);
   ASSERT_NE(node, nullptr);
-  const std::string shading = temp.library_dir() + "QRX7730D.SHD";
+  // A scanner without a serial number keeps its calibration under its port.
+  const std::string shading = temp.scanner_dir("usb-port-1-11") + "QRX7730D.SHD";
 
   ASSERT_TRUE(find("usb:" + label)) << std::hex << last_error();
   ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE) << std::hex << last_error();
@@ -235,7 +236,9 @@ TEST_F(UsbChannelTest, BringUpCalibrationAndAScanThroughLibusbMatchTheInProcessC
   ASSERT_TRUE(find("sim:" + label));
   ASSERT_EQ(InitializeScanner(nullptr), QRX_TRUE);
   ASSERT_EQ(DoCalibration(nullptr, 0, 0, 600), QRX_TRUE);
-  EXPECT_TRUE(read_file(shading) == through_usb) << "shading differs between the channels";
+  EXPECT_TRUE(read_file(temp.scanner_dir("sim-seed-7730" + label) + "QRX7730D.SHD") ==
+              through_usb)
+      << "shading differs between the channels";
   EXPECT_TRUE(scan_window() == image_through_usb) << "the image differs between the channels";
 }
 

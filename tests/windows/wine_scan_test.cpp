@@ -27,9 +27,11 @@ void use_temp_directory(const char* name) {
   GetCurrentDirectoryA(sizeof here, here);
   const std::string directory = std::string(here) + "\\" + name;
   CreateDirectoryA(directory.c_str(), nullptr);
+  // The emulated scanner's own directory in it holds its calibration.
+  const std::string scanner = directory + "\\sim-seed-7730";
   for (const char* file : {"QRX7730A.SHD", "QRX7730B.SHD", "QRX7730C.SHD", "QRX7730D.SHD",
-                           "QRX7730E.SHD", "QRX7730F.SHD", "QRX7730H.SHD"}) {
-    DeleteFileA((directory + "\\" + file).c_str());
+                           "QRX7730E.SHD", "QRX7730F.SHD", "QRX7730H.SHD", "QRX7730O.dat"}) {
+    DeleteFileA((scanner + "\\" + file).c_str());
   }
   SetEnvironmentVariableA("TMP", directory.c_str());
   SetEnvironmentVariableA("TEMP", directory.c_str());

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <string>
 
 namespace qrx::platform {
 namespace {
@@ -132,11 +133,41 @@ unsigned int bounded(uint32_t timeout_ms) {
   return std::clamp<uint32_t>(timeout_ms, 1, static_cast<uint32_t>(UINT_MAX));
 }
 
+// "BUS-PORT.PORT...", the kernel's name for the place the device is plugged in.
+std::string port_path_of(libusb_device* device) {
+  uint8_t ports[8];
+  const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
+  if (depth <= 0) return {};
+  std::string path = std::to_string(libusb_get_bus_number(device)) + "-";
+  for (int i = 0; i < depth; ++i) {
+    if (i > 0) path += ".";
+    path += std::to_string(ports[i]);
+  }
+  return path;
+}
+
+// The serial number string, when the descriptor names one and it can be read.
+std::string serial_number_of(libusb_device_handle* handle,
+                             const libusb_device_descriptor& descriptor) {
+  if (descriptor.iSerialNumber == 0) return {};
+  unsigned char text[256];
+  const int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text,
+                                                        sizeof text);
+  if (length <= 0) return {};
+  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(length));
+}
+
 class LibusbDevice final : public UsbDevice {
  public:
   LibusbDevice(libusb_context* context, libusb_device_handle* handle, const BulkInterface& bulk,
-               const libusb_device_descriptor& descriptor)
-      : context_(context), handle_(handle), bulk_(bulk), descriptor_(descriptor) {}
+               const libusb_device_descriptor& descriptor, std::string serial_number,
+               std::string port_path)
+      : context_(context),
+        handle_(handle),
+        bulk_(bulk),
+        descriptor_(descriptor),
+        serial_number_(std::move(serial_number)),
+        port_path_(std::move(port_path)) {}
   ~LibusbDevice() override {
     // Releasing binds a detached kernel driver again.
     libusb_release_interface(handle_, bulk_.number);
@@ -149,6 +180,8 @@ class LibusbDevice final : public UsbDevice {
   uint16_t vendor_id() const override { return descriptor_.idVendor; }
   uint16_t product_id() const override { return descriptor_.idProduct; }
   uint16_t release() const override { return descriptor_.bcdDevice; }
+  std::string serial_number() const override { return serial_number_; }
+  std::string port_path() const override { return port_path_; }
 
   UsbResult control_in(const UsbSetup& setup, uint8_t* data, uint16_t length, uint32_t timeout_ms,
                        uint32_t& transferred) override {
@@ -208,6 +241,8 @@ class LibusbDevice final : public UsbDevice {
   libusb_device_handle* handle_;
   BulkInterface bulk_;
   libusb_device_descriptor descriptor_;
+  const std::string serial_number_;
+  const std::string port_path_;
   bool gone_ = false;
 };
 
@@ -240,7 +275,13 @@ std::unique_ptr<UsbDevice> UsbDevice::open(uint16_t vendor_id, uint16_t product_
     libusb_close(handle);
     return nullptr;
   }
-  auto* opened = new (std::nothrow) LibusbDevice(devices.context(), handle, bulk, descriptor);
+  LibusbDevice* opened = nullptr;
+  try {
+    opened = new LibusbDevice(devices.context(), handle, bulk, descriptor,
+                              serial_number_of(handle, descriptor), port_path_of(device));
+  } catch (...) {
+    opened = nullptr;
+  }
   if (opened == nullptr) {
     libusb_release_interface(handle, bulk.number);
     libusb_close(handle);

@@ -87,6 +87,16 @@ std::string read_string_value(HKEY key, const char* name, size_t limit) {
   return {};
 }
 
+bool is_plain_component(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (unsigned char c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '_' || c == '-' || c == '%' || c == '~';
+    if (!plain) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 char path_separator() {
@@ -103,6 +113,36 @@ std::string temp_directory() {
     return {};
   }
   return directory;
+}
+
+std::string private_subdirectory(const std::string& name) {
+  if (!is_plain_component(name)) return {};
+  const std::string parent = temp_directory();
+  if (parent.empty()) return {};
+  try {
+    const std::string directory = parent + name;
+    // Created with the temporary directory's own access rules (the user's profile).
+    if (!CreateDirectoryA(directory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return {};
+    }
+    // A junction or link planted at the name would lead elsewhere: refuse it.
+    const DWORD attributes = GetFileAttributesA(directory.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return {};
+    }
+    return directory + "\\";
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string canonical_path(const std::string& path) {
+  if (path.empty()) return path;
+  const std::string full = query_growing([&](char* buffer, DWORD capacity) {
+    return GetFullPathNameA(path.c_str(), capacity, buffer, nullptr);
+  });
+  return full.empty() ? path : full;
 }
 
 std::string library_path() {

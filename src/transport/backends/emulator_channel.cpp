@@ -20,7 +20,8 @@ namespace {
 // is replaced meanwhile. The scanner serialises the requests it receives.
 class InProcessChannel final : public DeviceChannel {
  public:
-  explicit InProcessChannel(std::shared_ptr<emu::UsbPort> port) : port_(std::move(port)) {}
+  InProcessChannel(std::shared_ptr<emu::UsbPort> port, std::string identity)
+      : port_(std::move(port)), identity_(std::move(identity)) {}
 
   bool control_read(uint8_t request, uint16_t index, uint8_t* buffer, uint32_t length) override {
     if (buffer == nullptr && length > 0) return false;
@@ -57,6 +58,7 @@ class InProcessChannel final : public DeviceChannel {
     transferred = moved;
     return true;
   }
+  std::string identity() override { return identity_; }
 
  private:
   // The emulator may allocate; its failure is a failed request, not an exception
@@ -71,6 +73,7 @@ class InProcessChannel final : public DeviceChannel {
   }
 
   std::shared_ptr<emu::UsbPort> port_;
+  const std::string identity_;
 };
 
 }  // namespace
@@ -83,7 +86,10 @@ std::unique_ptr<DeviceChannel> open_emulator_channel(const std::string& target) 
   try {
     std::shared_ptr<emu::Scanner> scanner = emu::inprocess_scanner();
     if (scanner == nullptr) return nullptr;
-    return std::make_unique<detail::InProcessChannel>(std::move(scanner));
+    // The seed makes the emulated sensor what it is, as a serial number names a
+    // real one; the name stands for a scanner of its own as well.
+    std::string identity = "sim-seed-" + std::to_string(scanner->options().seed) + target;
+    return std::make_unique<detail::InProcessChannel>(std::move(scanner), std::move(identity));
   } catch (const std::exception&) {
     return nullptr;
   }

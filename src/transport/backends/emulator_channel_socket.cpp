@@ -10,6 +10,7 @@
 
 #include "emulator/wire_protocol.h"
 #include "platform/local_socket.h"
+#include "platform/paths.h"
 #include "transport/device_channel.h"
 
 namespace qrx::transport::detail {
@@ -19,8 +20,8 @@ namespace wire = emu::wire;
 
 class EmulatorSocketChannel final : public DeviceChannel {
  public:
-  explicit EmulatorSocketChannel(std::unique_ptr<platform::LocalStream> stream)
-      : stream_(std::move(stream)) {}
+  EmulatorSocketChannel(std::unique_ptr<platform::LocalStream> stream, std::string identity)
+      : stream_(std::move(stream)), identity_(std::move(identity)) {}
 
   // Introduces this client; false when the daemon refuses or does not answer.
   bool hello() {
@@ -101,6 +102,10 @@ class EmulatorSocketChannel final : public DeviceChannel {
     return true;
   }
 
+  // The daemon's scanner is the one behind its socket, whichever way the socket's
+  // path was written.
+  std::string identity() override { return identity_; }
+
  private:
   static bool assign(std::vector<uint8_t>& to, const uint8_t* data, uint32_t length) {
     try {
@@ -132,6 +137,7 @@ class EmulatorSocketChannel final : public DeviceChannel {
   }
 
   std::unique_ptr<platform::LocalStream> stream_;
+  const std::string identity_;
   std::mutex mutex_;
   bool broken_ = false;
   std::vector<uint8_t> body_;  // the last reply body; reused to avoid an allocation per request
@@ -143,7 +149,8 @@ std::unique_ptr<DeviceChannel> open_emulator_socket_channel(const std::string& p
   try {
     auto stream = platform::LocalStream::connect(path);
     if (stream == nullptr) return nullptr;
-    auto channel = std::make_unique<EmulatorSocketChannel>(std::move(stream));
+    auto channel = std::make_unique<EmulatorSocketChannel>(
+        std::move(stream), "sim-daemon-" + platform::canonical_path(path));
     if (!channel->hello()) return nullptr;
     return channel;
   } catch (const std::bad_alloc&) {

@@ -68,6 +68,17 @@ class UsbChannel final : public DeviceChannel {
     return true;
   }
 
+  // The serial number goes with the scanner to any port; a scanner without one is
+  // known by the port it is plugged into (its device address changes at every
+  // plug-in).
+  std::string identity() override {
+    const std::string serial = device_->serial_number();
+    if (!serial.empty()) return "usb-serial-" + serial;
+    const std::string port = device_->port_path();
+    if (!port.empty()) return "usb-port-" + port;
+    return {};
+  }
+
   bool bulk_read(uint8_t* buffer, uint32_t length, uint32_t& transferred) override {
     transferred = 0;
     if (buffer == nullptr && length > 0) return false;

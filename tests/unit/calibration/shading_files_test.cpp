@@ -112,23 +112,23 @@ struct ShadingFiles : ::testing::Test {
 };
 
 TEST_F(ShadingFiles, NamesAndSizes) {
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 75), dir + "QRX7730A.SHD");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 150), dir + "QRX7730B.SHD");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 300), dir + "QRX7730C.SHD");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 600), dir + "QRX7730D.SHD");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 1200), dir + "QRX7730E.SHD");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 2400), dir + "QRX7730F.SHD");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 4800), dir + "QRX7730F.SHD");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 9600), dir + "Unknown.shd");
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 100), dir + "Unknown.shd");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 75), dir + "QRX7730A.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 150), dir + "QRX7730B.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 300), dir + "QRX7730C.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 600), dir + "QRX7730D.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 1200), dir + "QRX7730E.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 2400), dir + "QRX7730F.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 4800), dir + "QRX7730F.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 9600), dir + "Unknown.shd");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 100), dir + "Unknown.shd");
   // Film has files of its own, whichever film light calibrated.
-  EXPECT_EQ(shading_file_path(kLampFilm, 300), dir + "QRX7730P.SHD");
-  EXPECT_EQ(shading_file_path(kLampFilmSeries, 600), dir + "QRX7730Q.SHD");
-  EXPECT_EQ(shading_file_path(QRX_LAMP_INFRARED, 1200), dir + "QRX7730R.SHD");
-  EXPECT_EQ(shading_file_path(kLampFilm, 2400), dir + "QRX7730S.SHD");
-  EXPECT_EQ(shading_file_path(kLampFilmSeries, 4800), dir + "QRX7730S.SHD");
-  EXPECT_EQ(shading_file_path(kLampFilm, 150), dir + "UnknownF.shd");
-  EXPECT_EQ(counter_file_path(), dir + "QRX7730H.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilm, 300), dir + "QRX7730P.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilmSeries, 600), dir + "QRX7730Q.SHD");
+  EXPECT_EQ(shading_file_path(*context, QRX_LAMP_INFRARED, 1200), dir + "QRX7730R.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilm, 2400), dir + "QRX7730S.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilmSeries, 4800), dir + "QRX7730S.SHD");
+  EXPECT_EQ(shading_file_path(*context, kLampFilm, 150), dir + "UnknownF.shd");
+  EXPECT_EQ(counter_file_path(*context), dir + "QRX7730H.SHD");
   EXPECT_EQ(shading_file_size(kLampFlatbed, 300), 41101u);
   EXPECT_EQ(shading_file_size(kLampFlatbed, 2400), 328717u);
   EXPECT_EQ(shading_file_size(kLampFlatbed, 4800), 328717u) << "4800 dpi is read at 2400 across";
@@ -338,8 +338,8 @@ TEST_F(ShadingFiles, WithoutASafeDirectoryNothingIsOpenedAnywhere) {
   fs::create_directory(elsewhere);
   fs::remove_all(dir);
   fs::create_directory_symlink(elsewhere, dir.substr(0, dir.size() - 1));
-  EXPECT_EQ(shading_file_path(kLampFlatbed, 300), "");
-  EXPECT_EQ(counter_file_path(), "");
+  EXPECT_EQ(shading_file_path(*context, kLampFlatbed, 300), "");
+  EXPECT_EQ(counter_file_path(*context), "");
   EXPECT_FALSE(save300());
   transport::ExposureSet loaded{};
   EXPECT_EQ(load300(*context, true, loaded), QRX_E_CALIBRATION_DATA);
