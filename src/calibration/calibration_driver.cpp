@@ -6,7 +6,7 @@
 
 #include "calibration/shading_files.h"
 #include "calibration/shading_math.h"
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "qrx7730.h"
 #include "settings/scanner_model.h"
 #include "settings/tuning_index.h"
@@ -78,7 +78,7 @@ uint16_t film_series(transport::ScannerContext& context, const settings::Scanner
     if (resolution != 0 && r != resolution) continue;
     uint16_t status = QRX_OK;
     if (!first) {
-      status = engine::home_and_step_out(context, setting);
+      status = pass::home_and_step_out(context, setting);
       if (status != QRX_OK) return status;
     }
     first = false;
@@ -86,14 +86,14 @@ uint16_t film_series(transport::ScannerContext& context, const settings::Scanner
     status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
                             PassKind::kDark, b.white, b.dark);
     if (status != QRX_OK) return status;
-    status = engine::move(context, setting, white_position, engine::kRowHomeFast, 0, 0, 0, 0);
-    if (status == QRX_OK) status = engine::wait_for_stop(context);
+    status = pass::move(context, setting, white_position, pass::kRowHomeFast, 0, 0, 0, 0);
+    if (status == QRX_OK) status = pass::wait_for_stop(context);
     if (status != QRX_OK) return status;
     status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
                             PassKind::kWhite, b.white, b.dark);
     if (status != QRX_OK) return status;
     if (!save_shading(context, r, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
-    status = engine::return_home(context, setting, true, false);
+    status = pass::return_home(context, setting, true, false);
     if (status != QRX_OK) return status;
   }
   return QRX_OK;
@@ -126,7 +126,7 @@ uint16_t calibration_series(transport::ScannerContext& context,
       !allocate_lines(buffers.derived)) {
     return QRX_E_NOMEM_BUFFER;
   }
-  uint16_t status = engine::home_and_step_out(context, setting);
+  uint16_t status = pass::home_and_step_out(context, setting);
   if (status != QRX_OK) return status;
   if (!flatbed) return film_series(context, setting, environment, resolution, lamp_mode, buffers);
 
@@ -134,7 +134,7 @@ uint16_t calibration_series(transport::ScannerContext& context,
                ? flatbed_300(context, setting, environment, lamp_mode, buffers)
                : flatbed_at(context, setting, environment, resolution, lamp_mode, buffers);
   if (status != QRX_OK) return status;
-  return engine::return_home(context, setting, true, false);
+  return pass::return_home(context, setting, true, false);
 }
 
 uint16_t do_calibration(transport::ScannerContext& context, const settings::ScannerSetting& setting,

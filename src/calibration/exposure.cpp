@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "calibration/acquisition.h"
-#include "engine/motor_plan.h"
+#include "pass/motor_plan.h"
 #include "qrx7730.h"
 #include "settings/tuning_index.h"
 #include "transport/registers.h"
@@ -52,8 +52,8 @@ void set_up(transport::ScannerContext& context, const settings::ScannerSetting& 
             const ChannelLines& dark, transport::ExposureSet& exposure, SearchState& state) {
   exposure.channel = {255, 255, 255, 255};
   const bool flatbed = is_flatbed(lamp_mode);
-  state.line_period = engine::timing_lookup(setting, lamp_mode, context.link.port_type(), 48,
-                                            resolution, engine::kScanPass)
+  state.line_period = pass::timing_lookup(setting, lamp_mode, context.link.port_type(), 48,
+                                          resolution, pass::kScanPass)
                           .line_period;
   if (flatbed) {
     state.start_pixel = 0;

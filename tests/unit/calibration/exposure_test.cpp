@@ -12,7 +12,7 @@
 #include "calibration/acquisition.h"
 #include "calibration/channel_lines.h"
 #include "calibration/exposure.h"
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -24,7 +24,7 @@ class ExposureTest : public SimTest {
     SimTest::SetUp();
     ASSERT_TRUE(open_scanner());
     ASSERT_TRUE(calibration::allocate_lines(dark));
-    ASSERT_EQ(engine::home_and_step_out(lib().context, lib().setting), QRX_OK);
+    ASSERT_EQ(pass::home_and_step_out(lib().context, lib().setting), QRX_OK);
   }
   // Two-line reads the search made (each one pass of the motor).
   size_t tries() {
@@ -75,7 +75,7 @@ class ExposureTest : public SimTest {
     reset_scanner(options);
     TerminateScanner(nullptr);
     ASSERT_TRUE(open_scanner());
-    ASSERT_EQ(engine::home_and_step_out(lib().context, lib().setting), QRX_OK);
+    ASSERT_EQ(pass::home_and_step_out(lib().context, lib().setting), QRX_OK);
   }
   calibration::ChannelLines dark;
   calibration::ExposureEnvironment environment;

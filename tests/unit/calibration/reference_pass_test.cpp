@@ -8,7 +8,7 @@
 
 #include "calibration/channel_lines.h"
 #include "calibration/reference_pass.h"
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -27,7 +27,7 @@ class ReferencePassTest : public SimTest {
   }
   uint16_t pass(calibration::PassKind kind) {
     // Both passes start from the same place: the white pass moves while it reads.
-    const uint16_t status = engine::home_and_step_out(lib().context, lib().setting);
+    const uint16_t status = pass::home_and_step_out(lib().context, lib().setting);
     if (status != QRX_OK) return status;
     transport::ExposureSet exposure;
     return calibration::reference_pass(lib().context, lib().setting, environment, 600,
