@@ -92,7 +92,7 @@ uint16_t calibration_lines(transport::ScannerContext& context,
 
   const pass::ScanSetup image = setup_of(context, request);
   pass::ScanSetup read = image;
-  status = pass::program_scan(context, setting, image, read, pass::kScanPass);
+  status = pass::program_scan(context, setting, image, read);
   if (status != QRX_OK) return status;
 
   if (!transport::set_line(context.link, kLine10, 0)) return QRX_E_ACQUIRE_LINE10;

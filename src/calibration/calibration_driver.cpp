@@ -86,7 +86,7 @@ uint16_t film_series(transport::ScannerContext& context, const settings::Scanner
     status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
                             PassKind::kDark, b.white, b.dark);
     if (status != QRX_OK) return status;
-    status = pass::move(context, setting, white_position, pass::kRowHomeFast, 0, 0, 0, 0);
+    status = pass::move(context, setting, {.distance = white_position, .row = pass::kRowHomeFast});
     if (status == QRX_OK) status = pass::wait_for_stop(context);
     if (status != QRX_OK) return status;
     status = reference_pass(context, setting, environment, r, lamp_mode, exposure,

@@ -52,9 +52,11 @@ void set_up(transport::ScannerContext& context, const settings::ScannerSetting& 
             const ChannelLines& dark, transport::ExposureSet& exposure, SearchState& state) {
   exposure.channel = {255, 255, 255, 255};
   const bool flatbed = is_flatbed(lamp_mode);
-  state.line_period = pass::timing_lookup(setting, lamp_mode, context.link.port_type(), 48,
-                                          resolution, pass::kScanPass)
-                          .line_period;
+  pass::ScanSetup reference;
+  reference.light_source = lamp_mode;
+  reference.port_type = static_cast<uint8_t>(context.link.port_type());
+  reference.bit_depth = 48;
+  state.line_period = pass::timing_lookup(setting, reference, resolution).line_period;
   if (flatbed) {
     state.start_pixel = 0;
     state.width = 20416;

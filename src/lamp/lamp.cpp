@@ -135,7 +135,7 @@ uint16_t measuring_poll(transport::ScannerContext& context, const settings::Scan
       // Under the film area before the first measurement.
       context.window.y = kFilmWindowY;
       const uint32_t steps = kFilmWindowY * 1200 / 2400 + context.reference_offset;
-      if (pass::move(context, setting, steps, pass::kRowHomeFast, 0, 0, 0, 0) != QRX_OK) {
+      if (pass::move(context, setting, {.distance = steps, .row = pass::kRowHomeFast}) != QRX_OK) {
         return kFilmMoveFailed;
       }
     }

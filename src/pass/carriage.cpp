@@ -101,32 +101,33 @@ uint16_t start_motor(transport::ScannerContext& context) {
 }
 
 uint16_t move(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-              uint32_t distance, uint8_t row, uint8_t toward_home, uint8_t b5, uint8_t b1,
-              uint32_t no_motor) {
+              const Move& move) {
   uint16_t status = wait_for_stop(context);
   if (status != QRX_OK) return status;
-  if (distance == 0) return QRX_OK;
+  if (move.distance == 0) return QRX_OK;
 
   ScanSetup image;
-  image.x_resolution = image.y_resolution = static_cast<uint16_t>(setting.MOTOR_MSETTING(row, 0));
+  image.x_resolution = image.y_resolution =
+      static_cast<uint16_t>(setting.MOTOR_MSETTING(move.row, 0));
   image.bit_depth = 24;
   image.channels = 3;
   image.light_source = kFlatbedLight;
   image.port_type = 2;
-  image.feed_steps = distance;
+  image.feed_steps = move.distance;
   image.lines = kMoveLines;
   image.window_x = 0;
   image.window_width = kMoveWidth;
   image.exposure.channel = {255, 255, 255, 255};
   image.exposure.exposure = {0, 0, 0, 0};
-  image.no_motor = no_motor;
-  image.toward_home = toward_home;
-  image.b5 = b5;
-  image.b1 = b1;
+  image.no_motor = move.no_motor;
+  image.toward_home = move.toward_home;
+  image.b5 = move.b5;
+  image.b1 = move.b1;
+  image.move_row = move.row;
   ScanSetup read = image;
   // A programme that failed half-way would send the motor off with whatever the
   // registers held; the move stops here instead.
-  status = program_scan(context, setting, image, read, row);
+  status = program_scan(context, setting, image, read);
   if (status != QRX_OK) return status;
   return start_motor(context);
 }
@@ -155,7 +156,7 @@ uint16_t return_home(transport::ScannerContext& context, const settings::Scanner
   if (!read_home_sensor(context, at_home)) return QRX_E_HOME_SENSOR_BEFORE;
   if (at_home) return QRX_OK;
   const uint8_t row = fast ? kRowHomeFast : kRowHome;
-  status = move(context, setting, kReturnHomeSteps, row, 1, 0, 0, 0);
+  status = move(context, setting, {.distance = kReturnHomeSteps, .row = row, .toward_home = 1});
   if (status != QRX_OK) return status;
   if (!wait) return QRX_OK;
   // A carriage farther out than one return home travels stops short of the
@@ -167,7 +168,7 @@ uint16_t return_home(transport::ScannerContext& context, const settings::Scanner
     if (!read_home_sensor(context, at_home)) return QRX_E_HOME_SENSOR_AFTER;
     if (at_home) return QRX_OK;
     if (moves == kReturnHomeMoves) return QRX_E_NOT_HOME;
-    status = move(context, setting, kReturnHomeSteps, row, 1, 0, 0, 0);
+    status = move(context, setting, {.distance = kReturnHomeSteps, .row = row, .toward_home = 1});
     if (status != QRX_OK) return status;
   }
 }
@@ -186,7 +187,7 @@ uint16_t home_and_step_out(transport::ScannerContext& context,
   if (!transport::write_bit_field(link, transport::reg::kCountReset, 2, 2, 1)) {
     return QRX_E_HOMING_REGISTER;
   }
-  status = move(context, setting, kStepOutSteps, kRowStepOut, 0, 0, 1, 0);
+  status = move(context, setting, {.distance = kStepOutSteps, .row = kRowStepOut, .b1 = 1});
   if (status != QRX_OK) return status;
   status = wait_for_stop(context);
   if (status != QRX_OK) return status;
@@ -204,14 +205,21 @@ uint16_t fast_approach(transport::ScannerContext& context, const settings::Scann
   const uint8_t row = f < 1000 ? kRowHomeFast : (oversampled ? kRowApproachOversampled : kRowHome);
   const uint32_t row_resolution = setting.MOTOR_MSETTING(row, 0);
   MotorPlan plan;
-  plan_motor(context, setting, kFlatbedLight, 2, 24, 3, row_resolution, 0, row, plan);
+  ScanSetup approach;
+  approach.light_source = kFlatbedLight;
+  approach.port_type = 2;
+  approach.bit_depth = 24;
+  approach.channels = 3;
+  approach.y_resolution = static_cast<uint16_t>(row_resolution);
+  approach.move_row = row;
+  plan_motor(context, setting, approach, plan);
   // What the move travels beyond its feed (its ramps, its lines), and the four
   // steps the scan then feeds itself.
   const uint32_t margin =
       plan.slots[0].steps + plan.slots[2].steps +
       static_cast<uint32_t>(std::lround(move_lines_travel(context, setting, plan))) + 4;
   const uint32_t travel = f > margin ? f - margin : 1;
-  const uint16_t status = move(context, setting, travel, row, 0, 0, 0, 0);
+  const uint16_t status = move(context, setting, {.distance = travel, .row = row});
   if (status != QRX_OK) return status;
   feed_steps = 4;
   return wait_for_stop(context);

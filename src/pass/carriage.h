@@ -28,11 +28,21 @@ uint16_t wait_for_stop(transport::ScannerContext& context);
 // Resets the data count, waits for the motor, and starts the programmed pass.
 uint16_t start_motor(transport::ScannerContext& context);
 
-// Programmes and starts a move of distance steps with move row `row`; returns when
-// the motor has started. A distance of 0 moves nothing.
+// One carriage move: its distance in motor steps, its row of the move settings and
+// its register 0x02 mode bits.
+struct Move {
+  uint32_t distance = 0;
+  uint8_t row = kRowHome;
+  uint8_t toward_home = 0;
+  uint8_t b5 = 0;
+  uint8_t b1 = 0;
+  uint32_t no_motor = 0;  // 1: the carriage stands still
+};
+
+// Programmes and starts the move; returns when the motor has started. A distance
+// of 0 moves nothing.
 uint16_t move(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-              uint32_t distance, uint8_t row, uint8_t toward_home, uint8_t b5, uint8_t b1,
-              uint32_t no_motor);
+              const Move& move);
 
 // Reads the home sensor until two successive reads agree; false when unreadable.
 bool read_home_sensor(transport::ScannerContext& context, bool& at_home);

@@ -5,17 +5,16 @@
 
 namespace qrx::pass {
 
-Timing timing_lookup(const settings::ScannerSetting& setting, uint8_t light_source,
-                     uint32_t port_type, uint32_t bit_depth, uint32_t vertical_resolution,
-                     uint8_t move_selector) {
-  const int group = settings::port_group(port_type);
-  const int depth = settings::depth_class(bit_depth);
-  const int res = settings::resolution_index(vertical_resolution);
+Timing timing_lookup(const settings::ScannerSetting& setting, const ScanSetup& pass,
+                     uint32_t resolution) {
+  const int group = settings::port_group(pass.port_type);
+  const int depth = settings::depth_class(pass.bit_depth);
+  const int res = settings::resolution_index(resolution);
   Timing timing;
-  if (move_selector != kScanPass) {
-    timing.line_period = setting.MOTOR_MSETTING(move_selector, 1);
+  if (pass.move_row != kScanPass) {
+    timing.line_period = setting.MOTOR_MSETTING(pass.move_row, 1);
     timing.vertical_multiplier = setting.VERTICALRES_BOUND_BOOK(group, depth, res);
-  } else if (light_source == kFlatbedLight) {
+  } else if (pass.light_source == kFlatbedLight) {
     timing.line_period = setting.LINEPERIOD_BOOK(group, depth, res);
     timing.vertical_multiplier = setting.VERTICALRES_BOUND_BOOK(group, depth, res);
   } else {
@@ -26,13 +25,13 @@ Timing timing_lookup(const settings::ScannerSetting& setting, uint8_t light_sour
 }
 
 void plan_motor(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                uint8_t light_source, uint32_t port_type, uint32_t bit_depth, uint8_t channels,
-                uint32_t vertical_resolution, uint8_t /*oversampling*/, uint8_t move_selector,
-                MotorPlan& plan) {
-  const Timing timing = timing_lookup(setting, light_source, port_type, bit_depth,
-                                      vertical_resolution, move_selector);
-  const int group = settings::port_group(port_type);
-  const int depth = settings::depth_class(bit_depth);
+                const ScanSetup& pass, MotorPlan& plan) {
+  const uint32_t vertical_resolution = pass.y_resolution;
+  const uint8_t channels = pass.channels;
+  const uint8_t move_selector = pass.move_row;
+  const Timing timing = timing_lookup(setting, pass, vertical_resolution);
+  const int group = settings::port_group(pass.port_type);
+  const int depth = settings::depth_class(pass.bit_depth);
   const int res = settings::resolution_index(vertical_resolution);
 
   plan = MotorPlan{};

@@ -6,16 +6,11 @@
 #include <array>
 #include <cstdint>
 
+#include "pass/scan_setup.h"
 #include "settings/scanner_setting.h"
 #include "transport/scanner_context.h"
 
 namespace qrx::pass {
-
-// Plan for an image or calibration pass rather than a carriage move.
-inline constexpr uint8_t kScanPass = 255;
-
-// Flatbed light source code.
-inline constexpr uint8_t kFlatbedLight = 1;
 
 struct SlopeSlot {
   uint16_t steps = 0;  // full steps of the ramp
@@ -46,18 +41,16 @@ struct Timing {
   uint16_t vertical_multiplier = 0;
 };
 
-// Line period and vertical multiplier of a mode (move selector 255) or of a move
-// row (0 to 9).
-Timing timing_lookup(const settings::ScannerSetting& setting, uint8_t light_source,
-                     uint32_t port_type, uint32_t bit_depth, uint32_t vertical_resolution,
-                     uint8_t move_selector);
+// Line period and vertical multiplier at `resolution` in the mode of the pass (its
+// light, port type and depth), or of its move row for a carriage move.
+Timing timing_lookup(const settings::ScannerSetting& setting, const ScanSetup& pass,
+                     uint32_t resolution);
 
-// Fills plan (and the context's stored-table numbers) for a scan or a move row.
-// The step divider is left at 1: the register programme sets it.
+// Fills plan (and the context's stored-table numbers) for the pass: a scan at its
+// resolution down, or its move row. The step divider is left at 1: the register
+// programme sets it.
 void plan_motor(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                uint8_t light_source, uint32_t port_type, uint32_t bit_depth, uint8_t channels,
-                uint32_t vertical_resolution, uint8_t oversampling, uint8_t move_selector,
-                MotorPlan& plan);
+                const ScanSetup& pass, MotorPlan& plan);
 
 // Smallest power of two (1 to 32) that brings v into 16 bits.
 uint8_t step_divider(uint32_t v);

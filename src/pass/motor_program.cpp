@@ -59,9 +59,15 @@ PhaseValues motor_phase_values(const transport::ScannerContext& context,
 }
 
 uint16_t program_motor(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                       uint32_t feed_steps, uint32_t lines_times_channels, const MotorMode& mode,
-                       MotorPlan& plan) {
+                       const ScanSetup& pass, MotorPlan& plan) {
   transport::DeviceLink& link = context.link;
+  const uint32_t feed_steps = pass.feed_steps;
+  const uint32_t lines_times_channels = pass.lines * pass.channels;
+  MotorMode mode;
+  mode.toward_home = static_cast<uint8_t>(pass.toward_home);
+  mode.b5 = static_cast<uint8_t>(pass.b5);
+  mode.b1 = static_cast<uint8_t>(pass.b1);
+  mode.fast_feed = static_cast<uint8_t>(pass.fast_feed);
   if (!write_bit_field(link, kMotorControl, 3, 3, 0) || !write_register(link, 0x6A, 4) ||
       !write_register(link, 0x1F, 4)) {
     return QRX_E_MOTOR_CONTROL;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "pass/motor_plan.h"
+#include "pass/scan_setup.h"
 #include "settings/scanner_setting.h"
 #include "transport/scanner_context.h"
 
@@ -18,10 +19,10 @@ struct MotorMode {
   uint8_t fast_feed = 0;    // b6: bit 6
 };
 
-// Writes the motor registers and slope tables; 0 or the failing group's code.
+// Writes the motor registers and slope tables for the pass (its feed, its lines
+// times channels and its register 0x02 mode bits); 0 or the failing group's code.
 uint16_t program_motor(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                       uint32_t feed_steps, uint32_t lines_times_channels, const MotorMode& mode,
-                       MotorPlan& plan);
+                       const ScanSetup& pass, MotorPlan& plan);
 
 // The two motor phase values (registers 0x60-0x62 and 0x63-0x65) before the step
 // mode bits are set; exposed for tests.

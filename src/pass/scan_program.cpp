@@ -48,8 +48,9 @@ bool set_memory_map(transport::ScannerContext& context, uint32_t speed_class) {
 }
 
 uint16_t program_scan(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                      const ScanSetup& image, ScanSetup& read, uint8_t move_selector) {
+                      const ScanSetup& image, ScanSetup& read) {
   transport::DeviceLink& link = context.link;
+  const uint8_t move_selector = read.move_row;
   // Resolutions the chip cannot be programmed for would divide by zero below.
   if (read.x_resolution == 0 || read.x_resolution > 2400 || read.y_resolution == 0 ||
       image.x_resolution == 0) {
@@ -95,15 +96,12 @@ uint16_t program_scan(transport::ScannerContext& context, const settings::Scanne
 
   MotorPlan plan;
   if (read.shading_pass != 0) {
-    plan_motor(context, setting, read.light_source, read.port_type, read.bit_depth, read.channels,
-               kShadingPassResolution, static_cast<uint8_t>(read.oversampling), move_selector,
-               plan);
-    plan.line_period = timing_lookup(setting, read.light_source, read.port_type, read.bit_depth,
-                                     read.y_resolution, move_selector)
-                           .line_period;
+    ScanSetup planned = read;
+    planned.y_resolution = kShadingPassResolution;
+    plan_motor(context, setting, planned, plan);
+    plan.line_period = timing_lookup(setting, read, read.y_resolution).line_period;
   } else {
-    plan_motor(context, setting, read.light_source, read.port_type, read.bit_depth, read.channels,
-               read.y_resolution, static_cast<uint8_t>(read.oversampling), move_selector, plan);
+    plan_motor(context, setting, read, plan);
     if (move_selector == kScanPass) {
       // The chip takes a line every line period (times the multiplier) per channel,
       // and the slope tables run the carriage one line down in that time. The sensor
@@ -111,8 +109,7 @@ uint16_t program_scan(transport::ScannerContext& context, const settings::Scanne
       // period too: its speed then follows the resolution down, and a scan whose two
       // resolutions differ takes its lines at the pitch asked for. When they are
       // equal, as for every calibration pass, nothing changes.
-      const Timing sensor = timing_lookup(setting, read.light_source, read.port_type,
-                                          read.bit_depth, read.x_resolution, move_selector);
+      const Timing sensor = timing_lookup(setting, read, read.x_resolution);
       plan.line_period = sensor.line_period;
       plan.vertical_multiplier = static_cast<uint8_t>(sensor.vertical_multiplier);
     }
@@ -124,15 +121,10 @@ uint16_t program_scan(transport::ScannerContext& context, const settings::Scanne
     plan.slots[0].steps = setting.SHADING_SCAN_UP_STEP();
   }
 
-  MotorMode mode;
-  mode.toward_home = static_cast<uint8_t>(read.toward_home);
-  mode.b5 = static_cast<uint8_t>(read.b5);
-  mode.b1 = static_cast<uint8_t>(read.b1);
-  mode.fast_feed = static_cast<uint8_t>(read.fast_feed);
-  status = program_motor(context, setting, read.feed_steps, read.lines * read.channels, mode, plan);
+  status = program_motor(context, setting, read, plan);
   if (status != QRX_OK) return status;
 
-  status = program_sensor_timing(context, setting, read, plan, move_selector);
+  status = program_sensor_timing(context, setting, read, plan);
   if (status != QRX_OK) return status;
 
   if ((setting.SPECIALMODE() & kShadingMemoryOff) != 0) read.shading_on = 0;

@@ -15,9 +15,10 @@ namespace qrx::pass {
 // map. False for a class outside 0 to 3.
 bool set_memory_map(transport::ScannerContext& context, uint32_t speed_class);
 
-// move_selector: 255 for image and calibration passes, 0 to 9 for carriage moves.
-// The read record's width may be widened to an even pixel count.
+// `image` describes the pass as delivered, `read` as the chip reads it; the read
+// record's kind (kScanPass, or a carriage move's row) chooses the motor plan. Its
+// width may be widened to an even pixel count.
 uint16_t program_scan(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                      const ScanSetup& image, ScanSetup& read, uint8_t move_selector);
+                      const ScanSetup& image, ScanSetup& read);
 
 }  // namespace qrx::pass

@@ -1,5 +1,6 @@
-// ScanSetup: everything the register programme needs to know about one pass of the
-// carriage: an image or calibration read, or a carriage move that reads nothing.
+// ScanSetup: the one value that describes a pass of the carriage (an image or
+// calibration read, or a carriage move that reads nothing): everything the motor
+// plan and the register programme need to know about it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,13 @@
 #include "transport/scanner_context.h"
 
 namespace qrx::pass {
+
+// The kind of pass of an image or calibration read; a carriage move is named by its
+// row of the move settings (0 to 9) instead.
+inline constexpr uint8_t kScanPass = 255;
+
+// Flatbed light source code.
+inline constexpr uint8_t kFlatbedLight = 1;
 
 struct ScanSetup {
   uint16_t x_resolution = 0;  // across, dpi
@@ -30,6 +38,7 @@ struct ScanSetup {
   uint32_t fast_feed = 0;     // register 0x02 bit 6
   uint32_t lamp_on = 0;       // register 0x03 bit 4
   uint32_t shading_pass = 0;  // calibration read: 48-bit, motor planned at 600 dpi
+  uint8_t move_row = kScanPass;  // kind of pass: kScanPass, or a carriage move's row
 };
 
 // Bytes of one planar line: pixels x channels x bytes per sample.

@@ -112,10 +112,9 @@ uint16_t program_pixel_window(transport::ScannerContext& context, const ScanSetu
 
 uint16_t program_sensor_timing(transport::ScannerContext& context,
                                const settings::ScannerSetting& setting, const ScanSetup& read,
-                               const MotorPlan& plan, uint8_t move_selector) {
+                               const MotorPlan& plan) {
   transport::DeviceLink& link = context.link;
-  const Timing timing = timing_lookup(setting, read.light_source, read.port_type, read.bit_depth,
-                                      read.x_resolution, move_selector);
+  const Timing timing = timing_lookup(setting, read, read.x_resolution);
   const uint32_t d = plan.step_divider;
   if (!write_bit_field(link, 0x1C, 2, 0, log2_of(plan.step_divider))) return QRX_E_TIMING_CODE;
   if (!write_bit_field(link, 0x1E, 3, 0, static_cast<uint8_t>(plan.vertical_multiplier - 1))) {

@@ -41,6 +41,6 @@ uint16_t program_pixel_window(transport::ScannerContext& context, const ScanSetu
 // Divider, multiplier, line period, exposures and timing code (39717 to 39725).
 uint16_t program_sensor_timing(transport::ScannerContext& context,
                                const settings::ScannerSetting& setting, const ScanSetup& read,
-                               const MotorPlan& plan, uint8_t move_selector);
+                               const MotorPlan& plan);
 
 }  // namespace qrx::pass

@@ -90,12 +90,12 @@ uint16_t check_mode(const transport::ScannerContext& context,
   if (depth != 8 && depth != 16 && depth != 24 && depth != 48) return QRX_E_SCAN_MODE;
   // The motor is planned for the resolution down and timed, like the sensor, by
   // the line period of the resolution across: both must exist.
-  const uint8_t light = lamp_select == pass::kFlatbedLight ? pass::kFlatbedLight : 0;
-  const uint32_t port_type = context.link.port_type();
+  pass::ScanSetup mode;
+  mode.light_source = lamp_select == pass::kFlatbedLight ? pass::kFlatbedLight : 0;
+  mode.port_type = static_cast<uint8_t>(context.link.port_type());
+  mode.bit_depth = fields.bit_depth;
   for (const uint32_t resolution : {fields.scan_y_res, fields.scan_x_res}) {
-    if (pass::timing_lookup(setting, light, port_type, fields.bit_depth, resolution,
-                            pass::kScanPass)
-            .line_period == 0) {
+    if (pass::timing_lookup(setting, mode, resolution).line_period == 0) {
       return QRX_E_SCAN_MODE;
     }
   }

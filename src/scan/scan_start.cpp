@@ -117,10 +117,16 @@ uint16_t start_scan(transport::ScannerContext& context, const settings::ScannerS
     if (status != QRX_OK) return status;
   }
 
+  pass::ScanSetup image;
+  image.x_resolution = context.scan_x_res;
+  image.y_resolution = context.scan_y_res;
+  image.bit_depth = context.bit_depth;
+  image.light_source = light;
+  image.channels = context.color_channels;
+  image.port_type = static_cast<uint8_t>(context.link.port_type());
+  image.oversampling = context.low_res_oversample;
   pass::MotorPlan plan;
-  pass::plan_motor(context, setting, light, context.link.port_type(), context.bit_depth,
-                   context.color_channels, context.scan_y_res, context.low_res_oversample,
-                   pass::kScanPass, plan);
+  pass::plan_motor(context, setting, image, plan);
   // Motor steps (1/1200 inch) from the step-out position to the window's first line.
   const uint32_t to_window = context.window.y / 2 + context.reference_offset;
   uint32_t feed = to_window > plan.slots[0].steps ? to_window - plan.slots[0].steps : 1;
@@ -137,18 +143,11 @@ uint16_t start_scan(transport::ScannerContext& context, const settings::ScannerS
     if (status != QRX_OK) return status;
   }
 
-  pass::ScanSetup image;
-  image.x_resolution = context.scan_x_res;
-  image.y_resolution = context.scan_y_res;
-  image.bit_depth = context.bit_depth;
-  image.light_source = light;
   image.feed_steps = feed;
   image.window_x = context.window.x;
   image.window_width = context.window.width;
   // An 8-bit scan reads one line more than it delivers.
   image.lines = context.scan_line_count + (context.bit_depth == 8 ? 1 : 0);
-  image.channels = context.color_channels;
-  image.port_type = static_cast<uint8_t>(context.link.port_type());
   image.exposure = exposure;
   if (film_light(light)) {
     for (size_t c = 0; c < 3; ++c) image.exposure.exposure[c] = 1;
@@ -159,7 +158,6 @@ uint16_t start_scan(transport::ScannerContext& context, const settings::ScannerS
   }
   image.shading_on = 1;
   image.no_motor = 0;
-  image.oversampling = context.low_res_oversample;
   image.gamma_on = context.bit_depth != 48 ? 1 : 0;
   image.fast_feed = fast_feed_for(context, special) ? 1 : 0;
   image.lamp_on = 1;
@@ -173,7 +171,7 @@ uint16_t start_scan(transport::ScannerContext& context, const settings::ScannerS
     read.window_width += kReadLeadIn[context.board_variant != 0 ? 1 : 0];
   }
   // A programme that did not reach the chip would start a pass nobody described.
-  status = pass::program_scan(context, setting, image, read, pass::kScanPass);
+  status = pass::program_scan(context, setting, image, read);
   if (status != QRX_OK) return status;
 
   context.gain_factor = kUnitGain;

@@ -162,8 +162,8 @@ uint16_t short_move(transport::ScannerContext& context, const settings::ScannerS
                     uint8_t parameter) {
   if (parameter < 1 || parameter > 4) return QRX_OK;
   // Parameters 1 to 4 select move rows 3 to 6.
-  return pass::move(context, setting, kShortMoveSteps, static_cast<uint8_t>(parameter + 2), 0, 0, 0,
-                    0);
+  return pass::move(context, setting,
+                    {.distance = kShortMoveSteps, .row = static_cast<uint8_t>(parameter + 2)});
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ class FlatnessTest : public SimTest, public ::testing::WithParamInterface<uint16
     image.fast_feed = 1;
     image.lamp_on = 1;
     pass::ScanSetup read = image;
-    EXPECT_EQ(pass::program_scan(context, lib().setting, image, read, pass::kScanPass), QRX_OK);
+    EXPECT_EQ(pass::program_scan(context, lib().setting, image, read), QRX_OK);
     EXPECT_EQ(pass::start_motor(context), QRX_OK);
     const uint32_t total = context.read_line_bytes * lines;
     std::vector<uint8_t> data(total);

@@ -173,9 +173,10 @@ TEST_F(LampTest, EachMeasurementSetsTheAfeAndGoesUnderTheFilmArea) {
   reset_scanner(emu::Options{});
   TerminateScanner(nullptr);
   ASSERT_TRUE(open_scanner());
-  ASSERT_EQ(pass::move(lib().context, lib().setting, 1400 + scanner->expected_home_offset(),
-                       pass::kRowHomeFast, 0, 0, 0, 0),
-            QRX_OK);
+  ASSERT_EQ(
+      pass::move(lib().context, lib().setting,
+                 {.distance = 1400u + scanner->expected_home_offset(), .row = pass::kRowHomeFast}),
+      QRX_OK);
   ASSERT_EQ(pass::wait_for_stop(lib().context), QRX_OK);
   EXPECT_DOUBLE_EQ(measured_at, scanner->carriage_steps());
 }

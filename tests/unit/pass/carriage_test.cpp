@@ -73,7 +73,7 @@ TEST_F(CarriageTest, HomeAndStepOutEndsAThousandStepsAndARampOut) {
 TEST_F(CarriageTest, AMotorThatNeverStopsIsReportedAfterAMinuteOfPolling) {
   scanner->jam_motor(true);
   scanner->set_carriage_steps(100);
-  ASSERT_EQ(pass::move(context(), setting(), 200, pass::kRowStepOut, 0, 0, 0, 0), QRX_OK);
+  ASSERT_EQ(pass::move(context(), setting(), {.distance = 200, .row = pass::kRowStepOut}), QRX_OK);
   const auto wall_start = std::chrono::steady_clock::now();
   const uint64_t virtual_start = clock.now_us();
   const uint64_t sleeps = clock.sleeps();

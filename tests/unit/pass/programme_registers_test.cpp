@@ -86,7 +86,7 @@ class ProgrammeRegistersTest : public SimTest {
   }
   uint16_t program(pass::ScanSetup& read) {
     const pass::ScanSetup image = read;
-    return pass::program_scan(lib().context, lib().setting, image, read, pass::kScanPass);
+    return pass::program_scan(lib().context, lib().setting, image, read);
   }
 };
 
@@ -99,7 +99,9 @@ class ProgrammeRegistersTest : public SimTest {
 // 32544; Z2 = (439720 + 3999 x 8136) mod 32544 = 8512; forward feed 127 (group 1,
 // 24 bits, 1200 dpi): Z1 = (439720 + 8136 x (127 x 8 / 8 x 8 - 1)) mod 32544 = 8512.
 TEST_F(ProgrammeRegistersTest, TheStepOutMove) {
-  ASSERT_EQ(pass::move(lib().context, lib().setting, 1000, pass::kRowStepOut, 0, 0, 1, 0), QRX_OK);
+  ASSERT_EQ(pass::move(lib().context, lib().setting,
+                       {.distance = 1000, .row = pass::kRowStepOut, .b1 = 1}),
+            QRX_OK);
   expect({
       {0x02, 1, 0x92},        // hold (b5 = 0), motor, b1; forward, no fast feed
       {0x1C, 1, 2, 0x07},     // divider 4
@@ -286,11 +288,13 @@ TEST_F(ProgrammeRegistersTest, ThePhaseMatchesTheMotionOfEveryMovingPass) {
     EXPECT_EQ(*error, 0) << pass;
     ASSERT_EQ(pass::wait_for_stop(context), QRX_OK) << pass;
   };
-  ASSERT_EQ(pass::move(context, lib().setting, 1000, pass::kRowStepOut, 0, 0, 1, 0), QRX_OK);
+  ASSERT_EQ(
+      pass::move(context, lib().setting, {.distance = 1000, .row = pass::kRowStepOut, .b1 = 1}),
+      QRX_OK);
   run_and_check("step out");
   for (uint8_t row : {pass::kRowHome, pass::kRowHomeFast, pass::kRowApproachOversampled}) {
     scanner->set_carriage_steps(0);
-    ASSERT_EQ(pass::move(context, lib().setting, 3000, row, 0, 0, 0, 0), QRX_OK);
+    ASSERT_EQ(pass::move(context, lib().setting, {.distance = 3000, .row = row}), QRX_OK);
     run_and_check("move");
   }
   pass::ScanSetup read = edge_scan();
@@ -391,12 +395,12 @@ TEST_F(ProgrammeRegistersTest, LineBytesOf75DpiAskedAndRead150) {
   read.gamma_on = 0;
   lib().context.output_x_res = 75;
   const pass::ScanSetup image = read;
-  ASSERT_EQ(pass::program_scan(lib().context, lib().setting, image, read, pass::kScanPass), QRX_OK);
+  ASSERT_EQ(pass::program_scan(lib().context, lib().setting, image, read), QRX_OK);
   EXPECT_EQ(lib().context.image_line_bytes, 2u * 75 * 3);
   EXPECT_EQ(lib().context.read_line_bytes, 2u * 76 * 3);
   lib().context.output_x_res = 150;
   read = image;
-  ASSERT_EQ(pass::program_scan(lib().context, lib().setting, image, read, pass::kScanPass), QRX_OK);
+  ASSERT_EQ(pass::program_scan(lib().context, lib().setting, image, read), QRX_OK);
   EXPECT_EQ(lib().context.image_line_bytes, 151u * 3);
 }
 

@@ -41,7 +41,7 @@ class ScanProgramTest : public SimTest {
   }
   uint16_t program(pass::ScanSetup& read) {
     const pass::ScanSetup image = read;
-    return pass::program_scan(lib().context, lib().setting, image, read, pass::kScanPass);
+    return pass::program_scan(lib().context, lib().setting, image, read);
   }
   uint32_t reg(uint8_t first, int bytes = 1) {
     uint32_t v = 0;

@@ -163,7 +163,14 @@ TEST_F(SlopeUploadTest, StoredTablesAreCopiedAndTheirEndHoldsTheLastStepTime) {
   // Move row 9 uses stored table 10 for both ramps: 500 steps of 4 micro-steps,
   // 2000 entries from a table of 256.
   MotorPlan plan;
-  pass::plan_motor(context, lib().setting, 1, 2, 24, 3, 300, 0, 9, plan);
+  pass::ScanSetup approach;  // the oversampled approach row, flatbed, port type 2
+  approach.light_source = 1;
+  approach.port_type = 2;
+  approach.bit_depth = 24;
+  approach.channels = 3;
+  approach.y_resolution = 300;
+  approach.move_row = 9;
+  pass::plan_motor(context, lib().setting, approach, plan);
   ASSERT_EQ(context.stored_table[0], 10);
   ASSERT_EQ(plan.slots[2].steps, 500);
   plan.step_divider = 1;
@@ -185,15 +192,16 @@ TEST_F(SlopeUploadTest, AMoveWhoseTablesCannotBeLoadedDoesNotStart) {
                              QRX_E_MOTOR_SLOT3, QRX_E_MOTOR_SLOT4};
   for (uint32_t slot = 0; slot < 5; ++slot) {
     scanner->fail_request({emu::RequestKind::BulkOut}, slot + 1);
-    EXPECT_EQ(pass::move(context, lib().setting, 2000, pass::kRowHome, 0, 0, 0, 0), codes[slot]);
+    EXPECT_EQ(pass::move(context, lib().setting, {.distance = 2000, .row = pass::kRowHome}),
+              codes[slot]);
     scanner->clear_faults();
     EXPECT_FALSE(scanner->motor_running()) << slot;
   }
   platform::fail_allocation_after(0);
-  EXPECT_EQ(pass::move(context, lib().setting, 2000, pass::kRowHome, 0, 0, 0, 0),
+  EXPECT_EQ(pass::move(context, lib().setting, {.distance = 2000, .row = pass::kRowHome}),
             QRX_E_NOMEM_SLOPE);
   EXPECT_FALSE(scanner->motor_running());
-  ASSERT_EQ(pass::move(context, lib().setting, 2000, pass::kRowHome, 0, 0, 0, 0), QRX_OK);
+  ASSERT_EQ(pass::move(context, lib().setting, {.distance = 2000, .row = pass::kRowHome}), QRX_OK);
   EXPECT_TRUE(scanner->motor_running()) << "with its tables the move goes";
   EXPECT_EQ(pass::wait_for_stop(context), QRX_OK);
 }
