@@ -102,10 +102,13 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
     CallFrame frame(lib);
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
+    const qrx::calibration::CalibrationRequest request{
+        .film = film,
+        .kind = kind,
+        .resolution = resolution,
+        .scan_x_res = static_cast<uint16_t>(lib.scan_values.stored.xRes)};
     return finish(lib, qrx::calibration::do_calibration(lib.context, lib.setting,
-                                                         pass_environment(lib), film,
-                                                         kind, resolution,
-                                                         lib.scan_values.stored.xRes));
+                                                        pass_environment(lib), request));
   });
 }
 

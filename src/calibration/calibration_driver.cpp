@@ -29,20 +29,24 @@ struct Buffers {
 // The flatbed series at 300 dpi also leaves the 150 and 75 dpi files, with the
 // 300 dpi exposure, fresh darks and whites derived from the 300 dpi white.
 uint16_t flatbed_300(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                     const PassEnvironment& environment, uint8_t lamp_mode, Buffers& b) {
+                     ReferencePass pass, Buffers& b) {
+  const uint8_t lamp_mode = pass.lamp_mode;
+  const ReferenceLines references{b.white, b.dark};
   transport::ExposureSet exposure;
-  uint16_t status = reference_pass(context, setting, environment, 300, lamp_mode, exposure,
-                                   PassKind::kDark, b.white, b.dark);
+  pass.resolution = 300;
+  pass.kind = PassKind::kDark;
+  uint16_t status = reference_pass(context, setting, pass, exposure, references);
   if (status == QRX_OK) {
-    status = reference_pass(context, setting, environment, 300, lamp_mode, exposure,
-                            PassKind::kWhite, b.white, b.dark);
+    pass.kind = PassKind::kWhite;
+    status = reference_pass(context, setting, pass, exposure, references);
   }
   if (status != QRX_OK) return status;
   if (!save_shading(context, 300, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
   const transport::ExposureSet kept = exposure;
   for (uint32_t target : {150u, 75u}) {
-    status = reference_pass(context, setting, environment, target, lamp_mode, exposure,
-                            PassKind::kDark, b.white, b.dark);
+    pass.resolution = target;
+    pass.kind = PassKind::kDark;
+    status = reference_pass(context, setting, pass, exposure, references);
     if (status != QRX_OK) return status;
     status = low_resolution_white(lamp_mode, 300, b.white, target, b.derived);
     if (status != QRX_OK) return status;
@@ -54,24 +58,27 @@ uint16_t flatbed_300(transport::ScannerContext& context, const settings::Scanner
 }
 
 uint16_t flatbed_at(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                    const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-                    Buffers& b) {
+                    ReferencePass pass, Buffers& b) {
+  const ReferenceLines references{b.white, b.dark};
   transport::ExposureSet exposure;
-  uint16_t status = reference_pass(context, setting, environment, resolution, lamp_mode, exposure,
-                                   PassKind::kDark, b.white, b.dark);
+  pass.kind = PassKind::kDark;
+  uint16_t status = reference_pass(context, setting, pass, exposure, references);
   if (status == QRX_OK) {
-    status = reference_pass(context, setting, environment, resolution, lamp_mode, exposure,
-                            PassKind::kWhite, b.white, b.dark);
+    pass.kind = PassKind::kWhite;
+    status = reference_pass(context, setting, pass, exposure, references);
   }
   if (status != QRX_OK) return status;
-  return save_shading(context, resolution, lamp_mode, exposure, b.white, b.dark)
+  return save_shading(context, pass.resolution, pass.lamp_mode, exposure, b.white, b.dark)
              ? QRX_OK
              : QRX_E_SHADING_SAVE;
 }
 
+// pass.resolution: one of the film resolutions, or 0 for every one of them.
 uint16_t film_series(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                     const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-                     Buffers& b) {
+                     ReferencePass pass, Buffers& b) {
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
+  const ReferenceLines references{b.white, b.dark};
   const uint32_t white_position = context.reference_offset + kFilmWhiteBeyondEdge;
   bool first = true;
   for (uint32_t r : kFilmResolutions) {
@@ -83,14 +90,15 @@ uint16_t film_series(transport::ScannerContext& context, const settings::Scanner
     }
     first = false;
     transport::ExposureSet exposure;
-    status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
-                            PassKind::kDark, b.white, b.dark);
+    pass.resolution = r;
+    pass.kind = PassKind::kDark;
+    status = reference_pass(context, setting, pass, exposure, references);
     if (status != QRX_OK) return status;
     status = pass::move(context, setting, {.distance = white_position, .row = pass::kRowHomeFast});
     if (status == QRX_OK) status = pass::wait_for_stop(context);
     if (status != QRX_OK) return status;
-    status = reference_pass(context, setting, environment, r, lamp_mode, exposure,
-                            PassKind::kWhite, b.white, b.dark);
+    pass.kind = PassKind::kWhite;
+    status = reference_pass(context, setting, pass, exposure, references);
     if (status != QRX_OK) return status;
     if (!save_shading(context, r, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
     status = pass::return_home(context, setting, true, false);
@@ -128,19 +136,22 @@ uint16_t calibration_series(transport::ScannerContext& context,
   }
   uint16_t status = pass::home_and_step_out(context, setting);
   if (status != QRX_OK) return status;
-  if (!flatbed) return film_series(context, setting, environment, resolution, lamp_mode, buffers);
+  const ReferencePass pass{
+      .resolution = resolution, .lamp_mode = lamp_mode, .environment = environment};
+  if (!flatbed) return film_series(context, setting, pass, buffers);
 
-  status = resolution == 300
-               ? flatbed_300(context, setting, environment, lamp_mode, buffers)
-               : flatbed_at(context, setting, environment, resolution, lamp_mode, buffers);
+  status = resolution == 300 ? flatbed_300(context, setting, pass, buffers)
+                             : flatbed_at(context, setting, pass, buffers);
   if (status != QRX_OK) return status;
   return pass::return_home(context, setting, true, false);
 }
 
 uint16_t do_calibration(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                        const PassEnvironment& environment, uint8_t film, uint8_t kind,
-                        uint16_t resolution, uint16_t scan_x_res) {
-  switch (kind) {
+                        const PassEnvironment& environment, const CalibrationRequest& request) {
+  const uint8_t film = request.film;
+  const uint16_t resolution = request.resolution;
+  const uint16_t scan_x_res = request.scan_x_res;
+  switch (request.kind) {
     case 0:
     case 1:
       return calibration_series(context, setting, environment, resolution,

@@ -48,8 +48,11 @@ void store(const SearchState& state, transport::ExposureSet& exposure) {
 // The set-up both searches share: window, line period, a flat shading from the
 // dark references, and the bounds of every slot.
 void set_up(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-            const ExposureEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-            const ChannelLines& dark, transport::ExposureSet& exposure, SearchState& state) {
+            const ExposurePass& pass, transport::ExposureSet& exposure, SearchState& state) {
+  const ExposureEnvironment& environment = pass.environment;
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
+  const ChannelLines& dark = *pass.dark;
   exposure.channel = {255, 255, 255, 255};
   const bool flatbed = is_flatbed(lamp_mode);
   pass::ScanSetup reference;
@@ -104,8 +107,10 @@ void set_up(transport::ScannerContext& context, const settings::ScannerSetting& 
 
 // Reads two lines and takes each channel's peak in the second, in 8-bit terms.
 uint16_t measure(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                 uint32_t resolution, uint8_t lamp_mode, const transport::ExposureSet& exposure,
+                 const ExposurePass& pass, const transport::ExposureSet& exposure,
                  SearchState& state) {
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
   const bool flatbed = is_flatbed(lamp_mode);
   AcquisitionRequest request;
   request.port_type = context.link.port_type();
@@ -203,14 +208,14 @@ uint16_t dark_exposure(transport::ScannerContext& context, const settings::Scann
   return QRX_OK;
 }
 
-uint16_t search_exposure(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                         const ExposureEnvironment& environment, Search search,
-                         uint32_t resolution, uint8_t lamp_mode, const ChannelLines& dark,
-                         transport::ExposureSet& exposure) {
+uint16_t search_exposure(transport::ScannerContext& context,
+                         const settings::ScannerSetting& setting, const ExposurePass& pass,
+                         Search search, transport::ExposureSet& exposure) {
+  const uint32_t resolution = pass.resolution;
   SearchState state;
   const transport::ExposureSet seed = exposure;
-  set_up(context, setting, environment, resolution, lamp_mode, dark, exposure, state);
-  const bool flatbed = is_flatbed(lamp_mode);
+  set_up(context, setting, pass, exposure, state);
+  const bool flatbed = is_flatbed(pass.lamp_mode);
   const uint16_t half = static_cast<uint16_t>(
       state.line_period / 2 >= 65536 ? kLongestExposure : state.line_period / 2);
   if (search == Search::kProportional && flatbed) {
@@ -229,7 +234,7 @@ uint16_t search_exposure(transport::ScannerContext& context, const settings::Sca
   const uint8_t target = setting.LAMP_EXPOSURE_TIME_TARGET();
   const uint8_t range = setting.LAMP_EXPOSURE_TIME_RANGE();
   for (int attempt = 1; attempt <= kExposureTries; ++attempt) {
-    const uint16_t status = measure(context, setting, resolution, lamp_mode, exposure, state);
+    const uint16_t status = measure(context, setting, pass, exposure, state);
     if (status != QRX_OK) return status;
     bool all_done = true;
     for (Slot& slot : state.slots) {
@@ -256,10 +261,11 @@ uint16_t search_exposure(transport::ScannerContext& context, const settings::Sca
   return good ? QRX_OK : QRX_E_EXPOSURE_FILM;
 }
 
-uint16_t adjust_exposure(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                         const ExposureEnvironment& environment, uint32_t resolution,
-                         uint8_t lamp_mode, const ChannelLines& dark,
+uint16_t adjust_exposure(transport::ScannerContext& context,
+                         const settings::ScannerSetting& setting, const ExposurePass& pass,
                          transport::ExposureSet& exposure) {
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
   const int index = settings::resolution_index(resolution);
   Search search = Search::kBracketing;
   if (resolution > 300 && context.exposure_cache_enabled != 0 && index >= 3 && index <= 7 &&
@@ -267,8 +273,7 @@ uint16_t adjust_exposure(transport::ScannerContext& context, const settings::Sca
     for (int c = 0; c < 4; ++c) exposure.exposure[c] = context.exposure_cache[index - 3][c];
     search = Search::kProportional;
   }
-  const uint16_t status = search_exposure(context, setting, environment, search, resolution,
-                                          lamp_mode, dark, exposure);
+  const uint16_t status = search_exposure(context, setting, pass, search, exposure);
   if (status == QRX_OK && resolution >= 300 && index >= 2 && index <= 6) {
     for (int c = 0; c < 4; ++c) context.exposure_cache[index - 2][c] = exposure.exposure[c];
   }

@@ -42,9 +42,12 @@ uint16_t fresh_dark(transport::ScannerContext& context, const settings::ScannerS
   if (status != QRX_OK) return status;
   const uint32_t resolution = context.scan_x_res;
   transport::ExposureSet dark_exposure;
-  status = calibration::reference_pass(
-      context, setting, environment.pass, resolution, calibration::kLampFlatbed, dark_exposure,
-      calibration::PassKind::kDark, context.shading_white, context.shading_offset);
+  const calibration::ReferencePass dark_pass{.kind = calibration::PassKind::kDark,
+                                             .resolution = resolution,
+                                             .lamp_mode = calibration::kLampFlatbed,
+                                             .environment = environment.pass};
+  status = calibration::reference_pass(context, setting, dark_pass, dark_exposure,
+                                       {context.shading_white, context.shading_offset});
   if (status != QRX_OK) return status;
   calibration::compute_shading(
       setting, calibration::shading_pixels(calibration::kLampFlatbed, resolution),

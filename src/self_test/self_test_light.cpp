@@ -85,8 +85,11 @@ uint16_t light_measurement(transport::ScannerContext& context,
   transport::ExposureSet exposure;
   uint16_t status = QRX_OK;
   for (PassKind kind : {PassKind::kDark, PassKind::kWhite}) {
-    status = calibration::reference_pass(context, setting, environment, kLightCheckResolution,
-                                         QRX_LAMP_FLATBED, exposure, kind, white, dark);
+    const calibration::ReferencePass pass{.kind = kind,
+                                          .resolution = kLightCheckResolution,
+                                          .lamp_mode = QRX_LAMP_FLATBED,
+                                          .environment = environment};
+    status = calibration::reference_pass(context, setting, pass, exposure, {white, dark});
     if (status != QRX_OK) return status;
   }
   status = pass::return_home(context, setting, true, true);
@@ -192,11 +195,17 @@ uint16_t light_uniformity(transport::ScannerContext& context,
   uint16_t status = allocate(white, dark);
   if (status != QRX_OK) return status;
   transport::ExposureSet exposure;
-  status = calibration::reference_pass(context, setting, environment, resolution, QRX_LAMP_FLATBED,
-                                       exposure, calibration::PassKind::kDark, white, dark);
+  const calibration::ReferencePass dark_pass{.kind = calibration::PassKind::kDark,
+                                             .resolution = resolution,
+                                             .lamp_mode = QRX_LAMP_FLATBED,
+                                             .environment = environment};
+  status = calibration::reference_pass(context, setting, dark_pass, exposure, {white, dark});
   if (status != QRX_OK) return status;
-  status = calibration::adjust_exposure(context, setting, environment.exposure, resolution,
-                                        QRX_LAMP_FLATBED, dark, exposure);
+  const calibration::ExposurePass white_pass{.resolution = resolution,
+                                             .lamp_mode = QRX_LAMP_FLATBED,
+                                             .dark = &dark,
+                                             .environment = environment.exposure};
+  status = calibration::adjust_exposure(context, setting, white_pass, exposure);
   if (status != QRX_OK) return status;
   std::vector<uint8_t> lines;
   status = acquire(context, setting, resolution, exposure, lines);

@@ -30,8 +30,12 @@ class ReferencePassTest : public SimTest {
     const uint16_t status = pass::home_and_step_out(lib().context, lib().setting);
     if (status != QRX_OK) return status;
     transport::ExposureSet exposure;
-    return calibration::reference_pass(lib().context, lib().setting, environment, 600,
-                                       calibration::kLampFlatbed, exposure, kind, white, dark);
+    const calibration::ReferencePass at_600{.kind = kind,
+                                            .resolution = 600,
+                                            .lamp_mode = calibration::kLampFlatbed,
+                                            .environment = environment};
+    return calibration::reference_pass(lib().context, lib().setting, at_600, exposure,
+                                       {white, dark});
   }
   // 48 line offsets: `high` lines raised by up, `low` lines lowered by down.
   static std::vector<int32_t> outliers(int high, int32_t up, int low, int32_t down) {
