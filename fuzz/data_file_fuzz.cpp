@@ -10,20 +10,20 @@
 #include <vector>
 
 #include "api/library.h"
-#include "device/data_file.h"
 #include "fuzz_host.h"
+#include "tone_curves/data_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qrx;
   static const bool opened = (fuzz::open_scanner(), true);
   (void)opened;
-  static auto store = std::make_unique<device::DataFileStore>();
+  static auto store = std::make_unique<tone_curves::DataFileStore>();
   fuzz::Bytes in(data, size);
   const uint8_t mode = in.u8();
   std::vector<uint8_t> file(in.rest(), in.rest() + in.left());
   if ((mode & 1) != 0 && !file.empty()) {
     // The curves' size, up to 8 bytes short or over.
-    const size_t wanted = device::kDataFileBytes + (mode >> 1) % 17 - 8;
+    const size_t wanted = tone_curves::kDataFileBytes + (mode >> 1) % 17 - 8;
     std::vector<uint8_t> repeated(wanted);
     for (size_t i = 0; i < wanted; ++i) repeated[i] = file[i % file.size()];
     file.swap(repeated);
@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   store->filled[0] = false;
   store->region[0][0] = 0x1234;
-  const bool loaded = device::load_data_file_from(*store, path);
-  if (loaded != (file.size() >= device::kDataFileBytes)) {
+  const bool loaded = tone_curves::load_data_file_from(*store, path);
+  if (loaded != (file.size() >= tone_curves::kDataFileBytes)) {
     fuzz::fail("a data file loaded or refused against its size", file.size(), loaded);
   }
   if (!loaded) {
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto& context = api::library().context;
   context.lamp_select = QRX_LAMP_FLATBED;
   for (auto& caller : context.caller_gamma) std::iota(caller.begin(), caller.end(), 0);
-  if (device::compose_with_data_file(context, *store) != QRX_OK) fuzz::fail("compose failed");
+  if (tone_curves::compose_with_data_file(context, *store) != QRX_OK) fuzz::fail("compose failed");
   for (size_t c = 0; c < 3; ++c) {
     for (size_t i = 0; i < transport::kGammaEntries; i += 97) {
       const size_t at = 2 * (c * transport::kGammaEntries + i);

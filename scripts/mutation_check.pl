@@ -39,7 +39,8 @@ $build = File::Spec->rel2abs($build);
 
 # The suites run for every fault (in this order: quick unit suites first), and the
 # programs the multi-process suites start.
-my @suites = qw(unit_settings unit_transport unit_device unit_engine unit_calibration unit_api
+my @suites = qw(unit_settings unit_transport unit_device unit_tone_curves unit_pass unit_scan unit_lamp
+                unit_self_test unit_calibration unit_api
                 unit_imaging unit_emulator integration multiprocess_status_block
                 multiprocess_lamp_state multiprocess_daemon);
 my @helpers = qw(status_client daemon_client);

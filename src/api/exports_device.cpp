@@ -3,16 +3,16 @@
 #include "api/call_frame.h"
 #include "api/export_guard.h"
 #include "api/scanner_session.h"
-#include "device/data_file.h"
 #include "device/discovery.h"
 #include "device/initialize.h"
 #include "device/power_on.h"
 #include "device/push_buttons.h"
-#include "engine/background_calibration.h"
-#include "engine/carriage.h"
-#include "engine/scan_stop.h"
+#include "pass/carriage.h"
 #include "platform/shared_block.h"
 #include "qrx7730.h"
+#include "scan/background_calibration.h"
+#include "scan/scan_stop.h"
+#include "tone_curves/data_file.h"
 #include "transport/registers.h"
 
 using qrx::api::CallFrame;
@@ -79,8 +79,8 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
       // No live process drives this carriage: the scan of a process that died,
       // or this process's own scan just given up (held by a full buffer, it
       // would count as moving for good). End it.
-      qrx::engine::end_abandoned_pass(lib.context);
-      qrx::engine::wait_for_stop(lib.context);
+      qrx::scan::end_abandoned_pass(lib.context);
+      qrx::pass::wait_for_stop(lib.context);
       status = qrx::device::check_power_state(lib.context);
     }
     if (status == QRX_OK) {
@@ -102,7 +102,7 @@ QRX7730_API QRX_BOOL FindScannerEx(void* /*host*/, const char* device_path, uint
     // in a frame of its own once that caller is through.
     frame.release();
 
-    if (!qrx::device::load_data_file(lib.data_file)) {
+    if (!qrx::tone_curves::load_data_file(lib.data_file)) {
       CallFrame closing(lib);
       lib.context.link.close();
       lib.device_open = 0;
@@ -144,7 +144,7 @@ QRX7730_API QRX_BOOL TerminateScanner(void* /*host*/) {
   return guard([&](Library& lib) -> QRX_BOOL {
     // A background calibration holds the scanner while it runs: it is asked to
     // stop within the block of lines it is reading, rather than kept waiting for.
-    qrx::engine::stop_background_calibration(lib.context);
+    qrx::scan::stop_background_calibration(lib.context);
     CallFrame frame(lib);
     lib.last_error = QRX_OK;
     // This process's scan ends with its use of the scanner (stopped at once, the

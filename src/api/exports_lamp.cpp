@@ -4,10 +4,10 @@
 #include "api/call_frame.h"
 #include "api/export_guard.h"
 #include "device/power_on.h"
-#include "engine/lamp.h"
-#include "engine/self_test.h"
+#include "lamp/lamp.h"
 #include "platform/shared_block.h"
 #include "qrx7730.h"
+#include "self_test/self_test.h"
 
 using qrx::api::CallFrame;
 using qrx::api::finish;
@@ -36,7 +36,7 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
     // Its watchdog resets the controller when the carriage keeps moving.
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     bool moving = false;
-    if (!qrx::engine::motor_running(lib.context, moving)) {
+    if (!qrx::lamp::motor_running(lib.context, moving)) {
       return finish(lib, QRX_E_STATUS_REGISTER);
     }
     if (moving) {
@@ -45,7 +45,7 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
       // leaves the controller as at power-up, under every process that has the
       // scanner open and would programme it as set up: it is set up again at once,
       // keeping the host's tone curves.
-      const uint16_t status = qrx::engine::refuse_light_while_moving(lib.context);
+      const uint16_t status = qrx::lamp::refuse_light_while_moving(lib.context);
       if (status == QRX_E_STATUS_REGISTER) {
         qrx::device::set_up_controller_again(lib.context, lib.setting);
         // A controller reset puts the film light out: the next use warms it again.
@@ -57,7 +57,7 @@ QRX7730_API QRX_BOOL SetLamp(void* /*host*/, uint8_t light_source) {
         !film_adapter_attached()) {
       return finish(lib, QRX_E_NO_FILM_ADAPTER);
     }
-    qrx::engine::clear_light_refusal(lib.context);
+    qrx::lamp::clear_light_refusal(lib.context);
     return finish(lib, QRX_OK);
   });
 }
@@ -83,11 +83,11 @@ QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
       // Warmed up already (by any process), and not switched since: the moves
       // that followed the warm-up only put it out for a moment.
       bool selected = false;
-      if (!qrx::engine::film_light_selected(lib.context, light, selected)) {
+      if (!qrx::lamp::film_light_selected(lib.context, light, selected)) {
         return finish(lib, QRX_E_WARMUP_STATE);
       }
       if (selected) {
-        qrx::engine::reset_warm_up_attempts(lib.context);
+        qrx::lamp::reset_warm_up_attempts(lib.context);
         lib.status_block.set_lamp_state(light);
         return finish(lib, QRX_OK);
       }
@@ -95,7 +95,7 @@ QRX7730_API QRX_BOOL GetLampStatus(void* /*host*/, uint8_t /*ignored*/) {
     // A warm-up is made (or goes on): whatever was warmed before is switched now.
     lib.status_block.set_warmed_film_light(0);
     const uint8_t ready_light = lib.status_block.lamp_state();
-    const uint16_t status = qrx::engine::poll_warm_up(lib.context, lib.setting, light, ready_light);
+    const uint16_t status = qrx::lamp::poll_warm_up(lib.context, lib.setting, light, ready_light);
     if (status != QRX_OK) return finish(lib, status);
     lib.status_block.set_lamp_state(light);
     lib.status_block.set_warmed_film_light(light);
@@ -113,7 +113,7 @@ QRX7730_API QRX_BOOL TestScanner(void* /*host*/, uint8_t test, uint8_t argument,
     const uint8_t* shared = qrx::platform::shared_section();
     environment.exposure.fau_scan_position = shared != nullptr ? shared[1] : 3;
     const uint16_t result =
-        qrx::engine::run_self_test(lib.context, lib.setting, environment, test, argument);
+        qrx::self_test::run_self_test(lib.context, lib.setting, environment, test, argument);
     lib.last_error = result;
     // The input-line tests return a bit map, which is their pass.
     const bool passed = (test == 51 || test == 52) ? result <= 0xFF : result == QRX_OK;

@@ -4,14 +4,14 @@
 // abandons a scan.
 #include "api/call_frame.h"
 #include "api/export_guard.h"
-#include "engine/background_calibration.h"
-#include "engine/scan_start.h"
-#include "engine/scan_stop.h"
 #include "imaging/data_status.h"
 #include "imaging/direct_read.h"
 #include "imaging/gamma.h"
 #include "imaging/jaggy_filter.h"
 #include "qrx7730.h"
+#include "scan/background_calibration.h"
+#include "scan/scan_start.h"
+#include "scan/scan_stop.h"
 
 using qrx::api::CallFrame;
 using qrx::api::finish;
@@ -27,7 +27,7 @@ uint16_t framed_direct_read(Library& lib, uint8_t* buffer, uint32_t size) {
   const qrx::imaging::ReadOutcome outcome =
       qrx::imaging::direct_read(lib.context, lib.scan_values, buffer, size);
   // The read's own status is what the host learns; the cancel's is not examined.
-  if (outcome.cancel_scan) qrx::engine::stop_now(lib.context, lib.setting);
+  if (outcome.cancel_scan) qrx::scan::stop_now(lib.context, lib.setting);
   return outcome.status;
 }
 
@@ -54,7 +54,7 @@ QRX7730_API QRX_BOOL GetDataStatus(void* /*host*/, DataStatus* status) {
     // on; before that it is armed (or not) for the running scan, or for the next
     // one to start when none runs.
     const qrx::transport::ScannerContext& context = lib.context;
-    const bool running = qrx::engine::scan_running(context);
+    const bool running = qrx::scan::scan_running(context);
     const bool reading = running && context.lines_to_read.load() != context.scan_line_count;
     const uint16_t result =
         qrx::imaging::data_status(lib.context, lib.setting, lib.lamp_select, lib.scan_values,
@@ -71,7 +71,7 @@ QRX7730_API QRX_BOOL SetGamma(void* /*host*/, const uint16_t* table, uint8_t cha
     if (table == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
     // A curve given while the background calibration runs is the one the scan it
     // calibrates for is composed with: it is kept, out of the calibration's way.
-    const bool calibrating = qrx::engine::background_calibration_running(lib.context);
+    const bool calibrating = qrx::scan::background_calibration_running(lib.context);
     lib.last_error = qrx::imaging::set_gamma(lib.context, lib.lamp_select, table, channel,
                                              lib.last_error, calibrating);
     return lib.last_error == QRX_OK ? QRX_TRUE : QRX_FALSE;

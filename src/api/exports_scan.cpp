@@ -4,13 +4,13 @@
 #include "api/call_frame.h"
 #include "api/export_guard.h"
 #include "calibration/calibration_driver.h"
-#include "engine/background_calibration.h"
-#include "engine/lamp.h"
-#include "engine/scan_parameters.h"
-#include "engine/scan_start.h"
-#include "engine/scan_stop.h"
+#include "lamp/lamp.h"
 #include "platform/shared_block.h"
 #include "qrx7730.h"
+#include "scan/background_calibration.h"
+#include "scan/scan_parameters.h"
+#include "scan/scan_start.h"
+#include "scan/scan_stop.h"
 #include "transport/registers.h"
 
 using qrx::api::CallFrame;
@@ -55,7 +55,7 @@ bool claim_scanner(Library& lib) {
     finish(lib, QRX_E_SCANNER_IN_USE);
     return false;
   }
-  if (claim == Claim::kTakenOver) qrx::engine::end_abandoned_pass(lib.context);
+  if (claim == Claim::kTakenOver) qrx::scan::end_abandoned_pass(lib.context);
   return true;
 }
 
@@ -63,12 +63,12 @@ bool claim_scanner(Library& lib) {
 // owed or still coming, at once when everything was read and the pass is over.
 uint16_t stop_scan(Library& lib) {
   if (lib.scan_values.line_count != 0) {
-    return qrx::engine::stop_after_draining(lib.context, lib.setting);
+    return qrx::scan::stop_after_draining(lib.context, lib.setting);
   }
   uint8_t status = 0;
   qrx::transport::read_register(lib.context.link, qrx::transport::reg::kStatus, status);
-  return (status & kPassFinished) != 0 ? qrx::engine::stop_now(lib.context, lib.setting)
-                                       : qrx::engine::stop_after_draining(lib.context, lib.setting);
+  return (status & kPassFinished) != 0 ? qrx::scan::stop_now(lib.context, lib.setting)
+                                       : qrx::scan::stop_after_draining(lib.context, lib.setting);
 }
 
 }  // namespace
@@ -79,15 +79,15 @@ QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* param
   return guard([&](Library& lib) -> QRX_BOOL {
     if (parameter == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
     // The background calibration reads the scan fields while it runs.
-    if (qrx::engine::background_calibration_running(lib.context)) {
+    if (qrx::scan::background_calibration_running(lib.context)) {
       return finish(lib, QRX_E_CALIBRATING);
     }
     // The running scan's lines are read by the values this would replace: refused
     // until StopScanEx. In the frame, so that a scan starting or stopping on another
     // thread is seen whole.
     CallFrame frame(lib);
-    if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
-    const uint16_t status = qrx::engine::set_scan_parameter(
+    if (qrx::scan::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    const uint16_t status = qrx::scan::set_scan_parameter(
         lib.context, lib.setting, lib.scan_values, *parameter, lib.lamp_select, lib.ag_block);
     // A line filter armed for the scan described before is not this one's: the
     // host arms it again with GetDataStatus.
@@ -102,10 +102,13 @@ QRX7730_API QRX_BOOL DoCalibration(void* /*host*/, uint8_t film, uint8_t kind,
     CallFrame frame(lib);
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     if (lib.device_open != 1) return finish(lib, QRX_E_NOT_OPEN);
+    const qrx::calibration::CalibrationRequest request{
+        .film = film,
+        .kind = kind,
+        .resolution = resolution,
+        .scan_x_res = static_cast<uint16_t>(lib.scan_values.stored.xRes)};
     return finish(lib, qrx::calibration::do_calibration(lib.context, lib.setting,
-                                                         pass_environment(lib), film,
-                                                         kind, resolution,
-                                                         lib.scan_values.stored.xRes));
+                                                        pass_environment(lib), request));
   });
 }
 
@@ -121,17 +124,17 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
     }
     if (!claim_scanner(lib)) return QRX_FALSE;
     // A second start would re-programme the scanner under the running scan.
-    if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    if (qrx::scan::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     // What is left of an earlier start's calibration, its result never asked
     // for, belongs to that start and is not this scan's.
-    qrx::engine::stop_background_calibration(lib.context);
-    const uint8_t need = qrx::engine::recalibration_check(
-        lib.context, lib.scan_values.stored.xRes, lib.lamp_select);
-    if (need == qrx::engine::kCalibrationUsable) {
+    qrx::scan::stop_background_calibration(lib.context);
+    const uint8_t need =
+        qrx::scan::recalibration_check(lib.context, lib.scan_values.stored.xRes, lib.lamp_select);
+    if (need == qrx::scan::kCalibrationUsable) {
       lib.scan_start = Library::kStartAsked;
       return finish(lib, QRX_OK);
     }
-    qrx::engine::BackgroundCalibration& job = lib.background_calibration;
+    qrx::scan::BackgroundCalibration& job = lib.background_calibration;
     job.context = &lib.context;
     job.setting = &lib.setting;
     job.environment = pass_environment(lib);
@@ -142,7 +145,7 @@ QRX7730_API QRX_BOOL StartScanEx(void* /*host*/, const void* /*options*/) {
     // Asked before the thread starts: it gives the scanner back as it ends, and a
     // poll on another thread may then start the scan at once.
     const uint8_t before = lib.scan_start.exchange(Library::kStartAsked);
-    const uint16_t status = qrx::engine::start_background_calibration(job);
+    const uint16_t status = qrx::scan::start_background_calibration(job);
     // The thread holds the scanner until it ends: the framed exports wait meanwhile.
     if (status == QRX_OK) {
       frame.hand_over();
@@ -162,13 +165,13 @@ QRX7730_API QRX_BOOL StopScanEx(void* /*host*/, void* /*option*/) {
     // it holds the scanner until then, so it is waited for before the frame.
     uint8_t asked = Library::kStartAsked;
     lib.scan_start.compare_exchange_strong(asked, Library::kStartCancelled);
-    qrx::engine::stop_background_calibration(lib.context);
+    qrx::scan::stop_background_calibration(lib.context);
     CallFrame frame(lib);
     // Only the process that scans may stop the scanner.
     if (qrx::api::refused_for_other_scan(lib)) return QRX_FALSE;
     const uint16_t status = stop_scan(lib);
     if (status == QRX_OK) {
-      qrx::engine::reset_warm_up_attempts(lib.context);
+      qrx::lamp::reset_warm_up_attempts(lib.context);
       lib.status_block.release_scan();
     }
     return finish(lib, status);
@@ -185,7 +188,7 @@ QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
       return finish(lib, QRX_E_NOT_OPEN);
     }
     bool running = false;
-    const uint16_t calibration = qrx::engine::background_calibration_result(lib.context, running);
+    const uint16_t calibration = qrx::scan::background_calibration_result(lib.context, running);
     *status = running ? kCalibrationRunning : 0;
     if (running) return QRX_TRUE;
     if (calibration != QRX_OK) {
@@ -203,15 +206,15 @@ QRX7730_API QRX_BOOL GetCalibrationStatus(void* /*host*/, uint8_t* status) {
       return finish(lib, QRX_E_NO_SCAN);
     }
     if (!claim_scanner(lib)) return QRX_FALSE;
-    if (qrx::engine::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
+    if (qrx::scan::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     if (!light_usable(lib.context.lamp_select)) {
       lib.status_block.release_scan();
       return finish(lib, QRX_E_NO_LAMP_SELECTED);
     }
-    qrx::engine::ScanStartEnvironment environment;
+    qrx::scan::ScanStartEnvironment environment;
     environment.data_file = &lib.data_file;
     environment.pass = pass_environment(lib);
-    const uint16_t started = qrx::engine::start_scan(lib.context, lib.setting, environment);
+    const uint16_t started = qrx::scan::start_scan(lib.context, lib.setting, environment);
     if (started != QRX_OK) {
       lib.status_block.release_scan();
       return finish(lib, started);

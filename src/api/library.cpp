@@ -2,8 +2,8 @@
 // initialisation (before any export can run) and destroyed at unload.
 #include "api/library.h"
 
-#include "engine/background_calibration.h"
 #include "imaging/reader_thread.h"
+#include "scan/background_calibration.h"
 
 namespace qrx::api {
 namespace {
@@ -13,7 +13,7 @@ Library g_library;
 Library::~Library() {
   // A calibration ends within the block of lines it is reading; the reader at its
   // next turn.
-  engine::stop_background_calibration(context);
+  scan::stop_background_calibration(context);
   imaging::stop_image_reader(context);
 }
 

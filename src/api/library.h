@@ -11,12 +11,12 @@
 #include <string>
 
 #include "api/status_block.h"
-#include "device/data_file_store.h"
-#include "engine/background_calibration.h"
 #include "imaging/jaggy_filter.h"
 #include "imaging/scan_values.h"
 #include "qrx7730.h"
+#include "scan/background_calibration.h"
 #include "settings/scanner_setting.h"
+#include "tone_curves/data_file_store.h"
 #include "transport/scanner_context.h"
 
 namespace qrx::api {
@@ -36,7 +36,7 @@ struct Library {
   StatusBlock status_block;
   transport::ScannerContext context;
   settings::ScannerSetting setting;
-  device::DataFileStore data_file;
+  tone_curves::DataFileStore data_file;
   Diagnostics diagnostics;
 
   // Values of the exported interface (one copy per process, zero at load). The
@@ -54,7 +54,7 @@ struct Library {
   uint32_t last_button = 0;         // button seen by the previous poll
   // What the background calibration thread runs with, and the hold of the busy
   // flag it gives back when it ends.
-  engine::BackgroundCalibration background_calibration;
+  scan::BackgroundCalibration background_calibration;
   StatusBlock::BusyTicket calibration_hold = 0;
   // The scan StartScanEx asked for, until GetCalibrationStatus starts it; cancelled
   // when StopScanEx comes first, so that no later poll starts it (until the next

@@ -1,10 +1,10 @@
 // Ending the use of the scanner (see scanner_session.h).
 #include "api/scanner_session.h"
 
-#include "engine/background_calibration.h"
-#include "engine/scan_start.h"
-#include "engine/scan_stop.h"
 #include "imaging/reader_thread.h"
+#include "scan/background_calibration.h"
+#include "scan/scan_start.h"
+#include "scan/scan_stop.h"
 
 namespace qrx::api {
 
@@ -15,12 +15,12 @@ void end_scan(Library& lib, bool pass_alive) {
   uint8_t asked = Library::kStartAsked;
   lib.scan_start.compare_exchange_strong(asked, Library::kStartCancelled);
   // A calibration that has ended ran for this scan: its result is not the next one's.
-  engine::stop_background_calibration(context);
-  if (engine::scan_running(context)) {
+  scan::stop_background_calibration(context);
+  if (scan::scan_running(context)) {
     // Where the scanner has gone the stop fails after letting the reader and the
     // ring go, which is all there is left to end; its status is not examined.
     if (pass_alive) {
-      engine::stop_now(context, lib.setting);
+      scan::stop_now(context, lib.setting);
     } else {
       imaging::stop_image_reader(context);
       context.image_ring.reset();

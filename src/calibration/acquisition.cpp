@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/carriage.h"
-#include "engine/motor_plan.h"
-#include "engine/scan_program.h"
+#include "pass/carriage.h"
+#include "pass/motor_plan.h"
+#include "pass/scan_program.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
 #include "qrx7730.h"
@@ -19,8 +19,8 @@ constexpr uint32_t kChunkBytes = 61424;
 constexpr uint32_t kPollMs = 10;
 constexpr uint8_t kLine10 = 10;
 
-engine::ScanSetup setup_of(const transport::ScannerContext& context, const AcquisitionRequest& r) {
-  engine::ScanSetup s;
+pass::ScanSetup setup_of(const transport::ScannerContext& context, const AcquisitionRequest& r) {
+  pass::ScanSetup s;
   s.x_resolution = s.y_resolution = r.resolution;
   s.bit_depth = r.bits_per_pixel;
   s.light_source = r.light_source;
@@ -50,7 +50,7 @@ bool stop_asked(const transport::ScannerContext& context) {
 // buffers is cleared by the next motor start.
 void end_stopped_pass(transport::ScannerContext& context) {
   transport::write_bit_field(context.link, transport::reg::kScanControl, 0, 0, 0);
-  engine::wait_for_stop(context);
+  pass::wait_for_stop(context);
   transport::set_line(context.link, kLine10, 1);
 }
 
@@ -87,16 +87,16 @@ uint16_t calibration_lines(transport::ScannerContext& context,
                            const settings::ScannerSetting& setting,
                            const AcquisitionRequest& request, std::vector<uint8_t>& lines) {
   if (stop_asked(context)) return QRX_E_NO_SCAN;
-  uint16_t status = engine::wait_for_stop(context);
+  uint16_t status = pass::wait_for_stop(context);
   if (status != QRX_OK) return status;
 
-  const engine::ScanSetup image = setup_of(context, request);
-  engine::ScanSetup read = image;
-  status = engine::program_scan(context, setting, image, read, engine::kScanPass);
+  const pass::ScanSetup image = setup_of(context, request);
+  pass::ScanSetup read = image;
+  status = pass::program_scan(context, setting, image, read);
   if (status != QRX_OK) return status;
 
   if (!transport::set_line(context.link, kLine10, 0)) return QRX_E_ACQUIRE_LINE10;
-  status = engine::start_motor(context);
+  status = pass::start_motor(context);
   if (status != QRX_OK) return status;
 
   const uint32_t raw_line = context.read_line_bytes;
@@ -128,10 +128,10 @@ uint16_t calibration_lines(transport::ScannerContext& context,
 
   if (!transport::set_line(context.link, kLine10, 1)) return QRX_E_ACQUIRE_LINE10;
   if (request.return_home) {
-    status = engine::return_home(context, setting, true, false);
+    status = pass::return_home(context, setting, true, false);
     if (status != QRX_OK) return status;
   }
-  status = engine::wait_for_stop(context);
+  status = pass::wait_for_stop(context);
   if (status != QRX_OK) return status;
   lines = std::move(delivered);
   return QRX_OK;

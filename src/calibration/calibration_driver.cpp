@@ -6,7 +6,7 @@
 
 #include "calibration/shading_files.h"
 #include "calibration/shading_math.h"
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "qrx7730.h"
 #include "settings/scanner_model.h"
 #include "settings/tuning_index.h"
@@ -20,9 +20,7 @@ constexpr uint32_t kFilmWhiteBeyondEdge = 937;
 // 4800 dpi film is read at 2400 across, as on the flatbed: its calibration is 2400's.
 constexpr uint32_t kFilmResolutions[] = {300, 600, 1200, 2400};
 
-bool flatbed_mode(uint8_t lamp_mode) {
-  return (lamp_mode & 0x0C) == 0;
-}
+bool flatbed_mode(uint8_t lamp_mode) { return (lamp_mode & 0x0C) == 0; }
 
 struct Buffers {
   ChannelLines white, dark, derived;
@@ -31,20 +29,24 @@ struct Buffers {
 // The flatbed series at 300 dpi also leaves the 150 and 75 dpi files, with the
 // 300 dpi exposure, fresh darks and whites derived from the 300 dpi white.
 uint16_t flatbed_300(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                     const PassEnvironment& environment, uint8_t lamp_mode, Buffers& b) {
+                     ReferencePass pass, Buffers& b) {
+  const uint8_t lamp_mode = pass.lamp_mode;
+  const ReferenceLines references{b.white, b.dark};
   transport::ExposureSet exposure;
-  uint16_t status = reference_pass(context, setting, environment, 300, lamp_mode, exposure,
-                                   PassKind::kDark, b.white, b.dark);
+  pass.resolution = 300;
+  pass.kind = PassKind::kDark;
+  uint16_t status = reference_pass(context, setting, pass, exposure, references);
   if (status == QRX_OK) {
-    status = reference_pass(context, setting, environment, 300, lamp_mode, exposure,
-                            PassKind::kWhite, b.white, b.dark);
+    pass.kind = PassKind::kWhite;
+    status = reference_pass(context, setting, pass, exposure, references);
   }
   if (status != QRX_OK) return status;
   if (!save_shading(context, 300, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
   const transport::ExposureSet kept = exposure;
   for (uint32_t target : {150u, 75u}) {
-    status = reference_pass(context, setting, environment, target, lamp_mode, exposure,
-                            PassKind::kDark, b.white, b.dark);
+    pass.resolution = target;
+    pass.kind = PassKind::kDark;
+    status = reference_pass(context, setting, pass, exposure, references);
     if (status != QRX_OK) return status;
     status = low_resolution_white(lamp_mode, 300, b.white, target, b.derived);
     if (status != QRX_OK) return status;
@@ -56,46 +58,50 @@ uint16_t flatbed_300(transport::ScannerContext& context, const settings::Scanner
 }
 
 uint16_t flatbed_at(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                    const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-                    Buffers& b) {
+                    ReferencePass pass, Buffers& b) {
+  const ReferenceLines references{b.white, b.dark};
   transport::ExposureSet exposure;
-  uint16_t status = reference_pass(context, setting, environment, resolution, lamp_mode, exposure,
-                                   PassKind::kDark, b.white, b.dark);
+  pass.kind = PassKind::kDark;
+  uint16_t status = reference_pass(context, setting, pass, exposure, references);
   if (status == QRX_OK) {
-    status = reference_pass(context, setting, environment, resolution, lamp_mode, exposure,
-                            PassKind::kWhite, b.white, b.dark);
+    pass.kind = PassKind::kWhite;
+    status = reference_pass(context, setting, pass, exposure, references);
   }
   if (status != QRX_OK) return status;
-  return save_shading(context, resolution, lamp_mode, exposure, b.white, b.dark)
+  return save_shading(context, pass.resolution, pass.lamp_mode, exposure, b.white, b.dark)
              ? QRX_OK
              : QRX_E_SHADING_SAVE;
 }
 
+// pass.resolution: one of the film resolutions, or 0 for every one of them.
 uint16_t film_series(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                     const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-                     Buffers& b) {
+                     ReferencePass pass, Buffers& b) {
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
+  const ReferenceLines references{b.white, b.dark};
   const uint32_t white_position = context.reference_offset + kFilmWhiteBeyondEdge;
   bool first = true;
   for (uint32_t r : kFilmResolutions) {
     if (resolution != 0 && r != resolution) continue;
     uint16_t status = QRX_OK;
     if (!first) {
-      status = engine::home_and_step_out(context, setting);
+      status = pass::home_and_step_out(context, setting);
       if (status != QRX_OK) return status;
     }
     first = false;
     transport::ExposureSet exposure;
-    status = reference_pass(context, setting, environment, r, lamp_mode, exposure, PassKind::kDark,
-                            b.white, b.dark);
+    pass.resolution = r;
+    pass.kind = PassKind::kDark;
+    status = reference_pass(context, setting, pass, exposure, references);
     if (status != QRX_OK) return status;
-    status = engine::move(context, setting, white_position, engine::kRowHomeFast, 0, 0, 0, 0);
-    if (status == QRX_OK) status = engine::wait_for_stop(context);
+    status = pass::move(context, setting, {.distance = white_position, .row = pass::kRowHomeFast});
+    if (status == QRX_OK) status = pass::wait_for_stop(context);
     if (status != QRX_OK) return status;
-    status = reference_pass(context, setting, environment, r, lamp_mode, exposure, PassKind::kWhite,
-                            b.white, b.dark);
+    pass.kind = PassKind::kWhite;
+    status = reference_pass(context, setting, pass, exposure, references);
     if (status != QRX_OK) return status;
     if (!save_shading(context, r, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
-    status = engine::return_home(context, setting, true, false);
+    status = pass::return_home(context, setting, true, false);
     if (status != QRX_OK) return status;
   }
   return QRX_OK;
@@ -128,21 +134,24 @@ uint16_t calibration_series(transport::ScannerContext& context,
       !allocate_lines(buffers.derived)) {
     return QRX_E_NOMEM_BUFFER;
   }
-  uint16_t status = engine::home_and_step_out(context, setting);
+  uint16_t status = pass::home_and_step_out(context, setting);
   if (status != QRX_OK) return status;
-  if (!flatbed) return film_series(context, setting, environment, resolution, lamp_mode, buffers);
+  const ReferencePass pass{
+      .resolution = resolution, .lamp_mode = lamp_mode, .environment = environment};
+  if (!flatbed) return film_series(context, setting, pass, buffers);
 
-  status = resolution == 300
-               ? flatbed_300(context, setting, environment, lamp_mode, buffers)
-               : flatbed_at(context, setting, environment, resolution, lamp_mode, buffers);
+  status = resolution == 300 ? flatbed_300(context, setting, pass, buffers)
+                             : flatbed_at(context, setting, pass, buffers);
   if (status != QRX_OK) return status;
-  return engine::return_home(context, setting, true, false);
+  return pass::return_home(context, setting, true, false);
 }
 
 uint16_t do_calibration(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                        const PassEnvironment& environment, uint8_t film, uint8_t kind,
-                        uint16_t resolution, uint16_t scan_x_res) {
-  switch (kind) {
+                        const PassEnvironment& environment, const CalibrationRequest& request) {
+  const uint8_t film = request.film;
+  const uint16_t resolution = request.resolution;
+  const uint16_t scan_x_res = request.scan_x_res;
+  switch (request.kind) {
     case 0:
     case 1:
       return calibration_series(context, setting, environment, resolution,
@@ -150,14 +159,12 @@ uint16_t do_calibration(transport::ScannerContext& context, const settings::Scan
     case 2:
       if (film == 0) {
         for (uint32_t r : {300u, 600u, 1200u, 2400u}) {
-          const uint16_t status =
-              calibration_series(context, setting, environment, r, kLampFlatbed);
+          const uint16_t status = calibration_series(context, setting, environment, r, kLampFlatbed);
           if (status != QRX_OK) return status;
         }
         return QRX_OK;
       }
-      if (film == 1 || film == 3)
-        return calibration_series(context, setting, environment, 0, kLampFilm);
+      if (film == 1 || film == 3) return calibration_series(context, setting, environment, 0, kLampFilm);
       return QRX_OK;
     case 3: {
       uint32_t r = (static_cast<uint32_t>(scan_x_res) + 599) / 600 * 600;
@@ -165,8 +172,7 @@ uint16_t do_calibration(transport::ScannerContext& context, const settings::Scan
         if (r == 2400) r = 4800;
         return calibration_series(context, setting, environment, r, kLampFlatbed);
       }
-      if (film == 1 || film == 3)
-        return calibration_series(context, setting, environment, r, kLampFilm);
+      if (film == 1 || film == 3) return calibration_series(context, setting, environment, r, kLampFilm);
       return QRX_OK;
     }
     default:

@@ -23,10 +23,17 @@ uint16_t calibration_series(transport::ScannerContext& context,
                             const PassEnvironment& environment, uint32_t resolution,
                             uint8_t lamp_mode);
 
-// DoCalibration's work below the frame: film selector, calibration kind (0 to 3),
+// What the host asks DoCalibration for: film selector, calibration kind (0 to 3),
 // resolution, and the xRes of the last scan parameters (kind 3).
+struct CalibrationRequest {
+  uint8_t film = 0;
+  uint8_t kind = 0;
+  uint16_t resolution = 0;
+  uint16_t scan_x_res = 0;
+};
+
+// DoCalibration's work below the frame.
 uint16_t do_calibration(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                        const PassEnvironment& environment, uint8_t film, uint8_t kind,
-                        uint16_t resolution, uint16_t scan_x_res);
+                        const PassEnvironment& environment, const CalibrationRequest& request);
 
 }  // namespace qrx::calibration

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "calibration/acquisition.h"
-#include "engine/motor_plan.h"
+#include "pass/motor_plan.h"
 #include "qrx7730.h"
 #include "settings/tuning_index.h"
 #include "transport/registers.h"
@@ -36,9 +36,7 @@ struct SearchState {
   uint32_t line_period = 0;
 };
 
-uint16_t clamp16(uint32_t v) {
-  return static_cast<uint16_t>(std::min<uint32_t>(v, 65535));
-}
+uint16_t clamp16(uint32_t v) { return static_cast<uint16_t>(std::min<uint32_t>(v, 65535)); }
 
 // Writes the slots' exposures to the exposure set: R, G, B from slots 1 to 3, IR
 // from slot 0.
@@ -50,13 +48,18 @@ void store(const SearchState& state, transport::ExposureSet& exposure) {
 // The set-up both searches share: window, line period, a flat shading from the
 // dark references, and the bounds of every slot.
 void set_up(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-            const ExposureEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-            const ChannelLines& dark, transport::ExposureSet& exposure, SearchState& state) {
+            const ExposurePass& pass, transport::ExposureSet& exposure, SearchState& state) {
+  const ExposureEnvironment& environment = pass.environment;
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
+  const ChannelLines& dark = *pass.dark;
   exposure.channel = {255, 255, 255, 255};
   const bool flatbed = is_flatbed(lamp_mode);
-  state.line_period = engine::timing_lookup(setting, lamp_mode, context.link.port_type(), 48,
-                                            resolution, engine::kScanPass)
-                          .line_period;
+  pass::ScanSetup reference;
+  reference.light_source = lamp_mode;
+  reference.port_type = static_cast<uint8_t>(context.link.port_type());
+  reference.bit_depth = 48;
+  state.line_period = pass::timing_lookup(setting, reference, resolution).line_period;
   if (flatbed) {
     state.start_pixel = 0;
     state.width = 20416;
@@ -104,8 +107,10 @@ void set_up(transport::ScannerContext& context, const settings::ScannerSetting& 
 
 // Reads two lines and takes each channel's peak in the second, in 8-bit terms.
 uint16_t measure(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                 uint32_t resolution, uint8_t lamp_mode, const transport::ExposureSet& exposure,
+                 const ExposurePass& pass, const transport::ExposureSet& exposure,
                  SearchState& state) {
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
   const bool flatbed = is_flatbed(lamp_mode);
   AcquisitionRequest request;
   request.port_type = context.link.port_type();
@@ -131,8 +136,7 @@ uint16_t measure(transport::ScannerContext& context, const settings::ScannerSett
     uint16_t highest = 0;
     const uint8_t* block = second + 2 * samples * c;
     for (uint32_t i = 0; i < samples; ++i) {
-      highest =
-          std::max<uint16_t>(highest, static_cast<uint16_t>(block[2 * i] | block[2 * i + 1] << 8));
+      highest = std::max<uint16_t>(highest, static_cast<uint16_t>(block[2 * i] | block[2 * i + 1] << 8));
     }
     peaks[c] = static_cast<uint8_t>(highest >> 8);
   }
@@ -196,24 +200,22 @@ uint16_t dark_exposure(transport::ScannerContext& context, const settings::Scann
   const uint16_t base = static_cast<uint16_t>(shortest + 1);
   exposure.exposure = {base, base, base, base};
   if ((setting.SPECIALMODE() & kDarkSpecialMode) != 0) {
-    exposure.exposure = {
-        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_R_EXPOSURE_TIME() + shortest),
-        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_G_EXPOSURE_TIME() + shortest),
-        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_B_EXPOSURE_TIME() + shortest),
-        static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_IR_EXPOSURE_TIME() + shortest)};
+    exposure.exposure = {static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_R_EXPOSURE_TIME() + shortest),
+                         static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_G_EXPOSURE_TIME() + shortest),
+                         static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_B_EXPOSURE_TIME() + shortest),
+                         static_cast<uint16_t>(setting.SPECIAL_DARK_SHADING_IR_EXPOSURE_TIME() + shortest)};
   }
   return QRX_OK;
 }
 
 uint16_t search_exposure(transport::ScannerContext& context,
-                         const settings::ScannerSetting& setting,
-                         const ExposureEnvironment& environment, Search search, uint32_t resolution,
-                         uint8_t lamp_mode, const ChannelLines& dark,
-                         transport::ExposureSet& exposure) {
+                         const settings::ScannerSetting& setting, const ExposurePass& pass,
+                         Search search, transport::ExposureSet& exposure) {
+  const uint32_t resolution = pass.resolution;
   SearchState state;
   const transport::ExposureSet seed = exposure;
-  set_up(context, setting, environment, resolution, lamp_mode, dark, exposure, state);
-  const bool flatbed = is_flatbed(lamp_mode);
+  set_up(context, setting, pass, exposure, state);
+  const bool flatbed = is_flatbed(pass.lamp_mode);
   const uint16_t half = static_cast<uint16_t>(
       state.line_period / 2 >= 65536 ? kLongestExposure : state.line_period / 2);
   if (search == Search::kProportional && flatbed) {
@@ -232,7 +234,7 @@ uint16_t search_exposure(transport::ScannerContext& context,
   const uint8_t target = setting.LAMP_EXPOSURE_TIME_TARGET();
   const uint8_t range = setting.LAMP_EXPOSURE_TIME_RANGE();
   for (int attempt = 1; attempt <= kExposureTries; ++attempt) {
-    const uint16_t status = measure(context, setting, resolution, lamp_mode, exposure, state);
+    const uint16_t status = measure(context, setting, pass, exposure, state);
     if (status != QRX_OK) return status;
     bool all_done = true;
     for (Slot& slot : state.slots) {
@@ -260,10 +262,10 @@ uint16_t search_exposure(transport::ScannerContext& context,
 }
 
 uint16_t adjust_exposure(transport::ScannerContext& context,
-                         const settings::ScannerSetting& setting,
-                         const ExposureEnvironment& environment, uint32_t resolution,
-                         uint8_t lamp_mode, const ChannelLines& dark,
+                         const settings::ScannerSetting& setting, const ExposurePass& pass,
                          transport::ExposureSet& exposure) {
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
   const int index = settings::resolution_index(resolution);
   Search search = Search::kBracketing;
   if (resolution > 300 && context.exposure_cache_enabled != 0 && index >= 3 && index <= 7 &&
@@ -271,8 +273,7 @@ uint16_t adjust_exposure(transport::ScannerContext& context,
     for (int c = 0; c < 4; ++c) exposure.exposure[c] = context.exposure_cache[index - 3][c];
     search = Search::kProportional;
   }
-  const uint16_t status =
-      search_exposure(context, setting, environment, search, resolution, lamp_mode, dark, exposure);
+  const uint16_t status = search_exposure(context, setting, pass, search, exposure);
   if (status == QRX_OK && resolution >= 300 && index >= 2 && index <= 6) {
     for (int c = 0; c < 4; ++c) context.exposure_cache[index - 2][c] = exposure.exposure[c];
   }

@@ -27,22 +27,27 @@ uint16_t dark_exposure(transport::ScannerContext& context, const settings::Scann
 
 enum class Search { kBracketing, kProportional };
 
-// One search at a resolution; dark holds the dark references already measured at
-// it. 0, 0x9BC9 (flatbed) or 0x9BCA (film) when the target was not reached, or a
-// code from the line acquisition.
+// The pass an exposure search reads: the resolution (across and down), the lamp
+// mode, the dark references already measured at that resolution (required), and
+// what the search reads besides the context and tuning record.
+struct ExposurePass {
+  uint32_t resolution = 0;
+  uint8_t lamp_mode = kLampFlatbed;
+  const ChannelLines* dark = nullptr;
+  ExposureEnvironment environment;
+};
+
+// One search over the pass. 0, 0x9BC9 (flatbed) or 0x9BCA (film) when the target
+// was not reached, or a code from the line acquisition.
 uint16_t search_exposure(transport::ScannerContext& context,
-                         const settings::ScannerSetting& setting,
-                         const ExposureEnvironment& environment, Search search, uint32_t resolution,
-                         uint8_t lamp_mode, const ChannelLines& dark,
-                         transport::ExposureSet& exposure);
+                         const settings::ScannerSetting& setting, const ExposurePass& pass,
+                         Search search, transport::ExposureSet& exposure);
 
 // The white pass's choice: above 300 dpi, with the cache switched on and a flatbed
 // result cached for the next lower resolution, the proportional search seeded from
 // it; otherwise the bracketing search. A success at 300 dpi or more is cached.
 uint16_t adjust_exposure(transport::ScannerContext& context,
-                         const settings::ScannerSetting& setting,
-                         const ExposureEnvironment& environment, uint32_t resolution,
-                         uint8_t lamp_mode, const ChannelLines& dark,
+                         const settings::ScannerSetting& setting, const ExposurePass& pass,
                          transport::ExposureSet& exposure);
 
 }  // namespace qrx::calibration

@@ -30,10 +30,14 @@ bool set_reference_light(transport::ScannerContext& context, uint8_t bits, uint8
 }  // namespace
 
 uint16_t reference_pass(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                        const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-                        transport::ExposureSet& exposure, PassKind kind, ChannelLines& white,
-                        ChannelLines& dark) {
-  const bool dark_pass = kind == PassKind::kDark;
+                        const ReferencePass& pass, transport::ExposureSet& exposure,
+                        const ReferenceLines& references) {
+  const PassEnvironment& environment = pass.environment;
+  const uint32_t resolution = pass.resolution;
+  const uint8_t lamp_mode = pass.lamp_mode;
+  ChannelLines& white = references.white;
+  ChannelLines& dark = references.dark;
+  const bool dark_pass = pass.kind == PassKind::kDark;
   uint16_t status = QRX_OK;
   uint32_t lines = 0;
   uint32_t led_on = 1;
@@ -44,8 +48,11 @@ uint16_t reference_pass(transport::ScannerContext& context, const settings::Scan
     lines = setting.SHADING_LINENUM_FOR_DARKSHADING();
     if (!set_reference_light(context, 0, environment.lamp_select)) return QRX_E_SETUP_REGISTER;
   } else {
-    status = adjust_exposure(context, setting, environment.exposure, resolution, lamp_mode, dark,
-                             exposure);
+    const ExposurePass white_pass{.resolution = resolution,
+                                  .lamp_mode = lamp_mode,
+                                  .dark = &dark,
+                                  .environment = environment.exposure};
+    status = adjust_exposure(context, setting, white_pass, exposure);
     if (status != QRX_OK) return status;
     lines = setting.SHADING_LINENUM_FOR_WHITESHADING();
   }

@@ -19,12 +19,27 @@ struct PassEnvironment {
   ExposureEnvironment exposure;
 };
 
-// Fills R, G and B of `white` (white pass) or `dark` (dark pass) with the averaged
-// reference of pixels 0 .. shading_pixels(lamp_mode, resolution) - 1. A white pass
-// adjusts `exposure` first, using the dark references already in `dark`.
+// One reference pass: its kind, the resolution it reads at (across and down), the
+// lamp mode, and what it reads besides the context and tuning record.
+struct ReferencePass {
+  PassKind kind = PassKind::kWhite;
+  uint32_t resolution = 0;
+  uint8_t lamp_mode = kLampFlatbed;
+  PassEnvironment environment;
+};
+
+// The reference lines of one resolution that the passes fill and read.
+struct ReferenceLines {
+  ChannelLines& white;
+  ChannelLines& dark;
+};
+
+// Fills R, G and B of the white lines (white pass) or the dark lines (dark pass)
+// with the averaged reference of pixels 0 .. shading_pixels(lamp_mode, resolution)
+// - 1. A white pass adjusts `exposure` first, using the dark references already in
+// the dark lines.
 uint16_t reference_pass(transport::ScannerContext& context, const settings::ScannerSetting& setting,
-                        const PassEnvironment& environment, uint32_t resolution, uint8_t lamp_mode,
-                        transport::ExposureSet& exposure, PassKind kind, ChannelLines& white,
-                        ChannelLines& dark);
+                        const ReferencePass& pass, transport::ExposureSet& exposure,
+                        const ReferenceLines& references);
 
 }  // namespace qrx::calibration

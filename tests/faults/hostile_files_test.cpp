@@ -13,8 +13,8 @@
 #include <fstream>
 #include <functional>
 
-#include "engine/carriage.h"
 #include "faults/matrix_fixture.h"
+#include "pass/carriage.h"
 #include "platform/private_file.h"
 
 namespace qrx::test {
@@ -107,7 +107,7 @@ class HostileFiles : public FaultMatrix {
   // Closes the scanner once the carriage a stop sent home has arrived (until then
   // a new FindScannerEx would find it moving).
   void close_scanner() {
-    engine::wait_for_stop(lib().context);
+    pass::wait_for_stop(lib().context);
     TerminateScanner(nullptr);
   }
   std::string listing() {

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/lamp.h"
+#include "lamp/lamp.h"
 #include "platform/memory.h"
 #include "status_text.h"
 
@@ -148,7 +148,7 @@ void FaultMatrix::prepare(const Flow& flow) {
   TerminateScanner(nullptr);
   reset_scanner(flow.options);
   lib().lamp_select = 0;
-  engine::reset_warm_up_attempts(lib().context);
+  lamp::reset_warm_up_attempts(lib().context);
   const uint16_t home = flow.needs_search ? 0 : home_offset;
   const uint16_t aux = flow.needs_search ? 0 : home_offset_aux;
   lib().status_block.write_field(2, &home, sizeof home);

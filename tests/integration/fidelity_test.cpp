@@ -208,8 +208,7 @@ TEST_F(FilmFidelity, TheFirstFilmScanCalibratesEveryFilmResolution) {
     EXPECT_TRUE(exists(name)) << name;
   }
   EXPECT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE);
-  EXPECT_FALSE(engine::background_calibration_running(lib().context))
-      << "nothing left to calibrate";
+  EXPECT_FALSE(scan::background_calibration_running(lib().context)) << "nothing left to calibrate";
   EXPECT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
   EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
 }

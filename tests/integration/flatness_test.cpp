@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "calibration/shading_files.h"
-#include "engine/carriage.h"
-#include "engine/motor_plan.h"
-#include "engine/scan_program.h"
+#include "pass/carriage.h"
+#include "pass/motor_plan.h"
+#include "pass/scan_program.h"
 #include "platform/clock.h"
 #include "support/sim_fixture.h"
 #include "transport/registers.h"
@@ -29,7 +29,7 @@ class FlatnessTest : public SimTest, public ::testing::WithParamInterface<uint16
   std::vector<uint8_t> read_corrected(uint16_t resolution, const transport::ExposureSet& exposure,
                                       uint32_t lines) {
     auto& context = lib().context;
-    engine::ScanSetup image;
+    pass::ScanSetup image;
     image.x_resolution = image.y_resolution = resolution;
     image.bit_depth = 48;
     image.light_source = 1;
@@ -44,9 +44,9 @@ class FlatnessTest : public SimTest, public ::testing::WithParamInterface<uint16
     image.no_motor = 1;
     image.fast_feed = 1;
     image.lamp_on = 1;
-    engine::ScanSetup read = image;
-    EXPECT_EQ(engine::program_scan(context, lib().setting, image, read, engine::kScanPass), QRX_OK);
-    EXPECT_EQ(engine::start_motor(context), QRX_OK);
+    pass::ScanSetup read = image;
+    EXPECT_EQ(pass::program_scan(context, lib().setting, image, read), QRX_OK);
+    EXPECT_EQ(pass::start_motor(context), QRX_OK);
     const uint32_t total = context.read_line_bytes * lines;
     std::vector<uint8_t> data(total);
     uint32_t got = 0;
@@ -61,7 +61,7 @@ class FlatnessTest : public SimTest, public ::testing::WithParamInterface<uint16
       EXPECT_TRUE(transport::read_image_data(context.link, data.data() + got, chunk));
       got += chunk;
     }
-    EXPECT_EQ(engine::wait_for_stop(context), QRX_OK);
+    EXPECT_EQ(pass::wait_for_stop(context), QRX_OK);
     return data;
   }
 };
@@ -74,7 +74,7 @@ TEST_P(FlatnessTest, TheCorrectedWhiteStripIsFlat) {
   ASSERT_EQ(calibration::load_shading_for_scan(context, lib().setting, resolution, 1, 48, false,
                                                exposure),
             QRX_OK);
-  ASSERT_EQ(engine::home_and_step_out(context, lib().setting), QRX_OK);
+  ASSERT_EQ(pass::home_and_step_out(context, lib().setting), QRX_OK);
   const uint32_t lines = 16;
   const std::vector<uint8_t> data = read_corrected(resolution, exposure, lines);
   const uint32_t line_bytes = context.read_line_bytes;

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/carriage.h"
 #include "integration/scan_test_fixture.h"
+#include "pass/carriage.h"
 
 namespace qrx::test {
 namespace {
@@ -66,7 +66,7 @@ TEST_F(HostCurveTest, TheHostsCurveOutlivesTheWatchdogsControllerReset) {
 
   // The carriage keeps moving; half a minute of refusals later the watchdog resets
   // the controller and sets it up again.
-  ASSERT_EQ(engine::wait_for_stop(lib().context), QRX_OK);
+  ASSERT_EQ(pass::wait_for_stop(lib().context), QRX_OK);
   scanner->jam_motor(true);
   ASSERT_EQ(TestScanner(nullptr, 57, 1, 0), QRX_TRUE) << std::hex << last_error();
   for (int refusal = 0; refusal < 2; ++refusal) {

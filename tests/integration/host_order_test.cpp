@@ -127,7 +127,7 @@ TEST_F(HostOrderTest, AScanWithoutALightIsRefusedWhenItStarts) {
   EXPECT_EQ(GetCalibrationStatus(nullptr, &status), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_NO_LAMP_SELECTED);
   EXPECT_EQ(status, 0);
-  EXPECT_FALSE(engine::scan_running(lib().context));
+  EXPECT_FALSE(scan::scan_running(lib().context));
   EXPECT_EQ(lib().context.calibration_thread, nullptr);
 
   // "No light" selected on purpose is no better.
@@ -171,10 +171,10 @@ TEST_F(HostOrderTest, ScanCallsNeedAnOpenScannerAndNoScanInheritsAnotherOnesResu
   ASSERT_EQ(StartScanEx(nullptr, nullptr), QRX_TRUE);
   ASSERT_NE(lib().context.calibration_thread, nullptr);
   for (const auto since = std::chrono::steady_clock::now();
-       engine::background_calibration_running(lib().context) && still_waiting(since);) {
+       scan::background_calibration_running(lib().context) && still_waiting(since);) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  ASSERT_FALSE(engine::background_calibration_running(lib().context));
+  ASSERT_FALSE(scan::background_calibration_running(lib().context));
   TerminateScanner(nullptr);
   EXPECT_EQ(lib().context.calibration_thread, nullptr)
       << "closing the scanner ends its calibration";

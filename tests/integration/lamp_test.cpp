@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/carriage.h"
-#include "engine/lamp.h"
+#include "lamp/lamp.h"
+#include "pass/carriage.h"
 #include "support/hooked_channel.h"
 #include "support/sim_fixture.h"
 
@@ -26,7 +26,7 @@ class LampTest : public SimTest {
     TerminateScanner(nullptr);
     reset_scanner(options);
     ASSERT_TRUE(open_scanner());
-    engine::reset_warm_up_attempts(lib().context);  // no warm-up of an earlier test goes on
+    lamp::reset_warm_up_attempts(lib().context);  // no warm-up of an earlier test goes on
     // What InitializeScanner hands over: the film area lies that far beyond it.
     lib().context.reference_offset = scanner->expected_home_offset();
   }
@@ -135,7 +135,7 @@ TEST_F(LampTest, EachPatternOfTheLightSelectBitsGivesItsLightState) {
   ASSERT_EQ(poll(1).front(), kWarming);
   ASSERT_EQ((scanner->peek_register(0x03) >> 4) & 3, 2);
   uint8_t state = 0xFF;
-  ASSERT_TRUE(engine::read_light_state(lib().context, state));
+  ASSERT_TRUE(lamp::read_light_state(lib().context, state));
   EXPECT_EQ(state, QRX_LAMP_INFRARED) << "the infrared light, not the film light";
   // So the infrared warm-up measures from its next poll on, not starting afresh.
   EXPECT_EQ(poll(2, 0), (std::vector<uint16_t>{kWarming + 1, kWarming + 2}));
@@ -155,7 +155,7 @@ TEST_F(LampTest, EachPatternOfTheLightSelectBitsGivesItsLightState) {
     scanner->poke_register(0x03, static_cast<uint8_t>((original & ~0x30) | c.bits << 4));
     scanner->poke_register(0x6C, c.infrared ? 0x80 : 0x00);
     state = 0xFF;
-    ASSERT_TRUE(engine::read_light_state(lib().context, state));
+    ASSERT_TRUE(lamp::read_light_state(lib().context, state));
     EXPECT_EQ(state, c.state) << "bits 5..4 = " << int{c.bits} << ", infrared " << c.infrared;
   }
 }
@@ -173,10 +173,11 @@ TEST_F(LampTest, EachMeasurementSetsTheAfeAndGoesUnderTheFilmArea) {
   reset_scanner(emu::Options{});
   TerminateScanner(nullptr);
   ASSERT_TRUE(open_scanner());
-  ASSERT_EQ(engine::move(lib().context, lib().setting, 1400 + scanner->expected_home_offset(),
-                         engine::kRowHomeFast, 0, 0, 0, 0),
-            QRX_OK);
-  ASSERT_EQ(engine::wait_for_stop(lib().context), QRX_OK);
+  ASSERT_EQ(
+      pass::move(lib().context, lib().setting,
+                 {.distance = 1400u + scanner->expected_home_offset(), .row = pass::kRowHomeFast}),
+      QRX_OK);
+  ASSERT_EQ(pass::wait_for_stop(lib().context), QRX_OK);
   EXPECT_DOUBLE_EQ(measured_at, scanner->carriage_steps());
 }
 
@@ -269,7 +270,7 @@ TEST_F(LampTest, AFilmLightDarkerThanFifteenIsDark) {
     TerminateScanner(nullptr);
     reset_scanner(options);
     ASSERT_TRUE(open_scanner());
-    engine::reset_warm_up_attempts(lib().context);
+    lamp::reset_warm_up_attempts(lib().context);
     lib().context.reference_offset = scanner->expected_home_offset();
     SetLamp(nullptr, QRX_LAMP_FILM);
     const std::vector<uint16_t> codes = poll(12, 0);

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/carriage.h"
 #include "integration/scan_test_fixture.h"
+#include "pass/carriage.h"
 #include "platform/memory.h"
 #include "support/hooked_channel.h"
 
@@ -122,7 +122,7 @@ TEST_F(ScanTest, ABackgroundCalibrationFailingAt1200DpiIsReportedAndNoScanStarts
   EXPECT_TRUE(exists("QRX7730D.SHD"));
   EXPECT_FALSE(exists("QRX7730E.SHD")) << "it failed at 1200 dpi";
   EXPECT_EQ(lib().context.calibration_thread, nullptr);
-  EXPECT_FALSE(engine::scan_running(lib().context));
+  EXPECT_FALSE(scan::scan_running(lib().context));
   EXPECT_EQ(lib().status_block.busy(), 0u) << "the thread gave the scanner back";
   EXPECT_EQ(lib().context.exposure_cache_enabled, 0u);
 }
@@ -190,7 +190,7 @@ TEST_F(ScanTest, AStopDuringTheBackgroundCalibrationEndsItSoonAndStartsNoScan) {
   // Within the block of lines in progress (not the minute the resolutions left
   // would take); the carriage is then on its way home.
   EXPECT_LE(took_us, 2'000'000u);
-  EXPECT_EQ(engine::wait_for_stop(context), QRX_OK);
+  EXPECT_EQ(pass::wait_for_stop(context), QRX_OK);
   EXPECT_EQ(scanner->carriage_steps(), 0.0) << "sent home";
   EXPECT_EQ(scans_started, 0);
   EXPECT_EQ(other_answers, 0);
@@ -267,7 +267,7 @@ TEST_F(ScanTest, AStartWithoutStoredCalibrationFailsAndReleasesTheScanner) {
   EXPECT_EQ(poll_calibration_status(), QRX_FALSE);
   EXPECT_EQ(last_error(), QRX_E_CALIBRATION_DATA);
   EXPECT_EQ(lib().status_block.busy(), 0u);
-  EXPECT_FALSE(engine::scan_running(lib().context));
+  EXPECT_FALSE(scan::scan_running(lib().context));
 }
 
 TEST_F(ScanTest, EveryAllocationFailureOfTheStartIsReportedAndLeavesNothingRunning) {
@@ -286,11 +286,11 @@ TEST_F(ScanTest, EveryAllocationFailureOfTheStartIsReportedAndLeavesNothingRunni
     EXPECT_EQ(lib().status_block.busy(), 0u);
     if (result == QRX_TRUE) {
       ++started;
-      EXPECT_EQ(engine::stop_now(lib().context, lib().setting), QRX_OK);
+      EXPECT_EQ(scan::stop_now(lib().context, lib().setting), QRX_OK);
       continue;
     }
     codes.insert(last_error());
-    EXPECT_FALSE(engine::scan_running(lib().context)) << std::hex << last_error();
+    EXPECT_FALSE(scan::scan_running(lib().context)) << std::hex << last_error();
   }
   EXPECT_GT(started, 0);
   EXPECT_TRUE(codes.count(QRX_E_IMAGE_RING)) << "the ring's own code is reachable";
@@ -361,7 +361,7 @@ TEST_F(ScanTest, TheScannerAppliesTheHostsCurvesThroughTheDataFilesFromTheFirstS
   }
   setenv("QRX7730_INSTALL_DIR", install.c_str(), 1);
   // Opened again once the carriage is home (opening refuses a moving carriage).
-  ASSERT_EQ(engine::wait_for_stop(lib().context), QRX_OK);
+  ASSERT_EQ(pass::wait_for_stop(lib().context), QRX_OK);
   TerminateScanner(nullptr);
   const bool reopened = open_scanner();
   setenv("QRX7730_INSTALL_DIR", QRX_TEST_DATA_DIR, 1);

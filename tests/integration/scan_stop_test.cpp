@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <utility>
 
-#include "engine/carriage.h"
 #include "integration/scan_test_fixture.h"
+#include "pass/carriage.h"
 
 namespace qrx::test {
 namespace {
@@ -105,7 +105,7 @@ class ScanStopTest : public ScanTest {
     EXPECT_EQ(context.scan_line_count, 0u);
     EXPECT_EQ(lib().status_block.busy(), 0u);
     EXPECT_EQ(scanner->peek_register(0x6C) & 0x02, 0x02) << "output line 10 back on";
-    EXPECT_EQ(engine::wait_for_stop(context), QRX_OK);
+    EXPECT_EQ(pass::wait_for_stop(context), QRX_OK);
     EXPECT_EQ(scanner->carriage_steps(), 0.0) << "sent home";
     EXPECT_EQ(scanner->peek_register(0x01) & 1, 0) << "scan enable clear";
   }
@@ -203,7 +203,7 @@ TEST_F(ScanStopTest, StopsBeforeTheFirstLine) {
   gate.open();
   const uint64_t before = gate.now_us();
   ASSERT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
-  EXPECT_GE(gate.now_us() - before, engine::kFirstLineWaitMs * 1000ull);
+  EXPECT_GE(gate.now_us() - before, scan::kFirstLineWaitMs * 1000ull);
   expect_stopped();
 
   scanner->stall_image_data(false);
@@ -212,7 +212,7 @@ TEST_F(ScanStopTest, StopsBeforeTheFirstLine) {
   ASSERT_TRUE(gate.wait_until_held());
   EXPECT_EQ(scanner->pass_lines(), 0u);
   gate.open();
-  ASSERT_EQ(engine::stop_now(lib().context, lib().setting), QRX_OK);
+  ASSERT_EQ(scan::stop_now(lib().context, lib().setting), QRX_OK);
   expect_stopped();
 }
 
@@ -227,7 +227,7 @@ TEST_F(ScanStopTest, StopsAtOnceMidScan) {
   // How the read path abandons a scan it cannot finish: the held pass must end
   // at once, not after a minute of waiting for a motor that waits for room.
   start_held_mid_scan();
-  ASSERT_EQ(engine::stop_now(lib().context, lib().setting), QRX_OK);
+  ASSERT_EQ(scan::stop_now(lib().context, lib().setting), QRX_OK);
   expect_stopped();
 }
 
@@ -275,7 +275,7 @@ TEST_F(ScanStopTest, AfterAScanToTheBottomOfTheGlassTheCarriageStillComesHome) {
   wait_for_reader_end();
   take_lines(lib().context.scan_line_count);
   lib().scan_values.line_count = 0;
-  EXPECT_GT(scanner->carriage_steps(), double{engine::kReturnHomeSteps});
+  EXPECT_GT(scanner->carriage_steps(), double{pass::kReturnHomeSteps});
   ASSERT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
   // A calibration straight after it homes with a wait, and so does a self-test.
   EXPECT_EQ(DoCalibration(nullptr, 0, 0, 600), QRX_TRUE) << std::hex << last_error();

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/background_calibration.h"
-#include "engine/scan_start.h"
-#include "engine/scan_stop.h"
 #include "imaging/image_ring.h"
 #include "imaging/reader_thread.h"
+#include "scan/background_calibration.h"
+#include "scan/scan_start.h"
+#include "scan/scan_stop.h"
 #include "support/gated_clock.h"
 #include "support/sim_fixture.h"
 #include "support/temp_dir.h"
@@ -37,8 +37,8 @@ class ScanTest : public SimTest {
     });
   }
   void TearDown() override {
-    engine::stop_background_calibration(lib().context);
-    if (engine::scan_running(lib().context)) engine::stop_now(lib().context, lib().setting);
+    scan::stop_background_calibration(lib().context);
+    if (scan::scan_running(lib().context)) scan::stop_now(lib().context, lib().setting);
     lib().lamp_select = 0;  // as loaded, for the next test of this process
     SimTest::TearDown();
   }

@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "integration/scan_test_fixture.h"
 
 namespace qrx::test {
@@ -45,7 +45,7 @@ class ScannerStoreTest : public ScanTest {
     const bool calibrated = lib().context.calibration_thread != nullptr;
     EXPECT_EQ(poll_calibration_status(), QRX_TRUE) << std::hex << last_error();
     EXPECT_EQ(StopScanEx(nullptr, nullptr), QRX_TRUE) << std::hex << last_error();
-    engine::wait_for_stop(lib().context);  // the carriage home before the next open
+    pass::wait_for_stop(lib().context);  // the carriage home before the next open
     return calibrated;
   }
   // Opens and initialises the scanner under another path.

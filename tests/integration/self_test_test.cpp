@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "support/sim_fixture.h"
 #include "support/temp_dir.h"
 
@@ -228,7 +228,7 @@ TEST_F(SelfTest, ControllerMemory) {
   // The carriage still on its way home: the test waits for it before it writes
   // over the RAM that holds the move's slope tables.
   scanner->set_carriage_steps(5000);
-  ASSERT_EQ(engine::return_home(lib().context, lib().setting, false, false), QRX_OK);
+  ASSERT_EQ(pass::return_home(lib().context, lib().setting, false, false), QRX_OK);
   ASSERT_TRUE(scanner->pass_active());
   EXPECT_EQ(run(56, 0, QRX_TRUE), QRX_OK);
   EXPECT_EQ(scanner->carriage_steps(), 0.0);

@@ -12,7 +12,7 @@
 #include "calibration/acquisition.h"
 #include "calibration/channel_lines.h"
 #include "calibration/exposure.h"
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -24,7 +24,7 @@ class ExposureTest : public SimTest {
     SimTest::SetUp();
     ASSERT_TRUE(open_scanner());
     ASSERT_TRUE(calibration::allocate_lines(dark));
-    ASSERT_EQ(engine::home_and_step_out(lib().context, lib().setting), QRX_OK);
+    ASSERT_EQ(pass::home_and_step_out(lib().context, lib().setting), QRX_OK);
   }
   // Two-line reads the search made (each one pass of the motor).
   size_t tries() {
@@ -75,10 +75,14 @@ class ExposureTest : public SimTest {
     reset_scanner(options);
     TerminateScanner(nullptr);
     ASSERT_TRUE(open_scanner());
-    ASSERT_EQ(engine::home_and_step_out(lib().context, lib().setting), QRX_OK);
+    ASSERT_EQ(pass::home_and_step_out(lib().context, lib().setting), QRX_OK);
   }
   calibration::ChannelLines dark;
   calibration::ExposureEnvironment environment;
+  // The flatbed exposure pass at a resolution, over the dark references above.
+  calibration::ExposurePass at(uint32_t resolution) const {
+    return {.resolution = resolution, .lamp_mode = 1, .dark = &dark, .environment = environment};
+  }
 };
 
 TEST_F(ExposureTest, ASeededSearchStartsFromTheCacheTwiceItsResolutionsFactor) {
@@ -99,8 +103,7 @@ TEST_F(ExposureTest, ASeededSearchStartsFromTheCacheTwiceItsResolutionsFactor) {
     for (int entry = 0; entry < 3; ++entry) context.exposure_cache[entry] = {4000, 5000, 6000, 100};
     scanner->clear_trace();
     transport::ExposureSet exposure;
-    ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, environment, c.resolution, 1,
-                                           dark, exposure),
+    ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, at(c.resolution), exposure),
               QRX_OK);
     for (int channel = 0; channel < 3; ++channel) {
       const auto values = programmed(channel);
@@ -113,9 +116,7 @@ TEST_F(ExposureTest, ASeededSearchStartsFromTheCacheTwiceItsResolutionsFactor) {
   context.exposure_cache_enabled = 0;
   scanner->clear_trace();
   transport::ExposureSet exposure;
-  ASSERT_EQ(
-      calibration::adjust_exposure(context, lib().setting, environment, 600, 1, dark, exposure),
-      QRX_OK);
+  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, at(600), exposure), QRX_OK);
   EXPECT_EQ(programmed(0).front(), 21376u / 4);
 }
 
@@ -137,9 +138,8 @@ TEST_F(ExposureTest, APeakAtTheTargetPlusOrMinusItsRangeIsDone) {
     ASSERT_EQ(peaks(600, probe), c.peaks) << c.dark_level;
     scanner->clear_trace();
     transport::ExposureSet exposure;
-    ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                           calibration::Search::kBracketing, 600, 1, dark,
-                                           exposure),
+    ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, at(600),
+                                           calibration::Search::kBracketing, exposure),
               QRX_OK);
     EXPECT_EQ(tries() == 1, c.one_try) << c.dark_level << ": " << tries() << " tries";
   }
@@ -156,9 +156,8 @@ TEST_F(ExposureTest, AfterTwentyOneTriesEveryColourPeakMustReach101) {
     ASSERT_EQ(peaks(600, probe)[2], blue) << dark_level;
     scanner->clear_trace();
     transport::ExposureSet exposure;
-    EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                           calibration::Search::kBracketing, 600, 1, dark,
-                                           exposure),
+    EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, at(600),
+                                           calibration::Search::kBracketing, exposure),
               status)
         << dark_level;
     EXPECT_EQ(tries(), 21u);
@@ -173,8 +172,8 @@ TEST_F(ExposureTest, ALightTooStrongForTheLowerBoundLowersItByAFifth) {
   flat_scanner(2800, 20000);
   scanner->clear_trace();
   transport::ExposureSet exposure;
-  EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                         calibration::Search::kBracketing, 600, 1, dark, exposure),
+  EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, at(600),
+                                         calibration::Search::kBracketing, exposure),
             QRX_OK)
       << "saturated peaks count as bright enough";
   EXPECT_EQ(programmed(0), (std::vector<uint32_t>{5344, 2689, 1362, 698, 366, 200, 117, 76, 55,
@@ -184,8 +183,8 @@ TEST_F(ExposureTest, ALightTooStrongForTheLowerBoundLowersItByAFifth) {
 TEST_F(ExposureTest, TheBracketingSearchBringsEveryColourToTheTarget) {
   transport::ExposureSet exposure;
   scanner->clear_trace();
-  ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                         calibration::Search::kBracketing, 600, 1, dark, exposure),
+  ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, at(600),
+                                         calibration::Search::kBracketing, exposure),
             QRX_OK);
   EXPECT_LT(tries(), 21u);
   EXPECT_EQ(exposure.channel[0], 255);
@@ -197,16 +196,15 @@ TEST_F(ExposureTest, TheBracketingSearchBringsEveryColourToTheTarget) {
 
 TEST_F(ExposureTest, TheProportionalSearchStartsFromTheSeedAndNeedsFewerTries) {
   transport::ExposureSet found;
-  ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                         calibration::Search::kBracketing, 300, 1, dark, found),
+  ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, at(300),
+                                         calibration::Search::kBracketing, found),
             QRX_OK);
   // At 600 dpi the seed is taken twice over a half: it starts at the 300 dpi
   // result, which this sensor needs at 600 dpi as well.
   transport::ExposureSet exposure = found;
   scanner->clear_trace();
-  ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, environment,
-                                         calibration::Search::kProportional, 600, 1, dark,
-                                         exposure),
+  ASSERT_EQ(calibration::search_exposure(lib().context, lib().setting, at(600),
+                                         calibration::Search::kProportional, exposure),
             QRX_OK);
   EXPECT_LE(tries(), 3u);
   for (int peak : peaks(600, exposure)) EXPECT_NEAR(peak, 244, 10);
@@ -215,18 +213,15 @@ TEST_F(ExposureTest, TheProportionalSearchStartsFromTheSeedAndNeedsFewerTries) {
 TEST_F(ExposureTest, TheCacheSeedsTheNextResolutionOnlyWhenSwitchedOn) {
   auto& context = lib().context;
   transport::ExposureSet exposure;
-  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, environment, 300, 1, dark, exposure),
-            QRX_OK);
+  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, at(300), exposure), QRX_OK);
   EXPECT_EQ(context.exposure_cache[0][0], exposure.exposure[0]) << "300 dpi is cached";
   context.exposure_cache_enabled = 1;
   scanner->clear_trace();
-  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, environment, 600, 1, dark, exposure),
-            QRX_OK);
+  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, at(600), exposure), QRX_OK);
   const size_t seeded = tries();
   context.exposure_cache_enabled = 0;
   scanner->clear_trace();
-  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, environment, 600, 1, dark, exposure),
-            QRX_OK);
+  ASSERT_EQ(calibration::adjust_exposure(context, lib().setting, at(600), exposure), QRX_OK);
   EXPECT_LT(seeded, tries()) << "a seeded search is quicker than one from scratch";
 }
 
@@ -240,8 +235,7 @@ TEST_F(ExposureTest, NoLightAtAllEndsAfterTwentyOneTriesWithoutDividingByZero) {
     transport::ExposureSet exposure;
     exposure.exposure = {5000, 5000, 5000, 5000};
     scanner->clear_trace();
-    EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, environment, search, 600,
-                                           1, dark, exposure),
+    EXPECT_EQ(calibration::search_exposure(lib().context, lib().setting, at(600), search, exposure),
               QRX_E_EXPOSURE_FLATBED);
     EXPECT_EQ(tries(), 21u);
   }
@@ -259,9 +253,8 @@ TEST_F(ExposureTest, NoLightAtAllEndsAfterTwentyOneTriesWithoutDividingByZero) {
   for (const auto& [setting, bound, infrared] : cases) {
     transport::ExposureSet exposure;
     exposure.exposure = {5000, 5000, 5000, 5000};
-    EXPECT_EQ(calibration::search_exposure(lib().context, *setting, environment,
-                                           calibration::Search::kProportional, 600, 1, dark,
-                                           exposure),
+    EXPECT_EQ(calibration::search_exposure(lib().context, *setting, at(600),
+                                           calibration::Search::kProportional, exposure),
               QRX_E_EXPOSURE_FLATBED);
     for (int c = 0; c < 3; ++c) EXPECT_EQ(exposure.exposure[c], bound) << "colour " << c;
     EXPECT_EQ(exposure.exposure[3], infrared);
@@ -279,8 +272,8 @@ TEST_F(ExposureTest, TheProportionalSearchKeepsToTheBracketingBounds) {
   for (uint16_t seed : {20000, 100}) {
     transport::ExposureSet exposure;
     exposure.exposure = {seed, seed, seed, seed};
-    calibration::search_exposure(lib().context, lib().setting, environment,
-                                 calibration::Search::kProportional, 600, 1, dark, exposure);
+    calibration::search_exposure(lib().context, lib().setting, at(600),
+                                 calibration::Search::kProportional, exposure);
     for (int c = 0; c < 3; ++c) {
       EXPECT_LE(exposure.exposure[c], 42447) << "seed " << seed << ", colour " << c;
       EXPECT_GE(exposure.exposure[c], 140) << "seed " << seed << ", colour " << c;

@@ -8,7 +8,7 @@
 
 #include "calibration/channel_lines.h"
 #include "calibration/reference_pass.h"
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "support/sim_fixture.h"
 
 namespace qrx::test {
@@ -27,11 +27,15 @@ class ReferencePassTest : public SimTest {
   }
   uint16_t pass(calibration::PassKind kind) {
     // Both passes start from the same place: the white pass moves while it reads.
-    const uint16_t status = engine::home_and_step_out(lib().context, lib().setting);
+    const uint16_t status = pass::home_and_step_out(lib().context, lib().setting);
     if (status != QRX_OK) return status;
     transport::ExposureSet exposure;
-    return calibration::reference_pass(lib().context, lib().setting, environment, 600,
-                                       calibration::kLampFlatbed, exposure, kind, white, dark);
+    const calibration::ReferencePass at_600{.kind = kind,
+                                            .resolution = 600,
+                                            .lamp_mode = calibration::kLampFlatbed,
+                                            .environment = environment};
+    return calibration::reference_pass(lib().context, lib().setting, at_600, exposure,
+                                       {white, dark});
   }
   // 48 line offsets: `high` lines raised by up, `low` lines lowered by down.
   static std::vector<int32_t> outliers(int high, int32_t up, int low, int32_t down) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device/power_on.h"
-#include "engine/carriage.h"
+#include "pass/carriage.h"
 #include "platform/memory.h"
 #include "support/hooked_channel.h"
 #include "support/sim_fixture.h"
@@ -155,7 +155,8 @@ TEST_F(PowerOnTest, PowerLinesComeUpInTheirOrderFiveMillisecondsApart) {
 
 TEST_F(PowerOnTest, OnlyBitFourOfThePowerStateMeansSetUp) {
   ASSERT_TRUE(open_scanner());
-  ASSERT_EQ(engine::move(lib().context, lib().setting, 8000, engine::kRowHome, 0, 0, 0, 0), QRX_OK);
+  ASSERT_EQ(pass::move(lib().context, lib().setting, {.distance = 8000, .row = pass::kRowHome}),
+            QRX_OK);
   TerminateScanner(nullptr);
   // Every bit but 4: not set up, so the moving carriage is not asked about.
   scanner->poke_register(0x06, 0xEF);
@@ -202,7 +203,8 @@ TEST_F(PowerOnTest, AControllerAlreadySetUpWithTheCarriageMovingIsRefused) {
   ASSERT_TRUE(open_scanner());
   // Send the carriage out on a long move, and let the host close the device
   // before it ends.
-  ASSERT_EQ(engine::move(lib().context, lib().setting, 8000, engine::kRowHome, 0, 0, 0, 0), QRX_OK);
+  ASSERT_EQ(pass::move(lib().context, lib().setting, {.distance = 8000, .row = pass::kRowHome}),
+            QRX_OK);
   ASSERT_TRUE(scanner->motor_running());
   TerminateScanner(nullptr);
   EXPECT_FALSE(open_scanner());

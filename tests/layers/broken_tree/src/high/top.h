@@ -1,0 +1,4 @@
+// The top.
+#pragma once
+#include "left/left.h"
+#include "low/bottom.h"

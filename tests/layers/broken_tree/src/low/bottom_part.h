@@ -1,0 +1,2 @@
+// Beside the bottom.
+#pragma once

@@ -1,0 +1,3 @@
+// The other peer.
+#pragma once
+#include "low/bottom.h"

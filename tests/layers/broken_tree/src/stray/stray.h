@@ -1,0 +1,2 @@
+// In no layer.
+#pragma once
