@@ -35,13 +35,23 @@ struct LineBlock {
 bool average_lines(const LineBlock& block, uint32_t upper_percent, uint32_t lower_percent,
                    uint16_t* out);
 
-// Turns white references (in gain) and dark references (in offset) into gains
-// (3.13 fixed point, 8192 = 1.0) and offsets in place, for pixel_count pixels of
-// each channel. bits_per_pixel and resolution choose the dark level (coefficient
+// What a shading is computed for: the pixels of each channel, the lamp mode and
+// resolution its references were read at, and the scan's bits per pixel and the
+// port type. bits_per_pixel and resolution choose the dark level (coefficient
 // table); port_type its port group.
-void compute_shading(const settings::ScannerSetting& setting, uint32_t pixel_count,
-                     uint8_t lamp_mode, uint32_t resolution, uint32_t bits_per_pixel,
-                     uint32_t port_type, ChannelLines& gain, ChannelLines& offset);
+struct ShadingFormat {
+  uint32_t pixel_count = 0;
+  uint8_t lamp_mode = kLampFlatbed;
+  uint32_t resolution = 0;
+  uint32_t bits_per_pixel = 0;
+  uint32_t port_type = 0;
+};
+
+// Turns white references (in gain) and dark references (in offset) into gains
+// (3.13 fixed point, 8192 = 1.0) and offsets in place, for format.pixel_count
+// pixels of each channel.
+void compute_shading(const settings::ScannerSetting& setting, const ShadingFormat& format,
+                     ChannelLines& gain, ChannelLines& offset);
 
 // White references at target resolution from source ones (source between target
 // and 300 dpi): each target pixel the mean of source/target source pixels, for all
