@@ -79,14 +79,14 @@ void run(benchmark::State& state, const std::vector<uint8_t>& block, Reduce redu
 void BM_WhiteCuts(benchmark::State& state) {
   static const std::vector<uint8_t> block = make_block(52000, 3000);
   run(state, block, [](const uint8_t* data, uint16_t* out) {
-    return qrx::calibration::average_lines(data, kLines, kSamples, 5, 45, out);
+    return qrx::calibration::average_lines({data, kLines, kSamples}, 5, 45, out);
   });
 }
 
 void BM_DarkCuts(benchmark::State& state) {
   static const std::vector<uint8_t> block = make_block(2000, 400);
   run(state, block, [](const uint8_t* data, uint16_t* out) {
-    return qrx::calibration::average_lines(data, kLines, kSamples, 20, 20, out);
+    return qrx::calibration::average_lines({data, kLines, kSamples}, 20, 20, out);
   });
 }
 
@@ -97,7 +97,7 @@ void white_cuts_with(benchmark::State& state, qrx::calibration::AverageKernel ke
   }
   static const std::vector<uint8_t> block = make_block(52000, 3000);
   run(state, block, [kernel](const uint8_t* data, uint16_t* out) {
-    return qrx::calibration::average_lines_with(kernel, data, kLines, kSamples, 5, 45, out);
+    return qrx::calibration::average_lines_with(kernel, {data, kLines, kSamples}, 5, 45, out);
   });
 }
 void BM_WhiteCutsVector32(benchmark::State& state) {

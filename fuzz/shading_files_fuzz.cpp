@@ -51,8 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   transport::ExposureSet exposure;
   exposure.exposure = {1, 2, 3, 4};
-  const uint16_t status = calibration::load_shading_for_scan(
-      lib.context, lib.setting, resolution, QRX_LAMP_FLATBED, depth, count, exposure);
+  const calibration::ShadingScan scan{.resolution = resolution,
+                                      .lamp_mode = QRX_LAMP_FLATBED,
+                                      .bits_per_pixel = depth,
+                                      .count = count};
+  const uint16_t status =
+      calibration::load_shading_for_scan(lib.context, lib.setting, scan, exposure);
   if (status != QRX_OK) {
     if (status != QRX_E_CALIBRATION_DATA && status != QRX_E_NOMEM_BUFFER)
       fuzz::fail("status", status);

@@ -41,7 +41,13 @@ uint16_t flatbed_300(transport::ScannerContext& context, const settings::Scanner
     status = reference_pass(context, setting, pass, exposure, references);
   }
   if (status != QRX_OK) return status;
-  if (!save_shading(context, 300, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
+  if (!save_shading(context, {.resolution = 300,
+                              .lamp_mode = lamp_mode,
+                              .exposure = exposure,
+                              .white = b.white,
+                              .dark = b.dark})) {
+    return QRX_E_SHADING_SAVE;
+  }
   const transport::ExposureSet kept = exposure;
   for (uint32_t target : {150u, 75u}) {
     pass.resolution = target;
@@ -50,7 +56,11 @@ uint16_t flatbed_300(transport::ScannerContext& context, const settings::Scanner
     if (status != QRX_OK) return status;
     status = low_resolution_white(lamp_mode, 300, b.white, target, b.derived);
     if (status != QRX_OK) return status;
-    if (!save_shading(context, target, lamp_mode, kept, b.derived, b.dark)) {
+    if (!save_shading(context, {.resolution = target,
+                                .lamp_mode = lamp_mode,
+                                .exposure = kept,
+                                .white = b.derived,
+                                .dark = b.dark})) {
       return QRX_E_SHADING_SAVE;
     }
   }
@@ -68,9 +78,12 @@ uint16_t flatbed_at(transport::ScannerContext& context, const settings::ScannerS
     status = reference_pass(context, setting, pass, exposure, references);
   }
   if (status != QRX_OK) return status;
-  return save_shading(context, pass.resolution, pass.lamp_mode, exposure, b.white, b.dark)
-             ? QRX_OK
-             : QRX_E_SHADING_SAVE;
+  const ShadingRecord record{.resolution = pass.resolution,
+                             .lamp_mode = pass.lamp_mode,
+                             .exposure = exposure,
+                             .white = b.white,
+                             .dark = b.dark};
+  return save_shading(context, record) ? QRX_OK : QRX_E_SHADING_SAVE;
 }
 
 // pass.resolution: one of the film resolutions, or 0 for every one of them.
@@ -100,7 +113,13 @@ uint16_t film_series(transport::ScannerContext& context, const settings::Scanner
     pass.kind = PassKind::kWhite;
     status = reference_pass(context, setting, pass, exposure, references);
     if (status != QRX_OK) return status;
-    if (!save_shading(context, r, lamp_mode, exposure, b.white, b.dark)) return QRX_E_SHADING_SAVE;
+    if (!save_shading(context, {.resolution = r,
+                                .lamp_mode = lamp_mode,
+                                .exposure = exposure,
+                                .white = b.white,
+                                .dark = b.dark})) {
+      return QRX_E_SHADING_SAVE;
+    }
     status = pass::return_home(context, setting, true, false);
     if (status != QRX_OK) return status;
   }

@@ -85,7 +85,8 @@ uint16_t reference_pass(transport::ScannerContext& context, const settings::Scan
   if (!platform::try_resize(averaged, samples)) return QRX_E_NOMEM_BUFFER;
   const uint32_t upper = dark_pass ? setting.DARK_UPPERLINE_CUT() : setting.WHITE_UPPERLINE_CUT();
   const uint32_t lower = dark_pass ? setting.DARK_LOWERLINE_CUT() : setting.WHITE_LOWERLINE_CUT();
-  if (!average_lines(block.data(), lines, samples, upper, lower, averaged.data())) {
+  if (!average_lines({.data = block.data(), .lines = lines, .samples = samples}, upper, lower,
+                     averaged.data())) {
     return QRX_E_NOMEM_AVERAGE;
   }
 

@@ -153,9 +153,11 @@ uint64_t shading_file_size(uint8_t lamp_mode, uint32_t resolution) {
   return kHeaderBytes + uint64_t{16} * stored_pixels(lamp_mode, resolution);
 }
 
-bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8_t lamp_mode,
-                  const transport::ExposureSet& exposure, const ChannelLines& white,
-                  const ChannelLines& dark) {
+bool save_shading(transport::ScannerContext& context, const ShadingRecord& record) {
+  const uint32_t resolution = record.resolution;
+  const uint8_t lamp_mode = record.lamp_mode;
+  const ChannelLines& white = record.white;
+  const ChannelLines& dark = record.dark;
   const uint32_t n = stored_pixels(lamp_mode, resolution);
   context.scan_count = 0;
   if (!lines_hold(white, n) || !lines_hold(dark, n)) return false;
@@ -167,7 +169,7 @@ bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8
   const size_t bytes = static_cast<size_t>(shading_file_size(lamp_mode, resolution));
   if (!platform::try_resize(content, bytes)) return false;
   content[0] = static_cast<uint8_t>(context.link.port_type());
-  put_exposure(content.data() + 1, exposure);
+  put_exposure(content.data() + 1, record.exposure);
   uint8_t* at = content.data() + kHeaderBytes;
   for (const ChannelLines* lines : {&white, &dark}) {
     for (const auto& line : *lines) {
@@ -197,9 +199,10 @@ bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8
 }
 
 uint16_t load_shading_for_scan(transport::ScannerContext& context,
-                               const settings::ScannerSetting& setting, uint32_t resolution,
-                               uint8_t lamp_mode, uint32_t bits_per_pixel, bool count,
+                               const settings::ScannerSetting& setting, const ShadingScan& scan,
                                transport::ExposureSet& exposure) {
+  const uint32_t resolution = scan.resolution;
+  const uint8_t lamp_mode = scan.lamp_mode;
   const uint32_t n = stored_pixels(lamp_mode, resolution);
   if (!lines_hold(context.shading_gain, n) || !lines_hold(context.shading_offset, n) ||
       !lines_hold(context.shading_white, n)) {
@@ -222,7 +225,7 @@ uint16_t load_shading_for_scan(transport::ScannerContext& context,
   if (!counter.open(counter_file_path(context), "rb+") || !read_counter(counter, scans)) {
     return QRX_E_CALIBRATION_DATA;
   }
-  if (count) {
+  if (scan.count) {
     if (scans < UINT16_MAX) ++scans;
     if (!write_counter(counter, scans)) return QRX_E_CALIBRATION_DATA;
   }
@@ -240,8 +243,12 @@ uint16_t load_shading_for_scan(transport::ScannerContext& context,
   for (size_t c = 0; c < 4; ++c) {
     std::copy_n(context.shading_gain[c].begin(), n, context.shading_white[c].begin());
   }
-  compute_shading(setting, n, lamp_mode, resolution, bits_per_pixel, context.link.port_type(),
-                  context.shading_gain, context.shading_offset);
+  const ShadingFormat format{.pixel_count = n,
+                             .lamp_mode = lamp_mode,
+                             .resolution = resolution,
+                             .bits_per_pixel = scan.bits_per_pixel,
+                             .port_type = context.link.port_type()};
+  compute_shading(setting, format, context.shading_gain, context.shading_offset);
   return QRX_OK;
 }
 

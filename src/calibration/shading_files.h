@@ -35,23 +35,40 @@ std::string counter_file_path(const transport::ScannerContext& context);
 // 2400 dpi file's).
 uint64_t shading_file_size(uint8_t lamp_mode, uint32_t resolution);
 
+// One calibration result to keep: the resolution and lamp mode its references were
+// read at (they choose the file), its exposure set and its white and dark lines.
+struct ShadingRecord {
+  uint32_t resolution = 0;
+  uint8_t lamp_mode = kLampFlatbed;
+  const transport::ExposureSet& exposure;
+  const ChannelLines& white;
+  const ChannelLines& dark;
+};
+
 // Writes the shading file and a counter of 0 (the context's scan count is reset).
 // A file is replaced only once its new content is complete.
-bool save_shading(transport::ScannerContext& context, uint32_t resolution, uint8_t lamp_mode,
-                  const transport::ExposureSet& exposure, const ChannelLines& white,
-                  const ChannelLines& dark);
+bool save_shading(transport::ScannerContext& context, const ShadingRecord& record);
+
+// The scan a stored shading is loaded for: its resolution across and lamp mode
+// (they choose the file), its bits per pixel, and whether it counts as one more
+// scan since the last calibration.
+struct ShadingScan {
+  uint32_t resolution = 0;
+  uint8_t lamp_mode = kLampFlatbed;
+  uint32_t bits_per_pixel = 0;
+  bool count = false;
+};
 
 // Loads the shading file of a scan into the context's shading arrays (white into
 // the gain lines, dark into the offset lines, a copy of the white into the white
-// copy), reads the counter (adding 1 when count is set) and computes the shading
-// for the scan's bits per pixel and the context's port type. QRX_OK,
+// copy), reads the counter (adding 1 when scan.count is set) and computes the
+// shading for the scan's bits per pixel and the context's port type. QRX_OK,
 // QRX_E_NOMEM_BUFFER when the arrays are missing (or no room to read the file),
 // QRX_E_CALIBRATION_DATA when a file is missing, not exactly of its layout's size,
 // unreadable or refused, or the counter cannot be written back. Both files are
 // checked whole first: on any failure the context and exposure are left unchanged.
 uint16_t load_shading_for_scan(transport::ScannerContext& context,
-                               const settings::ScannerSetting& setting, uint32_t resolution,
-                               uint8_t lamp_mode, uint32_t bits_per_pixel, bool count,
+                               const settings::ScannerSetting& setting, const ShadingScan& scan,
                                transport::ExposureSet& exposure);
 
 // Whether the stored calibration can serve a scan: 0 usable, 1 due (the counter

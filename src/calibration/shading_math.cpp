@@ -61,13 +61,12 @@ uint16_t offset_for(const ChannelConstants& c, uint16_t dark, int32_t d) {
 
 }  // namespace
 
-void compute_shading(const settings::ScannerSetting& setting, uint32_t pixel_count,
-                     uint8_t lamp_mode, uint32_t resolution, uint32_t bits_per_pixel,
-                     uint32_t port_type, ChannelLines& gain, ChannelLines& offset) {
-  const int group = settings::port_group(port_type);
-  const int depth = settings::depth_class(bits_per_pixel);
-  const int res = settings::resolution_index(resolution);
-  const bool flatbed = is_flatbed(lamp_mode);
+void compute_shading(const settings::ScannerSetting& setting, const ShadingFormat& format,
+                     ChannelLines& gain, ChannelLines& offset) {
+  const int group = settings::port_group(format.port_type);
+  const int depth = settings::depth_class(format.bits_per_pixel);
+  const int res = settings::resolution_index(format.resolution);
+  const bool flatbed = is_flatbed(format.lamp_mode);
 
   std::array<ChannelConstants, 3> colour;
   colour[0].target = flatbed ? setting.BOOK_SHADING_R_TARGET() : setting.FAU_SHADING_R_TARGET();
@@ -84,7 +83,8 @@ void compute_shading(const settings::ScannerSetting& setting, uint32_t pixel_cou
 
   // Never beyond the arrays the caller has.
   auto pixels_of = [&](size_t c) {
-    return static_cast<uint32_t>(std::min<size_t>({pixel_count, gain[c].size(), offset[c].size()}));
+    return static_cast<uint32_t>(
+        std::min<size_t>({format.pixel_count, gain[c].size(), offset[c].size()}));
   };
 
   for (size_t c = 0; c < 3; ++c) {

@@ -28,16 +28,22 @@ inline uint16_t sample_at(const uint8_t* line, size_t i) {
   return static_cast<uint16_t>(line[2 * i] | (line[2 * i + 1] << 8));
 }
 
+// How many values of each column an average leaves out: the `high` largest and the
+// `low` smallest (already limited so that one value stays).
+struct Cuts {
+  uint32_t high = 0;
+  uint32_t low = 0;
+};
+
 // One column at a time through trimmed_mean: the path for compilers without vector
 // types, big-endian hosts and more lines than 32-bit column sums can hold.
-bool average_by_column(const uint8_t* data, uint32_t lines, uint32_t samples, uint32_t high,
-                       uint32_t low, uint16_t* out) {
+bool average_by_column(const LineBlock& block, Cuts cuts, uint16_t* out) {
   std::vector<uint16_t> column;
-  if (!platform::try_resize(column, lines)) return false;
-  const size_t stride = size_t{samples} * 2;
-  for (uint32_t i = 0; i < samples; ++i) {
-    for (uint32_t l = 0; l < lines; ++l) column[l] = sample_at(data + stride * l, i);
-    out[i] = trimmed_mean(column.data(), lines, high, low);
+  if (!platform::try_resize(column, block.lines)) return false;
+  const size_t stride = size_t{block.samples} * 2;
+  for (uint32_t i = 0; i < block.samples; ++i) {
+    for (uint32_t l = 0; l < block.lines; ++l) column[l] = sample_at(block.data + stride * l, i);
+    out[i] = trimmed_mean(column.data(), block.lines, cuts.high, cuts.low);
   }
   return true;
 }
@@ -137,9 +143,13 @@ struct Columns {
   }
 
   // The whole reduction. work holds 2 x lines x kLanes values.
-  [[gnu::always_inline]] static inline void run(const uint8_t* data, uint32_t lines,
-                                                uint32_t samples, uint32_t high, uint32_t low,
-                                                uint16_t* out, uint16_t* work) {
+  [[gnu::always_inline]] static inline void run(const LineBlock& block, Cuts cuts, uint16_t* out,
+                                                uint16_t* work) {
+    const uint8_t* const data = block.data;
+    const uint32_t lines = block.lines;
+    const uint32_t samples = block.samples;
+    const uint32_t high = cuts.high;
+    const uint32_t low = cuts.low;
     const size_t stride = size_t{samples} * 2;
     const uint32_t middle = lines - low - high;
     const bool by_reciprocal = lines <= kReciprocalLines;
@@ -185,30 +195,26 @@ struct Columns {
   }
 };
 
-bool average_with(void (*kernel)(const uint8_t*, uint32_t, uint32_t, uint32_t, uint32_t, uint16_t*,
-                                 uint16_t*),
-                  uint32_t lanes, const uint8_t* data, uint32_t lines, uint32_t samples,
-                  uint32_t high, uint32_t low, uint16_t* out) {
+bool average_with(void (*kernel)(const LineBlock&, Cuts, uint16_t*, uint16_t*), uint32_t lanes,
+                  const LineBlock& block, Cuts cuts, uint16_t* out) {
   std::vector<uint16_t> work;
-  if (!platform::try_resize(work, size_t{2} * lines * lanes)) return false;
-  kernel(data, lines, samples, high, low, out, work.data());
+  if (!platform::try_resize(work, size_t{2} * block.lines * lanes)) return false;
+  kernel(block, cuts, out, work.data());
   return true;
 }
 
 // 16-byte vectors: every 64-bit processor has them (SSE2, NEON).
-void average_baseline(const uint8_t* data, uint32_t lines, uint32_t samples, uint32_t high,
-                      uint32_t low, uint16_t* out, uint16_t* work) {
-  Columns<Lanes8, Sums4, 8>::run(data, lines, samples, high, low, out, work);
+void average_baseline(const LineBlock& block, Cuts cuts, uint16_t* out, uint16_t* work) {
+  Columns<Lanes8, Sums4, 8>::run(block, cuts, out, work);
 }
 
 // The same vectors with the unsigned minimum and maximum of SSE4.1 (one instruction
 // each instead of three), where the processor has them.
 #if defined(__x86_64__) || defined(__i386__)
 #define QRX_AVERAGE_SSE41 1
-__attribute__((target("sse4.1"))) void average_sse41(const uint8_t* data, uint32_t lines,
-                                                     uint32_t samples, uint32_t high, uint32_t low,
+__attribute__((target("sse4.1"))) void average_sse41(const LineBlock& block, Cuts cuts,
                                                      uint16_t* out, uint16_t* work) {
-  Columns<Lanes8, Sums4, 12>::run(data, lines, samples, high, low, out, work);
+  Columns<Lanes8, Sums4, 12>::run(block, cuts, out, work);
 }
 #endif
 
@@ -217,16 +223,13 @@ __attribute__((target("sse4.1"))) void average_sse41(const uint8_t* data, uint32
 // moves.
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 #define QRX_AVERAGE_WIDE 1
-__attribute__((target("avx2"))) void average_avx2(const uint8_t* data, uint32_t lines,
-                                                  uint32_t samples, uint32_t high, uint32_t low,
-                                                  uint16_t* out, uint16_t* work) {
-  Columns<Lanes16, Sums8, 13>::run(data, lines, samples, high, low, out, work);
+__attribute__((target("avx2"))) void average_avx2(const LineBlock& block, Cuts cuts, uint16_t* out,
+                                                  uint16_t* work) {
+  Columns<Lanes16, Sums8, 13>::run(block, cuts, out, work);
 }
-__attribute__((target("avx512bw"))) void average_avx512(const uint8_t* data, uint32_t lines,
-                                                        uint32_t samples, uint32_t high,
-                                                        uint32_t low, uint16_t* out,
-                                                        uint16_t* work) {
-  Columns<Lanes32, Sums16, 24>::run(data, lines, samples, high, low, out, work);
+__attribute__((target("avx512bw"))) void average_avx512(const LineBlock& block, Cuts cuts,
+                                                        uint16_t* out, uint16_t* work) {
+  Columns<Lanes32, Sums16, 24>::run(block, cuts, out, work);
 }
 #endif
 
@@ -258,21 +261,22 @@ bool average_kernel_available(AverageKernel kernel) {
   }
 }
 
-bool average_lines_with(AverageKernel kernel, const uint8_t* data, uint32_t lines, uint32_t samples,
-                        uint32_t upper_percent, uint32_t lower_percent, uint16_t* out) {
+bool average_lines_with(AverageKernel kernel, const LineBlock& block, uint32_t upper_percent,
+                        uint32_t lower_percent, uint16_t* out) {
   if (!average_kernel_available(kernel)) return false;
-  if (samples == 0) return true;
-  if (out == nullptr || (lines > 0 && data == nullptr)) return false;
-  if (lines == 0) {
-    std::fill_n(out, samples, uint16_t{0});
+  if (block.samples == 0) return true;
+  if (out == nullptr || (block.lines > 0 && block.data == nullptr)) return false;
+  if (block.lines == 0) {
+    std::fill_n(out, block.samples, uint16_t{0});
     return true;
   }
-  uint32_t high = static_cast<uint32_t>(uint64_t{lines} * upper_percent / 100);
-  uint32_t low = static_cast<uint32_t>(uint64_t{lines} * lower_percent / 100);
-  limit_cuts(lines, high, low);
+  Cuts cuts;
+  cuts.high = static_cast<uint32_t>(uint64_t{block.lines} * upper_percent / 100);
+  cuts.low = static_cast<uint32_t>(uint64_t{block.lines} * lower_percent / 100);
+  limit_cuts(block.lines, cuts.high, cuts.low);
   // The vectors' column sums are 32-bit: at most 65537 lines of 16-bit values.
-  if (kernel == AverageKernel::kByColumn || lines > 65536) {
-    return average_by_column(data, lines, samples, high, low, out);
+  if (kernel == AverageKernel::kByColumn || block.lines > 65536) {
+    return average_by_column(block, cuts, out);
   }
   if (kernel == AverageKernel::kBest) {
     kernel = AverageKernel::kByColumn;
@@ -287,27 +291,26 @@ bool average_lines_with(AverageKernel kernel, const uint8_t* data, uint32_t line
   switch (kernel) {
 #if defined(QRX_AVERAGE_WIDE)
     case AverageKernel::kVector64:
-      return average_with(average_avx512, 32, data, lines, samples, high, low, out);
+      return average_with(average_avx512, 32, block, cuts, out);
     case AverageKernel::kVector32:
-      return average_with(average_avx2, 16, data, lines, samples, high, low, out);
+      return average_with(average_avx2, 16, block, cuts, out);
 #endif
 #if defined(QRX_AVERAGE_SSE41)
     case AverageKernel::kVector16Sse41:
-      return average_with(average_sse41, 8, data, lines, samples, high, low, out);
+      return average_with(average_sse41, 8, block, cuts, out);
 #endif
 #if defined(QRX_VECTOR_AVERAGE)
     case AverageKernel::kVector16:
-      return average_with(average_baseline, 8, data, lines, samples, high, low, out);
+      return average_with(average_baseline, 8, block, cuts, out);
 #endif
     default:
-      return average_by_column(data, lines, samples, high, low, out);
+      return average_by_column(block, cuts, out);
   }
 }
 
-bool average_lines(const uint8_t* data, uint32_t lines, uint32_t samples, uint32_t upper_percent,
-                   uint32_t lower_percent, uint16_t* out) {
-  return average_lines_with(AverageKernel::kBest, data, lines, samples, upper_percent,
-                            lower_percent, out);
+bool average_lines(const LineBlock& block, uint32_t upper_percent, uint32_t lower_percent,
+                   uint16_t* out) {
+  return average_lines_with(AverageKernel::kBest, block, upper_percent, lower_percent, out);
 }
 
 }  // namespace qrx::calibration

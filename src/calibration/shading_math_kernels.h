@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "calibration/shading_math.h"
+
 namespace qrx::calibration {
 
 enum class AverageKernel : uint8_t {
@@ -21,7 +23,7 @@ enum class AverageKernel : uint8_t {
 bool average_kernel_available(AverageKernel kernel);
 
 // average_lines with the given kernel; false also when it is not available.
-bool average_lines_with(AverageKernel kernel, const uint8_t* data, uint32_t lines, uint32_t samples,
-                        uint32_t upper_percent, uint32_t lower_percent, uint16_t* out);
+bool average_lines_with(AverageKernel kernel, const LineBlock& block, uint32_t upper_percent,
+                        uint32_t lower_percent, uint16_t* out);
 
 }  // namespace qrx::calibration

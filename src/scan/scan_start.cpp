@@ -49,10 +49,13 @@ uint16_t fresh_dark(transport::ScannerContext& context, const settings::ScannerS
   status = calibration::reference_pass(context, setting, dark_pass, dark_exposure,
                                        {context.shading_white, context.shading_offset});
   if (status != QRX_OK) return status;
-  calibration::compute_shading(
-      setting, calibration::shading_pixels(calibration::kLampFlatbed, resolution),
-      calibration::kLampFlatbed, resolution, context.bit_depth, context.link.port_type(),
-      context.shading_white, context.shading_offset);
+  const calibration::ShadingFormat format{
+      .pixel_count = calibration::shading_pixels(calibration::kLampFlatbed, resolution),
+      .lamp_mode = calibration::kLampFlatbed,
+      .resolution = resolution,
+      .bits_per_pixel = context.bit_depth,
+      .port_type = context.link.port_type()};
+  calibration::compute_shading(setting, format, context.shading_white, context.shading_offset);
   return QRX_OK;
 }
 
@@ -112,8 +115,11 @@ uint16_t start_scan(transport::ScannerContext& context, const settings::ScannerS
 
   const uint8_t light = context.lamp_select;
   transport::ExposureSet exposure;
-  uint16_t status = calibration::load_shading_for_scan(context, setting, context.scan_x_res, light,
-                                                       context.bit_depth, true, exposure);
+  const calibration::ShadingScan shading{.resolution = context.scan_x_res,
+                                         .lamp_mode = light,
+                                         .bits_per_pixel = context.bit_depth,
+                                         .count = true};
+  uint16_t status = calibration::load_shading_for_scan(context, setting, shading, exposure);
   if (status != QRX_OK) return status;
   if (light == pass::kFlatbedLight) {
     status = fresh_dark(context, setting, environment);

@@ -71,9 +71,9 @@ TEST_P(FlatnessTest, TheCorrectedWhiteStripIsFlat) {
   ASSERT_EQ(DoCalibration(nullptr, 0, 0, resolution), QRX_TRUE) << std::hex << last_error();
   auto& context = lib().context;
   transport::ExposureSet exposure;
-  ASSERT_EQ(calibration::load_shading_for_scan(context, lib().setting, resolution, 1, 48, false,
-                                               exposure),
-            QRX_OK);
+  const calibration::ShadingScan scan{
+      .resolution = resolution, .lamp_mode = 1, .bits_per_pixel = 48, .count = false};
+  ASSERT_EQ(calibration::load_shading_for_scan(context, lib().setting, scan, exposure), QRX_OK);
   ASSERT_EQ(pass::home_and_step_out(context, lib().setting), QRX_OK);
   const uint32_t lines = 16;
   const std::vector<uint8_t> data = read_corrected(resolution, exposure, lines);

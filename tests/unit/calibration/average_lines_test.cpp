@@ -75,7 +75,8 @@ TEST(AverageLines, EveryKernelGivesTheTrimmedMeanOfEachColumn) {
     const auto expected = reference(b, upper, lower);
     for (AverageKernel k : available) {
       std::vector<uint16_t> out(samples + 1, 0xBEEF);
-      ASSERT_TRUE(average_lines_with(k, b.bytes.data(), lines, samples, upper, lower, out.data()));
+      ASSERT_TRUE(
+          average_lines_with(k, {b.bytes.data(), lines, samples}, upper, lower, out.data()));
       ASSERT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()))
           << "kernel " << int(k) << " lines " << lines << " samples " << samples << " cuts "
           << upper << "/" << lower;
@@ -92,7 +93,7 @@ TEST(AverageLines, ReferencePassesWithTheTunedCuts) {
     const auto expected = reference(b, upper, lower);
     for (AverageKernel k : kernels()) {
       std::vector<uint16_t> out(b.samples);
-      ASSERT_TRUE(average_lines_with(k, b.bytes.data(), 48, b.samples, upper, lower, out.data()));
+      ASSERT_TRUE(average_lines_with(k, {b.bytes.data(), 48, b.samples}, upper, lower, out.data()));
       EXPECT_EQ(out, expected) << "kernel " << int(k) << " cuts " << upper << "/" << lower;
     }
   }
@@ -114,7 +115,7 @@ TEST(AverageLines, ManyLinesAndExtremeValues) {
     EXPECT_EQ(expected[0], 65535);
     for (AverageKernel k : kernels()) {
       std::vector<uint16_t> out(5);
-      ASSERT_TRUE(average_lines_with(k, b.bytes.data(), lines, 5, 10, 30, out.data()));
+      ASSERT_TRUE(average_lines_with(k, {b.bytes.data(), lines, 5}, 10, 30, out.data()));
       EXPECT_EQ(out, expected) << "kernel " << int(k) << " lines " << lines;
     }
   }
@@ -123,16 +124,16 @@ TEST(AverageLines, ManyLinesAndExtremeValues) {
 TEST(AverageLines, SamplesAreLittleEndianAndEdgeShapesWork) {
   const uint8_t one_line[] = {0x34, 0x12, 0xFF, 0x00};
   uint16_t out[2] = {};
-  ASSERT_TRUE(average_lines(one_line, 1, 2, 20, 20, out));
+  ASSERT_TRUE(average_lines({one_line, 1, 2}, 20, 20, out));
   EXPECT_EQ(out[0], 0x1234);
   EXPECT_EQ(out[1], 0x00FF);
 
   uint16_t untouched = 0xBEEF;
-  EXPECT_TRUE(average_lines(one_line, 1, 0, 20, 20, &untouched));
+  EXPECT_TRUE(average_lines({one_line, 1, 0}, 20, 20, &untouched));
   EXPECT_EQ(untouched, 0xBEEF);
-  EXPECT_TRUE(average_lines(nullptr, 0, 1, 20, 20, &untouched));
+  EXPECT_TRUE(average_lines({nullptr, 0, 1}, 20, 20, &untouched));
   EXPECT_EQ(untouched, 0) << "no lines: a line of zeros";
-  EXPECT_FALSE(average_lines(one_line, 1, 2, 20, 20, nullptr));
+  EXPECT_FALSE(average_lines({one_line, 1, 2}, 20, 20, nullptr));
 }
 
 TEST(AverageLines, AFailedWorkingBufferIsReported) {
@@ -141,7 +142,7 @@ TEST(AverageLines, AFailedWorkingBufferIsReported) {
   for (AverageKernel k : kernels()) {
     std::vector<uint16_t> out(64, 0xBEEF);
     platform::fail_allocation_after(0);
-    EXPECT_FALSE(average_lines_with(k, b.bytes.data(), 48, 64, 5, 45, out.data()))
+    EXPECT_FALSE(average_lines_with(k, {b.bytes.data(), 48, 64}, 5, 45, out.data()))
         << "kernel " << int(k);
     platform::fail_allocation_after(-1);
     EXPECT_EQ(out[0], 0xBEEF);

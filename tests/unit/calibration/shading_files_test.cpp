@@ -96,9 +96,23 @@ struct ShadingFiles : ::testing::Test {
   }
   std::string shading300() const { return dir + "QRX7730C.SHD"; }
   std::string counter() const { return dir + "QRX7730H.SHD"; }
-  bool save300() { return save_shading(*context, 300, kLampFlatbed, exposure, white, dark); }
+  bool save_at(uint32_t resolution, uint8_t lamp_mode) {
+    return save_shading(*context, {.resolution = resolution,
+                                   .lamp_mode = lamp_mode,
+                                   .exposure = exposure,
+                                   .white = white,
+                                   .dark = dark});
+  }
+  bool save300() { return save_at(300, kLampFlatbed); }
+  uint16_t load_at(transport::ScannerContext& c, uint32_t resolution, uint8_t lamp_mode, bool count,
+                   transport::ExposureSet& out) {
+    return load_shading_for_scan(
+        c, setting,
+        {.resolution = resolution, .lamp_mode = lamp_mode, .bits_per_pixel = 48, .count = count},
+        out);
+  }
   uint16_t load300(transport::ScannerContext& c, bool count, transport::ExposureSet& out) {
-    return load_shading_for_scan(c, setting, 300, kLampFlatbed, 48, count, out);
+    return load_at(c, 300, kLampFlatbed, count, out);
   }
   void set_counter(uint16_t value) {
     write_file(counter(), {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)});
@@ -167,15 +181,13 @@ TEST_F(ShadingFiles, TheTopResolutionsShareOneFileInTheLayoutOf2400) {
   constexpr uint32_t kPixels2400 = 20544;
   for (uint32_t saved_at : {4800u, 2400u}) {
     SCOPED_TRACE(saved_at);
-    ASSERT_TRUE(save_shading(*context, saved_at, kLampFlatbed, exposure, white, dark));
+    ASSERT_TRUE(save_at(saved_at, kLampFlatbed));
     EXPECT_EQ(fs::file_size(dir + "QRX7730F.SHD"), 328717u);
     for (uint32_t scan_at : {4800u, 2400u}) {
       EXPECT_EQ(freshness_check(*context, scan_at, kLampFlatbed), 0) << scan_at;
       auto fresh = make_context(1);
       transport::ExposureSet loaded{};
-      ASSERT_EQ(load_shading_for_scan(*fresh, setting, scan_at, kLampFlatbed, 48, false, loaded),
-                QRX_OK)
-          << scan_at;
+      ASSERT_EQ(load_at(*fresh, scan_at, kLampFlatbed, false, loaded), QRX_OK) << scan_at;
       EXPECT_EQ(fresh->shading_pixel_count, kPixels2400);
       EXPECT_EQ(fresh->shading_white[3][kPixels2400 - 1], white[3][kPixels2400 - 1]);
       EXPECT_EQ(fresh->shading_white[0][kPixels2400], kUnset);
@@ -185,7 +197,7 @@ TEST_F(ShadingFiles, TheTopResolutionsShareOneFileInTheLayoutOf2400) {
 
 TEST_F(ShadingFiles, FilmIsSavedApartAndShortLinesAreNotSaved) {
   context->scan_count = 5;
-  EXPECT_TRUE(save_shading(*context, 300, kLampFilm, exposure, white, dark));
+  EXPECT_TRUE(save_at(300, kLampFilm));
   EXPECT_EQ(context->scan_count, 0);
   EXPECT_EQ(directory_entries(), (std::set<std::string>{"QRX7730P.SHD", "QRX7730H.SHD"}))
       << "the flatbed's 300 dpi file is not touched";
@@ -207,7 +219,13 @@ TEST_F(ShadingFiles, LoadRoundTripComputesTheShadingAndCounts) {
   EXPECT_EQ(loaded.exposure, exposure.exposure);
   EXPECT_EQ(context->shading_pixel_count, kPixels300);
   ChannelLines gain = white, offset = dark;
-  compute_shading(setting, kPixels300, kLampFlatbed, 300, 48, 1, gain, offset);
+  compute_shading(setting,
+                  {.pixel_count = kPixels300,
+                   .lamp_mode = kLampFlatbed,
+                   .resolution = 300,
+                   .bits_per_pixel = 48,
+                   .port_type = 1},
+                  gain, offset);
   for (size_t c = 0; c < 4; ++c) {
     for (size_t x = 0; x < kPixels300; ++x) {
       ASSERT_EQ(context->shading_white[c][x], white[c][x]) << c << " " << x;
@@ -274,8 +292,7 @@ TEST_F(ShadingFiles, MissingFilesAreRetriedFiveTimesTenMillisecondsApart) {
   EXPECT_EQ(load300(*context, true, loaded), QRX_E_CALIBRATION_DATA);
   EXPECT_EQ(clock.sleeps() - before, 5u);
   EXPECT_EQ(clock.now_us() - start, 50'000u);
-  EXPECT_EQ(load_shading_for_scan(*context, setting, 300, kLampFilm, 48, true, loaded),
-            QRX_E_CALIBRATION_DATA);
+  EXPECT_EQ(load_at(*context, 300, kLampFilm, true, loaded), QRX_E_CALIBRATION_DATA);
   EXPECT_EQ(clock.sleeps() - before, 10u) << "film's file is waited for the same way";
 }
 

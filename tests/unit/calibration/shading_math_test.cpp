@@ -95,7 +95,13 @@ struct Shading : ::testing::Test {
   }
   void compute(uint32_t pixels, uint8_t lamp = kLampFlatbed, uint32_t port_type = 1,
                uint32_t bits = 48, uint32_t resolution = 300) {
-    compute_shading(setting, pixels, lamp, resolution, bits, port_type, gain, offset);
+    compute_shading(setting,
+                    {.pixel_count = pixels,
+                     .lamp_mode = lamp,
+                     .resolution = resolution,
+                     .bits_per_pixel = bits,
+                     .port_type = port_type},
+                    gain, offset);
   }
 };
 
