@@ -1,6 +1,7 @@
 // The scan job (see scan_job.h).
 #include "scan_job.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -84,9 +85,17 @@ ScanJob::Clock::time_point ScanJob::last_contact() const {
 }
 
 void ScanJob::wait_for_image(std::chrono::milliseconds timeout) {
+  // A client waiting here for its document has not gone: its contact is renewed
+  // while it waits, so that a job timeout shorter than the wait never gives up
+  // a job whose client is on the line.
+  constexpr std::chrono::milliseconds kRenew{500};
+  const Clock::time_point deadline = Clock::now() + timeout;
   std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, timeout,
-                    [&] { return phase_ == Phase::kScanning || phase_ == Phase::kEnded; });
+  for (;;) {
+    last_contact_ = Clock::now();
+    if (phase_ == Phase::kScanning || phase_ == Phase::kEnded || last_contact_ >= deadline) return;
+    changed_.wait_until(lock, std::min(deadline, last_contact_ + kRenew));
+  }
 }
 
 JobOutcome ScanJob::outcome() const {
