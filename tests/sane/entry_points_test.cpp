@@ -316,7 +316,7 @@ class Scans : public EntryPoints {
   void open_with_document() {
     const std::string page = dir.path() + "/page.pnm";
     ASSERT_TRUE(write_pnm(document, page));
-    setenv("QRX7730_SIM", ("speed=20,document=" + page).c_str(), 1);
+    setenv("QRX7730_SIM", ("speed=" QRX_SIM_SPEED ",document=" + page).c_str(), 1);
     configure("");
     open(device());
     ASSERT_EQ(set_mm("br-x", 50.8), SANE_STATUS_GOOD);
