@@ -91,6 +91,7 @@ class Scanner final : public UsbPort {
   // every bulk read succeeds without moving a byte, however much is buffered.
   void stall_bulk_reads_from(uint32_t nth);
   void reconnect();                // plugged in again: a power cycle
+  bool unplugged();                // a disconnect has happened (and no reconnect since)
   void press_button(int button);   // front-panel buttons 1 to 4
   void release_button(int button);
   void set_bulk_in_limit(uint32_t bytes);  // each bulk read returns at most bytes (0: no limit)

@@ -57,6 +57,7 @@ void Scanner::stall_bulk_reads_from(uint32_t nth) {
   stall_countdown_ = nth;
   bulk_reads_stalled_ = false;
 }
+bool Scanner::unplugged() { QRX_EMU_LOCKED; return disconnected_; }
 void Scanner::reconnect() {
   QRX_EMU_LOCKED;
   disconnected_ = false;
