@@ -4,8 +4,10 @@
 # `#include "..."` of a source file in a declared folder is resolved as the compiler
 # resolves it (beside the file, then under src/, include/ and the tree's root) and
 # must land in the file's own folder or in a folder on a later line. An include that
-# reaches up or sideways, one that resolves nowhere, and a folder under src/ that the
-# order does not name are reported, and the check fails.
+# reaches up or sideways, one that resolves nowhere, a folder under src/ that the
+# order does not name, and a top-level folder whose floors are not one run of the
+# order (so that the tree would hide where a floor stands) are reported, and the
+# check fails.
 #
 #   perl scripts/check_layers.pl [--root DIR]
 use strict;
@@ -47,6 +49,20 @@ for my $entry (sort readdir $src) {
     unless exists $level{"src/$entry"};
 }
 closedir $src;
+
+# The tree shows the floors: the layers that share a top-level folder (src/, the
+# emulator, the platform layer, the public header) follow one another in the
+# order, so that no top-level folder has a floor of another between its own and
+# none can include one that stands above it.
+my %left;  # top-level folders whose run of floors has ended
+for my $i (1 .. $#folders) {
+  my ($above) = split m{/}, $folders[$i - 1];
+  my ($top) = split m{/}, $folders[$i];
+  next if $above eq $top;
+  $left{$above} = 1;
+  push @problems, "$folders[$i]: a floor of $top/ below floors of $above/, with more of $top/ above them"
+    if $left{$top};
+}
 
 # The declared folder a path (relative to the root) lies in: the longest match.
 sub folder_of {
