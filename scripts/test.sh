@@ -15,6 +15,58 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+jobs=$(nproc)
+
+
+# Each phase's time, printed as it ends and once more, with every phase's, when the
+# run ends (also when a phase fails); after each CTest phase its 15 slowest tests,
+# from what CTest recorded of the run.
+phase_report=()
+phase_name=
+phase_began=$SECONDS
+run_began=$SECONDS
+phase() {
+  phase_end
+  phase_name=$1
+  phase_began=$SECONDS
+  echo "=== phase: $phase_name"
+}
+phase_end() {
+  [ -n "$phase_name" ] || return 0
+  local line
+  line=$(printf '%-34s %5d s' "$phase_name" $((SECONDS - phase_began)))
+  phase_report+=("$line")
+  echo "=== phase done: $line"
+  phase_name=
+}
+summary() {
+  local status=$?
+  phase_end
+  echo "=== time of each phase"
+  printf '%s\n' "${phase_report[@]}"
+  printf '%-34s %5d s\n' "whole run" $((SECONDS - run_began))
+  [ $status -eq 0 ] || echo "=== the run failed (exit status $status) in the phase above the summary"
+}
+trap summary EXIT
+slowest() {
+  local costs=$1/Testing/Temporary/CTestCostData.txt
+  [ -f "$costs" ] || return 0
+  echo "=== the 15 slowest tests of $1"
+  # Each line is the test's name (which may hold spaces), its runs and its time.
+  sed '/^---/,$d' "$costs" | awk '{ t = $NF; NF -= 2; printf "%8.1f s  %s\n", t, $0 }' |
+    sort -g -r | head -15
+}
+# ctest DIRECTORY [ARGUMENTS...]: runs the tests, then names the slowest of them,
+# also when some failed.
+run_ctest() {
+  local dir=$1 status=0
+  shift
+  ctest --test-dir "$dir" --output-on-failure "$@" || status=$?
+  slowest "$dir"
+  return $status
+}
+
+phase "set-up: packages"
 bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
   g++-mingw-w64-x86-64-posix wine wine64 binutils \
@@ -27,15 +79,25 @@ bash scripts/setup_packages.sh \
 # scanner backends (checked).
 bash scripts/setup_sane.sh
 
-jobs=$(nproc)
+# Most tests wait on the emulator's clock rather than compute (the machine stays
+# far from busy at one test per core), so three run per core; they share nothing.
+# The sanitized builds compute more, so two run per core there.
+test_jobs=$((jobs * 3))
+sanitized_test_jobs=$((jobs * 2))
 
 # The main build: every test, including the Windows build as the README documents
 # it (every target, in build/windows-build) and its programs under Wine.
+phase "release: configure and build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+phase "release: tests"
+run_ctest build -j"$test_jobs" -LE windows
+# The Windows build (in build/windows-build) and what runs under Wine.
+phase "windows: build and tests under Wine"
+run_ctest build -j"$jobs" -L windows
 
 # Address and undefined-behaviour sanitizers (the Windows build is not rebuilt).
+phase "asan: configure and build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-asan -j"$jobs"
@@ -46,7 +108,8 @@ cmake --build build-asan -j"$jobs"
 # The square-resolution chart scans at 150, 300 and 600 dpi read through the same
 # paths as the unequal pairings at those resolutions, which run here; the chart at
 # 75 and from 1200 dpi (segmented reads) runs in every depth.
-ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 ctest --test-dir build-asan --output-on-failure -j"$jobs" \
+phase "asan: tests"
+ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 run_ctest build-asan -j"$sanitized_test_jobs" \
   -E 'escl_programs\.(Airscan|Failures|web_page|mdns)|ChartFidelity\.TheChartComesBackWhereItLies/(150|300|600)dpi'
 
 # Thread sanitizer over the code with threads: platform, transport, emulator and
@@ -56,18 +119,22 @@ ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 ctest --test-dir build-asan --outp
 # qrxscan's wait notices), the SANE backend (its scan thread), the network
 # scanner server (its connection and scan threads and the pipe between them, in
 # cancels and vanished clients) and the library unloaded with its threads running.
+phase "tsan: configure and build"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE_THREAD=ON \
   -DQRX7730_BUILD_BENCHMARKS=OFF -DQRX7730_WINE_TESTS=OFF
 cmake --build build-tsan -j"$jobs"
 # The whole-scan fidelity cases (the chart, the unequal pairings, film) check
 # images, not threads: the reader, the ring and the stops are exercised by the
 # other scan tests, so they are left out here.
-TSAN_OPTIONS=halt_on_error=1 QRX_SOAK_SPEED=10 ctest --test-dir build-tsan --output-on-failure -j"$jobs" \
+phase "tsan: tests"
+TSAN_OPTIONS=halt_on_error=1 QRX_SOAK_SPEED=10 run_ctest build-tsan -j"$sanitized_test_jobs" \
   -R 'unit_platform|unit_transport|unit_api|unit_emulator|unit_settings|unit_imaging|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload|unit_escl|escl_programs\.(Protocol\.(One|AJob)|Hostile)' \
   -E 'ChartFidelity|FidelityTest|FilmFidelity|EveryPairing|PairFidelity'
 
 # Each libFuzzer target for 10 s (two at a time) from its seed corpus, built with
 # clang (about three minutes with the build); scripts/fuzz.sh runs them longer.
+phase "fuzz: build and run"
 bash scripts/fuzz.sh --seconds 10 --jobs 2
 
+phase_end
 echo "All tests passed."
