@@ -205,11 +205,9 @@ constexpr Bytes16 blue_mask(std::index_sequence<I...>) {
   return Bytes16{blue_index(kPart * 16 + I)...};
 }
 
-__attribute__((target("ssse3"))) uint32_t interleave3_ssse3(Planes planes, uint32_t count,
+__attribute__((target("ssse3"))) uint32_t interleave3_ssse3(const uint8_t* r, const uint8_t* g,
+                                                            const uint8_t* b, uint32_t count,
                                                             uint8_t* out) {
-  const uint8_t* const r = planes.r;
-  const uint8_t* const g = planes.g;
-  const uint8_t* const b = planes.b;
   constexpr auto sixteen = std::make_index_sequence<16>();
   constexpr Bytes16 rg0 = red_green_mask<0>(sixteen), rg1 = red_green_mask<1>(sixteen),
                     rg2 = red_green_mask<2>(sixteen);
@@ -238,12 +236,13 @@ bool has_byte_shuffles() {
 }
 #endif
 
-void interleave3(Planes planes, uint32_t count, uint8_t* out) {
+void interleave3(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t count,
+                 uint8_t* out) {
   uint32_t done = 0;
 #if QRX_BYTE_SHUFFLES
-  if (has_byte_shuffles()) done = interleave3_ssse3(planes, count, out);
+  if (has_byte_shuffles()) done = interleave3_ssse3(r, g, b, count, out);
 #endif
-  interleave3_bytes(planes, count, out, done);
+  interleave3_bytes({r, g, b}, count, out, done);
 }
 
 }  // namespace
@@ -281,8 +280,7 @@ bool deliver_window(const RawLine& line, CropSpan span, const Delivery& delivery
       if (out_channels == 1) {
         std::memcpy(out, blocks.start[0] + f, span.count);
       } else {
-        interleave3({blocks.start[0] + f, blocks.start[1] + f, blocks.start[2] + f}, span.count,
-                    out);
+        interleave3(blocks.start[0] + f, blocks.start[1] + f, blocks.start[2] + f, span.count, out);
       }
       return true;
     }
