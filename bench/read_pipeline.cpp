@@ -41,7 +41,7 @@ struct Mode {
   uint32_t window_width;  // 2400 dpi units
   uint32_t gray_from_color;
   uint32_t wide;
-  bool page = false;  // samples like a scanned page instead of uniform noise
+  bool page = false;    // samples like a scanned page instead of uniform noise
   uint32_t reduce = 1;  // read pixels (and lines) per delivered one
 };
 

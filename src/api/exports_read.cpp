@@ -57,7 +57,9 @@ QRX7730_API QRX_BOOL GetDataStatus(void* /*host*/, DataStatus* status) {
     const bool running = qrx::scan::scan_running(context);
     const bool reading = running && context.lines_to_read.load() != context.scan_line_count;
     const uint16_t result = qrx::imaging::data_status(
-        {.context = lib.context, .setting = lib.setting, .lamp_select = lib.lamp_select,
+        {.context = lib.context,
+         .setting = lib.setting,
+         .lamp_select = lib.lamp_select,
          .reading = reading},
         lib.scan_values, {.filter = lib.line_filter, .armed = lib.filter_armed}, *status);
     if (!reading) lib.filter_for_next_scan = !running;

@@ -49,8 +49,8 @@ uint32_t box_reduce_typed(const RawLine& lines, Reduction f, uint32_t skip, uint
   const uint32_t n = lines.size / sizeof(T) / lines.channels;
   const uint32_t kept = n > skip ? (n - skip) / f.across : 0;
   for (uint32_t c = 0; c < lines.channels; ++c) {
-    box_reduce_block<T>(lines.data + (static_cast<size_t>(c) * n + skip) * sizeof(T), lines.size,
-                        f, kept, out + static_cast<size_t>(c) * kept * sizeof(T));
+    box_reduce_block<T>(lines.data + (static_cast<size_t>(c) * n + skip) * sizeof(T), lines.size, f,
+                        kept, out + static_cast<size_t>(c) * kept * sizeof(T));
   }
   return lines.channels * kept * static_cast<uint32_t>(sizeof(T));
 }

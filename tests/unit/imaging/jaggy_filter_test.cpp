@@ -175,7 +175,8 @@ class DataStatusTest : public ::testing::Test {
     context.gray_from_color = 0;
   }
   uint16_t status() {
-    return data_status({context, setting, QRX_LAMP_FLATBED, false}, values, {filter, armed}, report);
+    return data_status({context, setting, QRX_LAMP_FLATBED, false}, values, {filter, armed},
+                       report);
   }
   transport::ScannerContext context;
   settings::ScannerSetting setting;
@@ -245,7 +246,8 @@ TEST_F(DataStatusTest, TheInfraredLightAddsAnExposureToTheLineTime) {
       {QRX_LAMP_FILM_STORED, 9600},  // visible and infrared
       {QRX_LAMP_FILM, 7200}};        // 9000 x 3 x 8 / 30
   for (const auto& [light, time] : lights) {
-    ASSERT_EQ(data_status({context, setting, light, false}, values, {filter, armed}, report), QRX_OK);
+    ASSERT_EQ(data_status({context, setting, light, false}, values, {filter, armed}, report),
+              QRX_OK);
     EXPECT_EQ(report.LineTime, time) << int(light);
   }
 }
