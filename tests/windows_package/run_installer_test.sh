@@ -4,7 +4,7 @@
 #  1. the driver package's INF read against the package folder (check_inf.py);
 #  2. the installer run silently (/S /DEVICE=sim:): the files in System32, the install
 #     directory and Windows\twain_64, the registry values in their views, the entry
-#     of "Apps & features"; the installed qrxscan.exe, started from elsewhere, finds
+#     of "Apps & features"; run again (an update); the installed qrxscan.exe, started from elsewhere, finds
 #     the library in System32 and its data file through InstallDirectory and scans;
 #     the installed TWAIN data source scans the chart through the test program of
 #     the data source, when the build has both (said when skipped);
@@ -122,6 +122,16 @@ value=$(reg_value 64 "$uninstall_key" UninstallString)
 [ -n "$(reg_value 64 "$uninstall_key" DisplayName)" ] || fail "no DisplayName in the uninstall entry"
 echo "installed: System32\\QRX7730L.DLL, $(cd "$install_dir" && find . -type f | sort | tr '\n' ' ')"
 echo "registry: InstallDirectory (32-bit view), DevicePath=sim: (64-bit view), the uninstall entry"
+# Installing again updates the installation where it is and keeps the device path.
+status=0
+timeout 300 wine "$installer" /S || status=$?
+timeout 60 wineserver --wait || true
+[ "$status" -eq 0 ] || fail "the installer, run again, exited with $status"
+value=$(reg_value 64 "$device_key" DevicePath)
+[ "$value" = 'sim:' ] || fail "installing again made DevicePath '$value'"
+value=$(reg_value 64 "$uninstall_key" InstallLocation)
+[ "$value" = 'C:\Program Files\Quarn\QRX7730' ] || fail "installing again moved it to '$value'"
+echo "installed again over the first installation"
 # The data file is only in the install directory, not beside the library: a scan
 # proves the library found it through InstallDirectory.
 scan_with 'C:\Program Files\Quarn\QRX7730\qrxscan.exe' installed.pnm
