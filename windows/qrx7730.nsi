@@ -62,6 +62,19 @@ Section "Install"
   SetRegView 64
   SetOverwrite on
 
+  ; The outermost folder of the install path that this installation makes, so that
+  ; the uninstaller takes away exactly the folders made here (an update keeps the
+  ; first installation's answer).
+  StrCpy $R2 ""
+  StrCpy $R3 "$INSTDIR"
+  ${DoWhile} $R3 != ""
+    ${If} ${FileExists} "$R3\*.*"
+      ${Break}
+    ${EndIf}
+    StrCpy $R2 "$R3"
+    ${GetParent} "$R3" $R3
+  ${Loop}
+
   ; The library, where every program and the data source load it from.
   SetOutPath "$SYSDIR"
   File "${PACKAGE_DIR}/QRX7730L.DLL"
@@ -108,6 +121,9 @@ Section "Install"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ${If} $R2 != ""
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "CreatedFolder" "$R2"
+  ${EndIf}
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
@@ -132,8 +148,20 @@ Section "Uninstall"
   Delete /REBOOTOK "$INSTDIR\qrxscan.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
-  ${If} $INSTDIR == "${DEFAULT_DIRECTORY}"
-    RMDir "$PROGRAMFILES64\Quarn"
+  ; The folders above the install folder that the installation made, while empty.
+  ReadRegStr $R2 HKLM "${UNINSTALL_KEY}" "CreatedFolder"
+  StrLen $R4 "$R2"
+  StrCpy $R5 "$INSTDIR" $R4
+  ${If} $R2 != ""
+  ${AndIf} $R5 == $R2
+    StrCpy $R3 "$INSTDIR"
+    ${DoWhile} $R3 != $R2
+      ${GetParent} "$R3" $R3
+      ${If} $R3 == ""
+        ${Break}
+      ${EndIf}
+      RMDir "$R3"
+    ${Loop}
   ${EndIf}
 
   ; The values this installer wrote, then the keys they leave empty.

@@ -77,7 +77,7 @@ $snapshot take "$WINEPREFIX" "$work/before"
 
 # reg query's value of a name, or empty: <view 32|64> <key> <name>
 reg_value() {
-  wine reg query "$2" /v "$3" /reg:"$1" 2>/dev/null |
+  { wine reg query "$2" /v "$3" /reg:"$1" 2>/dev/null || true; } |
     sed -n "s/^ *$3 *REG_[A-Z_]* *//p" | tr -d '\r'
 }
 device_key='HKLM\SOFTWARE\Quarn\Imagent\Devices\QRX7730'
@@ -96,72 +96,98 @@ scan_with() {
   echo "$program scanned 59 x 29 pixels at 75 dpi"
 }
 
-# 2. The installer.
-echo "== the installer $(basename "$installer"), silently"
-status=0
-timeout 300 wine "$installer" /S /DEVICE=sim: || status=$?
-timeout 60 wineserver --wait || true
-[ "$status" -eq 0 ] || fail "the installer exited with $status"
-cmp "$package/QRX7730L.DLL" "$drive_c/windows/system32/QRX7730L.DLL" || fail "no QRX7730L.DLL in System32"
-for file in QRX7730N.dat qrxscan.exe uninstall.exe driver/qrx7730.inf driver/QRX7730L.DLL \
-  driver/QRX7730N.dat; do
-  [ -f "$install_dir/$file" ] || fail "the installer did not install $file"
-done
-cmp "$package/QRX7730N.dat" "$install_dir/QRX7730N.dat" || fail "the installed data file differs"
-if [ "$have_source" -eq 1 ]; then
-  cmp "$package/QRX7730.ds" "$drive_c/windows/twain_64/QRX7730.ds" ||
-    fail "no QRX7730.ds in Windows\\twain_64"
-  [ -f "$install_dir/driver/QRX7730.ds" ] || fail "the driver package lacks QRX7730.ds"
-fi
-value=$(reg_value 32 "$device_key" InstallDirectory)
-[ "$value" = 'C:\Program Files\Quarn\QRX7730\' ] || fail "InstallDirectory (32-bit view) is '$value'"
-value=$(reg_value 64 "$device_key" DevicePath)
-[ "$value" = 'sim:' ] || fail "DevicePath (64-bit view) is '$value', not sim:"
-value=$(reg_value 64 "$uninstall_key" UninstallString)
-[ "$value" = '"C:\Program Files\Quarn\QRX7730\uninstall.exe"' ] || fail "UninstallString is '$value'"
-[ -n "$(reg_value 64 "$uninstall_key" DisplayName)" ] || fail "no DisplayName in the uninstall entry"
-echo "installed: System32\\QRX7730L.DLL, $(cd "$install_dir" && find . -type f | sort | tr '\n' ' ')"
-echo "registry: InstallDirectory (32-bit view), DevicePath=sim: (64-bit view), the uninstall entry"
-# Installing again updates the installation where it is and keeps the device path.
-status=0
-timeout 300 wine "$installer" /S || status=$?
-timeout 60 wineserver --wait || true
-[ "$status" -eq 0 ] || fail "the installer, run again, exited with $status"
-value=$(reg_value 64 "$device_key" DevicePath)
-[ "$value" = 'sim:' ] || fail "installing again made DevicePath '$value'"
-value=$(reg_value 64 "$uninstall_key" InstallLocation)
-[ "$value" = 'C:\Program Files\Quarn\QRX7730' ] || fail "installing again moved it to '$value'"
-echo "installed again over the first installation"
-# The data file is only in the install directory, not beside the library: a scan
-# proves the library found it through InstallDirectory.
-scan_with 'C:\Program Files\Quarn\QRX7730\qrxscan.exe' installed.pnm
+# The installed data source scans, when the build has it and its session test
+# program: a copy of the program alone, so that only installed files serve it, with
+# the device from the DevicePath value the installer wrote.
+twain_session() {
+  if [ "$have_source" -eq 1 ] && [ -n "$session_test" ]; then
+    cp "$session_test" "$work/"
+    (cd "$work" && QRX7730_SIM=speed=50 timeout 600 wine twain_session_test.exe \
+      --ds 'C:\windows\twain_64\QRX7730.ds') || fail "the installed data source did not scan"
+    rm -f "$work/twain_session_test.exe"
+    echo "the installed data source scanned through C:\\windows\\twain_64\\QRX7730.ds"
+  else
+    echo "SKIP: the installed data source's scan (the build has" \
+      "$([ "$have_source" -eq 1 ] && echo "no twain_session_test.exe" || echo "no QRX7730.ds"))"
+  fi
+}
 
-if [ "$have_source" -eq 1 ] && [ -n "$session_test" ]; then
-  # A copy of the test program alone, so that only installed files serve it; the
-  # device comes from the DevicePath value the installer wrote.
-  cp "$session_test" "$work/"
-  (cd "$work" && QRX7730_SIM=speed=50 timeout 600 wine twain_session_test.exe \
-    --ds 'C:\windows\twain_64\QRX7730.ds') || fail "the installed data source did not scan"
-  echo "the installed data source scanned through C:\\windows\\twain_64\\QRX7730.ds"
-else
-  echo "SKIP: the installed data source's scan (the build has" \
-    "$([ "$have_source" -eq 1 ] && echo "no twain_session_test.exe" || echo "no QRX7730.ds")) "
-fi
+# 2 and 3. One round of installing, checking, updating, scanning and uninstalling:
+#   install_round <folder in Windows form> <device path expected> <install options...>
+# The folder's option (/D=...) comes last, as the installer wants it. With a device
+# path, the installed data source's session runs too.
+install_round() {
+  local folder=$1 expected_device=$2
+  shift 2
+  local unix_folder
+  unix_folder=$(winepath -u "$folder" | sed 's:/*$::')
+  echo "== the installer $(basename "$installer") $*"
+  local status=0
+  timeout 300 wine "$installer" "$@" || status=$?
+  timeout 60 wineserver --wait || true
+  [ "$status" -eq 0 ] || fail "the installer exited with $status"
+  cmp "$package/QRX7730L.DLL" "$drive_c/windows/system32/QRX7730L.DLL" ||
+    fail "no QRX7730L.DLL in System32"
+  for file in QRX7730N.dat qrxscan.exe uninstall.exe driver/qrx7730.inf driver/QRX7730L.DLL \
+    driver/QRX7730N.dat; do
+    [ -f "$unix_folder/$file" ] || fail "the installer did not install $folder\\$file"
+  done
+  cmp "$package/QRX7730N.dat" "$unix_folder/QRX7730N.dat" || fail "the installed data file differs"
+  if [ "$have_source" -eq 1 ]; then
+    cmp "$package/QRX7730.ds" "$drive_c/windows/twain_64/QRX7730.ds" ||
+      fail "no QRX7730.ds in Windows\\twain_64"
+    [ -f "$unix_folder/driver/QRX7730.ds" ] || fail "the driver package lacks QRX7730.ds"
+  fi
+  value=$(reg_value 32 "$device_key" InstallDirectory)
+  [ "$value" = "$folder\\" ] || fail "InstallDirectory (32-bit view) is '$value', not '$folder\\'"
+  value=$(reg_value 64 "$uninstall_key" UninstallString)
+  [ "$value" = "\"$folder\\uninstall.exe\"" ] || fail "UninstallString is '$value'"
+  [ -n "$(reg_value 64 "$uninstall_key" DisplayName)" ] || fail "no DisplayName in the uninstall entry"
+  local device
+  device=$(reg_value 64 "$device_key" DevicePath)
+  [ "$device" = "$expected_device" ] ||
+    fail "DevicePath (64-bit view) is '$device', not '$expected_device'"
+  echo "installed: System32\\QRX7730L.DLL, $(cd "$unix_folder" && find . -type f | sort | tr '\n' ' ')"
+  echo "registry: InstallDirectory=$folder\\ (32-bit view), DevicePath='$device' (64-bit view)," \
+    "the uninstall entry"
 
-# 3. The uninstaller, silently; it finishes from a copy of itself in the temporary
-# folder, so wait for the prefix's processes to end.
-echo "== the uninstaller, silently"
-status=0
-timeout 300 wine 'C:\Program Files\Quarn\QRX7730\uninstall.exe' /S || status=$?
-timeout 120 wineserver --wait || true
-[ "$status" -eq 0 ] || fail "the uninstaller exited with $status"
-$snapshot take "$WINEPREFIX" "$work/uninstalled"
-# The one trace allowed: the uninstaller's own copy in the temporary folder, which
-# it asks Windows to delete at the next start.
-$snapshot compare "$work/before" "$work/uninstalled" \
-  --allow 'PendingFileRenameOperations.*~nsu[0-9]*\.tmp' ||
-  fail "the uninstaller left the lines above behind"
-echo "the prefix is as before the installation"
+  # Installing again, without options, updates the installation where it is and
+  # keeps the device path.
+  status=0
+  timeout 300 wine "$installer" /S || status=$?
+  timeout 60 wineserver --wait || true
+  [ "$status" -eq 0 ] || fail "the installer, run again, exited with $status"
+  value=$(reg_value 64 "$uninstall_key" InstallLocation)
+  [ "$value" = "$folder" ] || fail "installing again moved the installation to '$value'"
+  value=$(reg_value 64 "$device_key" DevicePath)
+  [ "$value" = "$device" ] || fail "installing again made DevicePath '$value', not '$device'"
+  echo "installed again over the first installation, in $folder"
+
+  # The data file is only in the install folder, not beside the library: a scan
+  # proves the library found it through InstallDirectory.
+  scan_with "$folder\\qrxscan.exe" installed.pnm
+  [ -z "$device" ] || twain_session
+
+  # The uninstaller, silently; it finishes from a copy of itself in the temporary
+  # folder, so wait for the prefix's processes to end.
+  status=0
+  timeout 300 wine "$folder\\uninstall.exe" /S || status=$?
+  timeout 120 wineserver --wait || true
+  [ "$status" -eq 0 ] || fail "the uninstaller exited with $status"
+  rm -f "$work"/*.pnm
+  $snapshot take "$WINEPREFIX" "$work/uninstalled"
+  # The one trace allowed: the uninstaller's own copy in the temporary folder, which
+  # it asks Windows to delete at the next start.
+  $snapshot compare "$work/before" "$work/uninstalled" \
+    --allow 'PendingFileRenameOperations.*~nsu[0-9]*\.tmp' ||
+    fail "the uninstaller left the lines above behind"
+  echo "uninstalled: the prefix is as before the installation"
+}
+
+# The default folder, with the emulated scanner as the data source's device.
+install_round 'C:\Program Files\Quarn\QRX7730' sim: /S /DEVICE=sim:
+# A folder of the user's choice, two levels new, and no device path written.
+install_round 'C:\Scanners\QRX7730' '' /S '/D=C:\Scanners\QRX7730'
 
 # 4. The INF's DefaultInstall and DefaultUninstall under Wine's SetupAPI.
 echo "== the INF's DefaultInstall"
