@@ -8,7 +8,8 @@
 # (umockdev), the SANE backend under scanimage and saned, the network scanner
 # server under curl, scanimage with sane-airscan, headless Chromium and avahi
 # (in a network namespace of its own), the export checks, an
-# install into a temporary prefix, the Windows DLL under Wine, the whole suite
+# install into a temporary prefix, the Windows DLL under Wine, the Windows
+# installer and driver package under Wine, the whole suite
 # again under the address/undefined-behaviour and thread sanitizers, and each
 # fuzz target for a short time.
 # Installs what is missing first.
@@ -69,7 +70,7 @@ run_ctest() {
 phase "set-up: packages"
 bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
-  g++-mingw-w64-x86-64-posix wine wine64 binutils \
+  g++-mingw-w64-x86-64-posix wine wine64 binutils nsis \
   pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev \
   libusb-1.0-0-dev libumockdev-dev umockdev clang libclang-rt-14-dev \
   libmicrohttpd-dev libpugixml-dev libavahi-client-dev \
