@@ -223,7 +223,7 @@ TEST(ScannerUuidTest, IsANameBasedUuidOfTheMachineAndTheDevice) {
   EXPECT_NE(here, scanner_uuid("0f7c6ad5e9a34d0bb1d2a6e8c0d3f215", "usb:"));
   EXPECT_NE(here, scanner_uuid("3d1219c7c4c5404aaa1f6d2a48adfda4", "usb:001:004"));
   ASSERT_EQ(here.size(), 36u);
-  EXPECT_EQ(here[14], '5');                                     // version 5
+  EXPECT_EQ(here[14], '5');                                          // version 5
   EXPECT_NE(std::string("89ab").find(here[19]), std::string::npos);  // the RFC 4122 variant
   EXPECT_FALSE(machine_id().empty());
 }

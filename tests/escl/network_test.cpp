@@ -112,10 +112,10 @@ TEST_F(Network, OnlyRequestsNamingThisServerFromNoOtherSiteAreTaken) {
                     {"-H", "Host: scanner.example.lan:" + port()}),
             200);
   // The web page's own scan: its Origin is the server itself.
-  const ProgramRun run = curl({"-o", "/dev/null", "-D", "-", "-w", "%{http_code}\n",
-                               "--data-binary", settings(75, "RGB24", "image/png", 60, 60), "-H",
-                               "Content-Type: text/xml", "-H", "Origin: " + url,
-                               url + "/eSCL/ScanJobs"});
+  const ProgramRun run =
+      curl({"-o", "/dev/null", "-D", "-", "-w", "%{http_code}\n", "--data-binary",
+            settings(75, "RGB24", "image/png", 60, 60), "-H", "Content-Type: text/xml", "-H",
+            "Origin: " + url, url + "/eSCL/ScanJobs"});
   EXPECT_EQ(run.out.substr(run.out.size() - 4), "201\n") << run.out;
   const size_t at = run.out.find("/eSCL/ScanJobs/");
   ASSERT_NE(at, std::string::npos);
@@ -143,8 +143,7 @@ TEST_F(Network, RefusedAddressesAreTurnedAwayAsTheyConnect) {
     }
   }
   // The allowed client is answered all the while.
-  EXPECT_EQ(get_status("http://127.0.0.1:" + port() + "/eSCL/ScannerStatus",
-                       {"--max-time", "10"}),
+  EXPECT_EQ(get_status("http://127.0.0.1:" + port() + "/eSCL/ScannerStatus", {"--max-time", "10"}),
             200);
   // The server closed them at once, without a word.
   for (const int fd : sockets) {
@@ -180,19 +179,19 @@ TEST_F(Network, AHeaderSentByteByByteIsCutOffAtItsDeadline) {
   EXPECT_LE(seconds, 8.0);
   // A request that is read in time is answered, and so is the next one on the
   // same connection.
-  const ProgramRun two = curl({"-o", "/dev/null", "-w", "%{http_code} %{num_connects}\n",
-                               base_ + "/eSCL/ScannerStatus", "-o", "/dev/null",
-                               base_ + "/eSCL/ScannerCapabilities"});
+  const ProgramRun two =
+      curl({"-o", "/dev/null", "-w", "%{http_code} %{num_connects}\n",
+            base_ + "/eSCL/ScannerStatus", "-o", "/dev/null", base_ + "/eSCL/ScannerCapabilities"});
   EXPECT_EQ(two.out, "200 1\n200 0\n");
 }
 
 TEST_F(Network, TlsIs1Point2Or1Point3WithForwardSecrecy) {
   start_daemon();
-  const ProgramRun made = run_program(
-      {"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-       dir.path() + "/key.pem", "-out", dir.path() + "/cert.pem", "-days", "2", "-subj",
-       "/CN=127.0.0.1"},
-      {}, dir.path() + "/req.err", kWaitMs);
+  const ProgramRun made =
+      run_program({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                   dir.path() + "/key.pem", "-out", dir.path() + "/cert.pem", "-days", "2", "-subj",
+                   "/CN=127.0.0.1"},
+                  {}, dir.path() + "/req.err", kWaitMs);
   ASSERT_EQ(made.status, 0);
   start_server({"--cert", dir.path() + "/cert.pem", "--key", dir.path() + "/key.pem"});
   const std::string address = "127.0.0.1:" + port();
@@ -225,9 +224,8 @@ TEST_F(Network, TlsIs1Point2Or1Point3WithForwardSecrecy) {
 TEST_F(Network, AStartHasNothingToComplainOf) {
   start_daemon();
   const std::string errors = dir.path() + "/server.err";
-  ChildProcess server({"/bin/bash", "-c", "exec \"$0\" \"$@\" 2> " + errors, QRX_ESCL_SERVER,
-                       "-d", device_, "--listen", "127.0.0.1", "--port", "0", "--no-mdns",
-                       "--verbose"});
+  ChildProcess server({"/bin/bash", "-c", "exec \"$0\" \"$@\" 2> " + errors, QRX_ESCL_SERVER, "-d",
+                       device_, "--listen", "127.0.0.1", "--port", "0", "--no-mdns", "--verbose"});
   std::string line;
   ASSERT_TRUE(server.read_line(line, kWaitMs));
   EXPECT_EQ(line.rfind("qrx7730-escl: serving ", 0), 0u) << line;

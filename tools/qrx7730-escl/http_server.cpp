@@ -144,7 +144,8 @@ bool HttpServer::start(std::string& error) {
     return false;
   }
   for (const std::string& name : options_.host_names) host_names_.add(name);
-  const bool any = (is_v4 && v4.s_addr == htonl(INADDR_ANY)) || (is_v6 && IN6_IS_ADDR_UNSPECIFIED(&v6));
+  const bool any =
+      (is_v4 && v4.s_addr == htonl(INADDR_ANY)) || (is_v6 && IN6_IS_ADDR_UNSPECIFIED(&v6));
   if (any && start_on("::", true, error)) {
     // One socket takes both families (IPv4 clients as ::ffff:a.b.c.d).
     serves_ipv4_ = serves_ipv6_ = true;

@@ -30,8 +30,8 @@ struct HttpOptions {
   AllowList allow;
   std::string cert_pem, key_pem;  // both set: HTTPS only
   size_t max_body = 64 * 1024;
-  unsigned client_timeout_s = 30;  // an idle connection is closed after this
-  unsigned header_timeout_s = 15;  // a request's whole header must arrive within this
+  unsigned client_timeout_s = 30;       // an idle connection is closed after this
+  unsigned header_timeout_s = 15;       // a request's whole header must arrive within this
   std::vector<std::string> host_names;  // names the server answers to besides its own
   // How long NextDocument waits for the first image data before it answers 503
   // with Retry-After (the client asks again).

@@ -65,7 +65,8 @@ void publish(MdnsAnnouncer::State& state, AvahiClient* client) {
   }
   if (!avahi_entry_group_is_empty(state.group)) return;
   const char* host = avahi_client_get_host_name_fqdn(client);
-  if (host != nullptr && state.announcement.host_name_known) state.announcement.host_name_known(host);
+  if (host != nullptr && state.announcement.host_name_known)
+    state.announcement.host_name_known(host);
   AvahiStringList* txt = nullptr;
   for (const auto& [key, value] : txt_record(state.announcement, host != nullptr ? host : "")) {
     txt = avahi_string_list_add_pair(txt, key.c_str(), value.c_str());

@@ -17,8 +17,8 @@
 namespace qrx::escl {
 
 struct Announcement {
-  std::string name;    // the service's name as clients list it
-  std::string listen;  // the address the server listens on
+  std::string name;               // the service's name as clients list it
+  std::string listen;             // the address the server listens on
   bool ipv4 = true, ipv6 = true;  // the families it serves
   uint16_t port = 0;
   bool tls = false;

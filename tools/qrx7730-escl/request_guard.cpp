@@ -78,8 +78,7 @@ std::string host_of(std::string_view header) {
     return inet_pton(AF_INET6, host.c_str(), &v6) == 1 ? host : std::string();
   }
   const size_t colon = header.find(':');
-  if (colon != std::string_view::npos &&
-      header.find(':', colon + 1) != std::string_view::npos) {
+  if (colon != std::string_view::npos && header.find(':', colon + 1) != std::string_view::npos) {
     return {};  // an IPv6 address without brackets is no Host
   }
   host = without_trailing_dot(lower(header.substr(0, colon)));

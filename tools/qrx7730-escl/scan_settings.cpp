@@ -147,8 +147,8 @@ bool predefined_references(std::string_view text) {
     if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") continue;
     const bool hex = name.size() > 2 && name[1] == 'x';
     if (name.size() < 2 || name[0] != '#' ||
-        name.substr(hex ? 2 : 1).find_first_not_of(hex ? "0123456789abcdefABCDEF"
-                                                       : "0123456789") != std::string_view::npos) {
+        name.substr(hex ? 2 : 1).find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+            std::string_view::npos) {
       return false;
     }
   }

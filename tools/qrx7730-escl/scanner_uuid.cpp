@@ -32,11 +32,10 @@ std::string name_based_uuid(const UuidBytes& name_space, const std::string& name
   digest[6] = static_cast<uint8_t>((digest[6] & 0x0F) | 0x50);  // version 5
   digest[8] = static_cast<uint8_t>((digest[8] & 0x3F) | 0x80);  // the RFC 4122 variant
   char text[37];
-  std::snprintf(text, sizeof text,
-                "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", digest[0],
-                digest[1], digest[2], digest[3], digest[4], digest[5], digest[6], digest[7],
-                digest[8], digest[9], digest[10], digest[11], digest[12], digest[13], digest[14],
-                digest[15]);
+  std::snprintf(
+      text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+      digest[0], digest[1], digest[2], digest[3], digest[4], digest[5], digest[6], digest[7],
+      digest[8], digest[9], digest[10], digest[11], digest[12], digest[13], digest[14], digest[15]);
   return text;
 }
 
