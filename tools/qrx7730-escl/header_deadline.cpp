@@ -1,7 +1,9 @@
 // The header deadline (see header_deadline.h).
 #include "header_deadline.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace qrx::escl {
 namespace {
@@ -24,11 +26,20 @@ void HeaderDeadline::stop() {
   }
   changed_.notify_all();
   if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(mutex_);
+  for (const auto& [connection, watched] : connections_) close(watched.socket);
+  connections_.clear();
 }
 
 void HeaderDeadline::opened(const void* connection, int socket) {
+  // A descriptor of our own for the socket: the library's may be closed and its
+  // number reused at any time, this one stays the connection's until closed().
+  const int own = fcntl(socket, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return;
   std::lock_guard lock(mutex_);
-  connections_[connection] = Watched{socket, true, std::chrono::steady_clock::now()};
+  const auto [at, added] =
+      connections_.try_emplace(connection, Watched{own, true, std::chrono::steady_clock::now()});
+  if (!added) close(own);
 }
 
 void HeaderDeadline::header_read(const void* connection) {
@@ -48,7 +59,10 @@ void HeaderDeadline::request_done(const void* connection) {
 
 void HeaderDeadline::closed(const void* connection) {
   std::lock_guard lock(mutex_);
-  connections_.erase(connection);
+  const auto found = connections_.find(connection);
+  if (found == connections_.end()) return;
+  close(found->second.socket);
+  connections_.erase(found);
 }
 
 void HeaderDeadline::watch() {
@@ -58,9 +72,8 @@ void HeaderDeadline::watch() {
     const auto now = std::chrono::steady_clock::now();
     for (auto& [connection, watched] : connections_) {
       if (!watched.waiting || now - watched.since < deadline_) continue;
-      // The socket is still open: the library closes it only after it has told
-      // closed(), which waits for this lock. Shutting it down wakes the
-      // connection's thread, which then closes the connection.
+      // Shutting the socket down wakes the connection's thread, which then
+      // closes the connection.
       shutdown(watched.socket, SHUT_RDWR);
       watched.waiting = false;
     }

@@ -24,18 +24,19 @@ class HeaderDeadline {
   void start();
   void stop();
 
-  // The connection (any key) on the socket began; its header is awaited.
+  // The connection (any key) on the socket began; its header is awaited. The
+  // watch keeps a descriptor of the socket of its own until closed().
   void opened(const void* connection, int socket);
   // Its request's header has arrived: no deadline while the request is served.
   void header_read(const void* connection);
   // Its request was answered: the next request's header is awaited.
   void request_done(const void* connection);
-  // It was closed (before its socket is): it is forgotten.
+  // It was closed: it is forgotten.
   void closed(const void* connection);
 
  private:
   struct Watched {
-    int socket = -1;
+    int socket = -1;      // the watch's own descriptor
     bool waiting = true;  // for a header
     std::chrono::steady_clock::time_point since;
   };
