@@ -111,6 +111,7 @@ avahi-browse -a -t > /dev/null 2>&1 || fail "avahi did not start: $(cat "$work/a
 pids+=($!)
 for _ in $(seq 100); do grep -q serving "$work/sim.out" 2> /dev/null && break; sleep 0.1; done
 
+# Starts a server (in this shell, so that the cleanup stops it); its port in $port.
 start_server() {  # OUT EXTRA...
   local out=$1
   shift
@@ -118,7 +119,7 @@ start_server() {  # OUT EXTRA...
   pids+=($!)
   for _ in $(seq 100); do grep -q serving "$out" 2> /dev/null && break; sleep 0.1; done
   grep -q serving "$out" || fail "the server did not start: $(cat "$out")"
-  sed -n 's|.*serving https\?://.*:\([0-9]*\)/ .*|\1|p' "$out"
+  port=$(sed -n 's|.*serving https\?://.*:\([0-9]*\)/ .*|\1|p' "$out")
 }
 # The resolved services of a name, one parsable line per family (waits for want).
 resolve() {  # NAME WANT
@@ -132,8 +133,8 @@ resolve() {  # NAME WANT
 }
 uuid_of() { grep -o '<scan:UUID>[^<]*' <<< "$1" | cut -d'>' -f2; }
 
-port=$(start_server "$work/any.out" --listen 0.0.0.0 --allow 10.77.0.2/32 --allow fd77::2/128 \
-  --name "QRX netns test")
+start_server "$work/any.out" --listen 0.0.0.0 --allow 10.77.0.2/32 --allow fd77::2/128 \
+  --name "QRX netns test"
 lines=$(resolve "QRX netns test" 2)
 echo "$lines"
 v4=$(grep ';IPv4;' <<< "$lines" | head -n 1 || true)
@@ -159,9 +160,9 @@ scan() {  # BASE OUT
   # The PNG's width and height (IHDR, big-endian, bytes 16 to 23).
   od -An -tu1 -j16 -N8 "$2" | awk '{print $1*16777216+$2*65536+$3*256+$4 "x" $5*16777216+$6*65536+$7*256+$8}'
 }
-base4="http://$address4:$port" base6="http://[$address6]:$port"
+base4="http://$address4:$port" base6="http://[$address6]:$port" any_port=$port
 # The announced host name works as the Host too.
-caps=$(client curl -s -f -g --interface 10.77.0.2 -H "Host: $host4:$port" "$base4/eSCL/ScannerCapabilities") ||
+caps=$(client curl -s -f -g --interface 10.77.0.2 -H "Host: $host4:$any_port" "$base4/eSCL/ScannerCapabilities") ||
   fail "the capabilities under the announced name $host4 are refused"
 [ "$(uuid_of "$caps")" = "$announced_uuid" ] || fail "the announced uuid is not the server's"
 size=$(scan "$base4" "$work/v4.png")
@@ -188,7 +189,7 @@ wait "$scanning" || fail "the allowed client's scan failed while refused address
 echo "refused 10.77.0.3 and fd77::3 at connect time while 10.77.0.2 scanned"
 
 # A server on one IPv4 address is announced over IPv4 only.
-start_server "$work/one.out" --listen 10.77.0.1 --name "QRX netns IPv4" > /dev/null
+start_server "$work/one.out" --listen 10.77.0.1 --name "QRX netns IPv4"
 lines=$(resolve "QRX netns IPv4" 1)
 grep -q ';IPv4;' <<< "$lines" || fail "the IPv4 server is not announced: $lines"
 sleep 2
@@ -198,16 +199,16 @@ echo "the server on 10.77.0.1 is announced over IPv4 only"
 
 # The UUID: the same for another server of the scanner on this machine, another
 # on a machine with another id.
-again=$(start_server "$work/again.out" --listen 127.0.0.1 --no-mdns)
-[ "$(uuid_of "$(curl -s "http://127.0.0.1:$again/eSCL/ScannerCapabilities")")" = "$announced_uuid" ] ||
+start_server "$work/again.out" --listen 127.0.0.1 --no-mdns
+[ "$(uuid_of "$(curl -s "http://127.0.0.1:$port/eSCL/ScannerCapabilities")")" = "$announced_uuid" ] ||
   fail "a second server of the same scanner presents another UUID"
 id_file=/etc/machine-id
 [ -s "$id_file" ] || id_file=/var/lib/dbus/machine-id
 if [ -s "$id_file" ]; then
   echo 0f7c6ad5e9a34d0bb1d2a6e8c0d3f215 > "$work/other-machine-id"
   mount --bind "$work/other-machine-id" "$id_file"
-  other=$(start_server "$work/other.out" --listen 127.0.0.1 --no-mdns)
-  other_uuid=$(uuid_of "$(curl -s "http://127.0.0.1:$other/eSCL/ScannerCapabilities")")
+  start_server "$work/other.out" --listen 127.0.0.1 --no-mdns
+  other_uuid=$(uuid_of "$(curl -s "http://127.0.0.1:$port/eSCL/ScannerCapabilities")")
   [ -n "$other_uuid" ] && [ "$other_uuid" != "$announced_uuid" ] ||
     fail "another machine presents the same UUID $other_uuid"
   echo "UUIDs: $announced_uuid here, $other_uuid on another machine"
