@@ -156,7 +156,14 @@ scan() {  # BASE OUT
   location=$(client curl -s -g --interface "$source" -D - -o /dev/null -H 'Content-Type: text/xml' --data-binary "$settings" \
     "$1/eSCL/ScanJobs" | tr -d '\r' | sed -n 's/^Location: //p')
   [ -n "$location" ] || fail "no job from $1: $(client curl -s -g --interface "$source" -H "Content-Type: text/xml" --data-binary "$settings" -w " %{http_code}" "$1/eSCL/ScanJobs")"
-  client curl -s -g -f --interface "$source" -o "$2" "$location/NextDocument" || fail "no document from $location"
+  # While the scanner calibrates the request is held, then answered 503: asked again.
+  local status=503
+  for _ in $(seq 60); do
+    status=$(client curl -s -g --interface "$source" -o "$2" -w '%{http_code}' "$location/NextDocument" || true)
+    [ "$status" = 503 ] || break
+    sleep 1
+  done
+  [ "$status" = 200 ] || fail "no document from $location: HTTP $status"
   # The PNG's width and height (IHDR, big-endian, bytes 16 to 23).
   od -An -tu1 -j16 -N8 "$2" | awk '{print $1*16777216+$2*65536+$3*256+$4 "x" $5*16777216+$6*65536+$7*256+$8}'
 }

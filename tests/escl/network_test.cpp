@@ -81,7 +81,8 @@ TEST_F(Network, TheAnyAddressServesIpv4AndIpv6Both) {
 
 TEST_F(Network, OnlyRequestsNamingThisServerFromNoOtherSiteAreTaken) {
   start_daemon();
-  start_server({"--host-name", "Scanner.Example.LAN"});
+  // The image request is held through the first calibration however long it lasts.
+  start_server({"--host-name", "Scanner.Example.LAN", "--document-wait", "400"});
   const std::string url = "http://127.0.0.1:" + port();
   std::string body;
   // A page of evil.example that points its name at this machine: the scan is
