@@ -31,7 +31,7 @@ class ScannerService {
   bool load_model(std::string& error);
   // The model, loading it first when that has not happened yet.
   std::optional<ScannerModel> model();
-  // A UUID for the device, the same at every start of the server.
+  // The scanner's UUID on this machine, the same at every start of the server.
   const std::string& uuid() const { return uuid_; }
   const std::string& device() const { return device_; }
 
@@ -74,7 +74,5 @@ class ScannerService {
 
 // A random UUID (version 4) in its usual text form.
 std::string random_uuid();
-// A UUID made from text, the same for the same text.
-std::string uuid_from(const std::string& text);
 
 }  // namespace qrx::escl
