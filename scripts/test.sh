@@ -8,7 +8,8 @@
 # (umockdev), the SANE backend under scanimage and saned, the network scanner
 # server under curl, scanimage with sane-airscan, headless Chromium and avahi
 # (in a network namespace of its own), the export checks, an
-# install into a temporary prefix, the Windows DLL under Wine, the whole suite
+# install into a temporary prefix, the Windows DLL under Wine, the Debian
+# packages (built, checked by lintian, installed with apt and purged), the whole suite
 # again under the address/undefined-behaviour and thread sanitizers, and each
 # fuzz target for a short time.
 # Installs what is missing first.
@@ -22,7 +23,8 @@ bash scripts/setup_packages.sh \
   libusb-1.0-0-dev libumockdev-dev umockdev clang libclang-rt-14-dev \
   libmicrohttpd-dev libpugixml-dev libavahi-client-dev \
   curl openssl python3 bc iproute2 util-linux dbus-daemon avahi-daemon avahi-utils \
-  chromium chromium-driver
+  chromium chromium-driver \
+  dpkg-dev debhelper lintian adduser systemd
 # The SANE API header, scanimage, saned and the net backend, without SANE's
 # scanner backends (checked).
 bash scripts/setup_sane.sh
@@ -30,10 +32,23 @@ bash scripts/setup_sane.sh
 jobs=$(nproc)
 
 # The main build: every test, including the Windows build as the README documents
-# it (every target, in build/windows-build) and its programs under Wine.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# it (every target, in build/windows-build) and its programs under Wine. It is
+# also the build the Debian packages are made from, so it is configured as
+# debian/rules configures it: the prefix /usr with Debian's library directory.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib/"$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs"
+# The package tests change the machine: they run alone, below.
+ctest --test-dir build --output-on-failure -j"$jobs" -LE packages
+
+# The Debian packages from that build (not built again), lintian over them, and
+# their install with apt, use, removal and purge, which leaves the machine as
+# it was. Alone: the installed library and SANE entry would be seen by the tests
+# above.
+packages_start=$(date +%s)
+bash scripts/build_packages.sh build/packages
+ctest --test-dir build --output-on-failure -L packages
+echo "Debian packages: built, checked and installed in $(( $(date +%s) - packages_start )) s"
 
 # Address and undefined-behaviour sanitizers (the Windows build is not rebuilt).
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQRX7730_SANITIZE=ON \
