@@ -47,7 +47,7 @@ ctest --test-dir build --output-on-failure -j"$jobs" -LE packages
 # above.
 packages_start=$(date +%s)
 bash scripts/build_packages.sh build/packages
-ctest --test-dir build --output-on-failure -L packages
+QRX_INSTALL_PACKAGES=1 ctest --test-dir build --output-on-failure -L packages
 echo "Debian packages: built, checked and installed in $(( $(date +%s) - packages_start )) s"
 
 # Address and undefined-behaviour sanitizers (the Windows build is not rebuilt).

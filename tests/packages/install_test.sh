@@ -9,14 +9,21 @@
 # is put back as it was found (packages, the server's system user, groups,
 # files), also when a check fails. It changes the machine, so it runs alone and
 # as root; it skips (exit 77) otherwise.
-#   install_test.sh [PACKAGE DIR] [VERSION]   (build/packages by default)
+#   install_test.sh [--when-asked] [PACKAGE DIR] [VERSION]   (build/packages by default)
+# With --when-asked (as CTest runs it) it skips unless QRX_INSTALL_PACKAGES=1 (as
+# the package phase of scripts/test.sh sets it): a `ctest -R` that happens to
+# match it does not install packages on a developer's machine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+when_asked=no
+[ "${1:-}" = --when-asked ] && { when_asked=yes; shift; }
 pkgdir=${1:-$here/../../build/packages}
 export LC_ALL=C
 skip() { echo "SKIP: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+[ "$when_asked" = no ] || [ "${QRX_INSTALL_PACKAGES:-}" = 1 ] ||
+  skip "it installs packages on this machine: set QRX_INSTALL_PACKAGES=1 (scripts/test.sh does in its package phase) or run it alone"
 [ "$(id -u)" = 0 ] || skip "installing the packages with apt-get needs root (CI runs the tests as root)"
 for tool in apt-get dpkg dpkg-deb dpkg-query cc pkg-config scanimage systemd-analyze python3 deluser; do
   command -v "$tool" > /dev/null || skip "$tool is not installed"
