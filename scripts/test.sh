@@ -8,8 +8,9 @@
 # (umockdev), the SANE backend under scanimage and saned, the network scanner
 # server under curl, scanimage with sane-airscan, headless Chromium and avahi
 # (in a network namespace of its own), the export checks, an
-# install into a temporary prefix, the Windows DLL under Wine, the Windows
-# installer and driver package under Wine, the whole suite
+# install into a temporary prefix, the Windows DLL, installer and driver package
+# under Wine, the Debian packages (built, checked by lintian, installed with apt
+# and purged), the whole suite
 # again under the address/undefined-behaviour and thread sanitizers, and each
 # fuzz target for a short time.
 # Installs what is missing first.
@@ -17,7 +18,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
-
 
 # Each phase's time, printed as it ends and once more, with every phase's, when the
 # run ends (also when a phase fails); after each CTest phase its 15 slowest tests,
@@ -75,7 +75,8 @@ bash scripts/setup_packages.sh \
   libusb-1.0-0-dev libumockdev-dev umockdev clang libclang-rt-14-dev \
   libmicrohttpd-dev libpugixml-dev libavahi-client-dev \
   curl openssl python3 bc iproute2 util-linux dbus-daemon avahi-daemon avahi-utils \
-  chromium chromium-driver
+  chromium chromium-driver \
+  dpkg-dev debhelper lintian adduser systemd
 # The SANE API header, scanimage, saned and the net backend, without SANE's
 # scanner backends (checked).
 bash scripts/setup_sane.sh
@@ -87,13 +88,17 @@ test_jobs=$((jobs * 3))
 sanitized_test_jobs=$((jobs * 2))
 
 # The main build: every test, including the Windows build as the README documents
-# it (every target, in build/windows-build) and its programs under Wine.
+# it (every target, in build/windows-build) and its programs under Wine. It is
+# also the build the Debian packages are made from, so it is configured as
+# debian/rules configures it: the prefix /usr with Debian's library directory.
 phase "release: configure and build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib/"$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
 cmake --build build -j"$jobs"
 # The Windows build (in build/windows-build) and what runs under Wine are tests of
 # their own folder (build/tests/wine, label windows): they run beside the release
 # tests, which mostly wait on the emulator's clock while the Windows build computes.
+# The package tests change the machine: they run alone, below.
 phase "release: tests (the Windows phase beside them)"
 (
   began=$SECONDS status=0
@@ -103,7 +108,7 @@ phase "release: tests (the Windows phase beside them)"
 ) &
 windows_run=$!
 release_status=0
-run_ctest build -j"$test_jobs" -LE windows || release_status=$?
+run_ctest build -j"$test_jobs" -LE 'windows|packages' || release_status=$?
 windows_status=0
 wait "$windows_run" || windows_status=$?
 echo "=== the Windows phase, beside the release tests (build/windows-phase.log):"
@@ -111,6 +116,14 @@ cat build/windows-phase.log
 phase_report+=("$(printf '%-34s %5d s' "windows: build and tests under Wine" \
   "$(cat build/windows-phase.time 2>/dev/null || echo 0)")")
 [ "$release_status" -eq 0 ] && [ "$windows_status" -eq 0 ]
+
+# The Debian packages from that build (not built again), lintian over them, and
+# their install with apt, use, removal and purge, which leaves the machine as
+# it was. Alone: the installed library and SANE entry would be seen by the tests
+# above.
+phase "debian: packages, lintian, apt install"
+bash scripts/build_packages.sh build/packages
+QRX_INSTALL_PACKAGES=1 ctest --test-dir build --output-on-failure -L packages
 
 # Address and undefined-behaviour sanitizers (the Windows build is not rebuilt).
 phase "asan: configure and build"
