@@ -181,6 +181,10 @@ void ScanJob::cancel() {
 
 SANE_Status ScanJob::read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length) {
   *length = 0;
+  if (cancel_) return SANE_STATUS_CANCELLED;
+  // Room for nothing takes nothing: the socket's read would say "end of data"
+  // for it, and the data are still to come.
+  if (max_length == 0) return SANE_STATUS_GOOD;
   for (;;) {
     if (cancel_) return SANE_STATUS_CANCELLED;
     const ssize_t got = ::read(read_end_, data, static_cast<size_t>(max_length));

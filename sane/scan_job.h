@@ -42,7 +42,8 @@ class ScanJob {
 
   // sane_read: image bytes as they come; SANE_STATUS_EOF once all were read and
   // the scan stopped cleanly; the failure's status when the scan failed;
-  // SANE_STATUS_CANCELLED after cancel().
+  // SANE_STATUS_CANCELLED after cancel(). A read of at most 0 bytes returns at
+  // once with none.
   SANE_Status read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length);
   // sane_cancel: stops the scan at whatever point it is and waits until it has.
   void cancel();
