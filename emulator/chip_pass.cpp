@@ -36,12 +36,12 @@ void Chip::enter(Phase phase) {
 }
 
 void Chip::finish_lines() {
-  // No more lines will come: fill the buffer to a whole counter unit (4 bytes), so
+  // No more lines will come: fill the stream to a whole counter unit (4 bytes), so
   // that the count in regs 0x42..0x45 covers every byte of the pass.
   lines_finished_ = true;
   line_started_ = false;
   paused_ = false;
-  buffer_.pad((4 - buffer_.size() % 4) % 4);
+  buffer_.pad_to_word();
 }
 
 void Chip::abort_pass() {

@@ -11,11 +11,14 @@ namespace qrx::emu {
 
 class ImageBuffer {
  public:
-  explicit ImageBuffer(uint32_t capacity) : data_(capacity == 0 ? 1 : capacity) {}
+  // The store keeps room beyond the capacity for the fill at the end of a pass,
+  // which a full buffer still takes.
+  explicit ImageBuffer(uint32_t capacity)
+      : capacity_(capacity == 0 ? 1 : capacity), data_(capacity_ + kFillRoom) {}
 
-  uint32_t capacity() const { return static_cast<uint32_t>(data_.size()); }
+  uint32_t capacity() const { return capacity_; }
   uint32_t size() const { return size_; }
-  uint32_t free_space() const { return capacity() - size_; }
+  uint32_t free_space() const { return size_ >= capacity_ ? 0 : capacity_ - size_; }
   void clear() { head_ = size_ = read_phase_ = 0; }
   // Words of 4 bytes not yet read completely: a word counts once all its bytes
   // are stored, and goes once all of them are read. Words are aligned to the
@@ -25,30 +28,33 @@ class ImageBuffer {
 
   // Appends n bytes; the caller has checked free_space().
   void push(const uint8_t* src, uint32_t n) {
-    uint32_t tail = (head_ + size_) % capacity();
+    uint32_t tail = (head_ + size_) % store();
     while (n > 0) {
-      const uint32_t chunk = std::min(n, capacity() - tail);
+      const uint32_t chunk = std::min(n, store() - tail);
       std::memcpy(data_.data() + tail, src, chunk);
       src += chunk;
       n -= chunk;
       size_ += chunk;
-      tail = (tail + chunk) % capacity();
+      tail = (tail + chunk) % store();
     }
   }
-  // Appends n zero bytes (fill at the end of a pass).
-  void pad(uint32_t n) {
+  // Appends the zero bytes that end the stream on a whole word (the fill at the
+  // end of a pass), so that unread_words() covers every byte stored. The stream's
+  // length is what was read plus what is stored: the part of a word already read
+  // counts.
+  void pad_to_word() {
     const uint8_t zero[4] = {0, 0, 0, 0};
-    push(zero, std::min<uint32_t>(n, 4));
+    push(zero, (4 - (size_ + read_phase_) % 4) % 4);
   }
   // Removes up to n bytes into dst; returns the count.
   uint32_t pop(uint8_t* dst, uint32_t n) {
     n = std::min(n, size_);
     uint32_t done = 0;
     while (done < n) {
-      const uint32_t chunk = std::min(n - done, capacity() - head_);
+      const uint32_t chunk = std::min(n - done, store() - head_);
       std::memcpy(dst + done, data_.data() + head_, chunk);
       done += chunk;
-      head_ = (head_ + chunk) % capacity();
+      head_ = (head_ + chunk) % store();
       size_ -= chunk;
     }
     read_phase_ = (read_phase_ + done) % 4;
@@ -56,6 +62,10 @@ class ImageBuffer {
   }
 
  private:
+  static constexpr uint32_t kFillRoom = 3;  // the most a fill adds
+  uint32_t store() const { return static_cast<uint32_t>(data_.size()); }
+
+  uint32_t capacity_;
   std::vector<uint8_t> data_;
   uint32_t head_ = 0;
   uint32_t size_ = 0;

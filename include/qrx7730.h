@@ -186,6 +186,11 @@ QRX7730_API QRX_BOOL GetAGData(void *host, uint16_t *values /* 21 values */);
  * own process, whose hold on the scanner the next caller then takes over. */
 QRX7730_API QRX_BOOL TestScanner(void *host, uint8_t test, uint8_t argument, uint8_t unused);
 QRX7730_API QRX_BOOL InitialButton(void *host, ButtonLayout *layout);
+/* Polls the front-panel buttons once. Returns TRUE whenever event is not null, so that a
+ * polling loop does not end on a transient failure: a failed poll shows in the last status
+ * (QRX_E_NOT_OPEN with no scanner open, QRX_E_BUTTON_REGISTER when the button register
+ * could not be read). The record is always written: a newly pressed button, or "no button"
+ * (0, 0) when none is reported, also after a failure. */
 QRX7730_API QRX_BOOL ReadPushButton(void *host, uint8_t ignored, ButtonEvent *event);
 QRX7730_API QRX_BOOL SetGamma(void *host, const uint16_t *table /* 65536 entries */, uint8_t channel,
                               uint32_t unused);

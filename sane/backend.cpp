@@ -4,8 +4,10 @@
 // configuration, the device list and the one open handle.
 #include <sane/sane.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -23,15 +25,30 @@ constexpr SANE_Int kBuild = 1;
 
 struct Backend {
   BackendConfig config;
+  // Opens, closes and device lists may come from several threads at once; the
+  // mutex keeps them apart. It is not held while a scanner is opened, which may
+  // wait for the carriage: the claim keeps the open's place meanwhile.
+  std::mutex mutex;
   DeviceList devices;
   std::unique_ptr<ScannerHandle> handle;  // the library drives one scanner per process
+  std::string claimed;  // the device path of the handle, or of the open under way
+  std::atomic<ScannerHandle*> live{nullptr};  // handle, for the calls on it
 };
 
 Backend* backend = nullptr;
 
 ScannerHandle* handle_of(SANE_Handle handle) {
-  if (backend == nullptr || handle == nullptr || handle != backend->handle.get()) return nullptr;
+  if (backend == nullptr || handle == nullptr || handle != backend->live.load()) return nullptr;
   return static_cast<ScannerHandle*>(handle);
+}
+
+// Refused while this process has a scanner open or is opening one.
+SANE_Status busy_with(const std::string& claimed) {
+  debug(kLogError,
+        "%s is open in this process already: the library drives one scanner at "
+        "a time",
+        claimed.c_str());
+  return SANE_STATUS_DEVICE_BUSY;
 }
 
 }  // namespace
@@ -68,19 +85,21 @@ QRX7730_SANE_EXPORT SANE_Status sane_qrx7730_get_devices(const SANE_Device*** de
                                                          SANE_Bool /*local_only*/) {
   debug(kLogCall, "sane_get_devices");
   if (backend == nullptr || device_list == nullptr) return SANE_STATUS_INVAL;
-  const std::string open = backend->handle != nullptr ? backend->handle->path() : std::string();
-  *device_list = backend->devices.refresh(backend->config, open);
+  // A device open, or being opened, is not looked at (the look would close it).
+  std::lock_guard<std::mutex> lock(backend->mutex);
+  *device_list = backend->devices.refresh(backend->config, backend->claimed);
   return SANE_STATUS_GOOD;
 }
 
 QRX7730_SANE_EXPORT SANE_Status sane_qrx7730_open(SANE_String_Const name, SANE_Handle* handle) {
   debug(kLogCall, "sane_open(%s)", name != nullptr ? name : "(null)");
   if (backend == nullptr || name == nullptr || handle == nullptr) return SANE_STATUS_INVAL;
+  std::unique_lock<std::mutex> lock(backend->mutex);
+  if (!backend->claimed.empty()) return qrx::sane::busy_with(backend->claimed);
   std::string wanted = name;
   if (wanted.empty()) {
     // The first device there is.
-    backend->devices.refresh(backend->config,
-                             backend->handle != nullptr ? backend->handle->path() : "");
+    backend->devices.refresh(backend->config, "");
     wanted = backend->devices.first();
     if (wanted.empty()) {
       debug(kLogError, "no scanner to open");
@@ -92,21 +111,32 @@ QRX7730_SANE_EXPORT SANE_Status sane_qrx7730_open(SANE_String_Const name, SANE_H
     debug(kLogError, "'%s' is no device of this backend (sim:..., usb:BUS:DEV)", wanted.c_str());
     return SANE_STATUS_INVAL;
   }
-  if (backend->handle != nullptr) {
-    debug(kLogError,
-          "%s is open in this process already: the library drives one scanner at "
-          "a time",
-          backend->handle->path().c_str());
-    return SANE_STATUS_DEVICE_BUSY;
+  // The claim makes an open in another thread meanwhile busy, as it is once this
+  // one has its handle.
+  backend->claimed = *path;
+  lock.unlock();
+  std::unique_ptr<ScannerHandle> opened;
+  const SANE_Status status = ScannerHandle::open(*path, opened);
+  lock.lock();
+  if (status != SANE_STATUS_GOOD) {
+    backend->claimed.clear();
+    return status;
   }
-  const SANE_Status status = ScannerHandle::open(*path, backend->handle);
-  if (status == SANE_STATUS_GOOD) *handle = backend->handle.get();
-  return status;
+  backend->handle = std::move(opened);
+  backend->live.store(backend->handle.get());
+  *handle = backend->handle.get();
+  return SANE_STATUS_GOOD;
 }
 
 QRX7730_SANE_EXPORT void sane_qrx7730_close(SANE_Handle handle) {
   debug(kLogCall, "sane_close");
-  if (handle_of(handle) != nullptr) backend->handle.reset();
+  if (handle_of(handle) == nullptr) return;
+  std::lock_guard<std::mutex> lock(backend->mutex);
+  backend->live.store(nullptr);
+  // The claim goes once the scanner is closed: the next open finds the library
+  // free.
+  backend->handle.reset();
+  backend->claimed.clear();
 }
 
 QRX7730_SANE_EXPORT const SANE_Option_Descriptor* sane_qrx7730_get_option_descriptor(

@@ -66,7 +66,7 @@ SANE_Status ScanJob::start(const Plan& plan, std::unique_ptr<ScanJob>& job) {
 
 ScanJob::~ScanJob() {
   cancel();
-  if (thread_.joinable()) thread_.join();
+  join_thread();
   if (read_end_ >= 0) close(read_end_);
 }
 
@@ -163,24 +163,23 @@ void ScanJob::run() {
   finished_.store(true, std::memory_order_release);
 }
 
-void ScanJob::wait_for_thread() {
-  if (!joining_.exchange(true)) {
-    if (thread_.joinable()) thread_.join();
-    return;
-  }
-  // Another caller is joining (this may be a signal handler that interrupted
-  // it): wait for the end without touching the thread object.
-  while (!finished()) sleep_ms(5);
+void ScanJob::join_thread() {
+  if (thread_.joinable()) thread_.join();
 }
 
 void ScanJob::cancel() {
   // (A cancel after the end, as front ends send one, stops nothing.)
   if (!cancel_.exchange(true) && !finished()) debug(kLogInfo, "cancelling the scan");
-  wait_for_thread();
+  // The two flags are all it touches: the thread object is the owner's.
+  while (!finished()) sleep_ms(5);
 }
 
 SANE_Status ScanJob::read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length) {
   *length = 0;
+  if (cancel_) return SANE_STATUS_CANCELLED;
+  // Room for nothing takes nothing: the socket's read would say "end of data"
+  // for it, and the data are still to come.
+  if (max_length == 0) return SANE_STATUS_GOOD;
   for (;;) {
     if (cancel_) return SANE_STATUS_CANCELLED;
     const ssize_t got = ::read(read_end_, data, static_cast<size_t>(max_length));
@@ -195,7 +194,7 @@ SANE_Status ScanJob::read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length
     return SANE_STATUS_IO_ERROR;
   }
   // The end of the data: the thread has stopped the scan or is about to.
-  wait_for_thread();
+  join_thread();
   if (cancel_ || (abandoned_ && failed_call_ == nullptr)) return SANE_STATUS_CANCELLED;
   if (failed_call_ != nullptr) {
     return failure_ == 0xFFFF ? SANE_STATUS_IO_ERROR : sane_status_for(failure_);

@@ -10,8 +10,11 @@
 // sane_read takes what the socket holds (blocking, or not when the front end
 // asked for non-blocking reads). cancel() may come from another thread or from a
 // signal handler (scanimage cancels from its SIGINT handler): it raises a flag and
-// waits for the thread, which looks at the flag between lines and while it waits,
-// and takes no lock the interrupted code could hold.
+// waits until the thread has ended, which looks at the flag between lines and
+// while it waits, and takes no lock the interrupted code could hold. The thread
+// is joined by the job's owner alone (read() at the end of the data, or the
+// destructor), exactly once: a cancel never joins, so that it can come at any
+// point of a read or of the next start.
 #pragma once
 
 #include <sane/sane.h>
@@ -42,9 +45,12 @@ class ScanJob {
 
   // sane_read: image bytes as they come; SANE_STATUS_EOF once all were read and
   // the scan stopped cleanly; the failure's status when the scan failed;
-  // SANE_STATUS_CANCELLED after cancel().
+  // SANE_STATUS_CANCELLED after cancel(). A read of at most 0 bytes returns at
+  // once with none.
   SANE_Status read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length);
   // sane_cancel: stops the scan at whatever point it is and waits until it has.
+  // Safe from any thread and from a signal handler, concurrently with the
+  // owner's calls; the job must outlive the call.
   void cancel();
   SANE_Status set_io_mode(bool non_blocking);
   int select_fd() const { return read_end_; }
@@ -57,7 +63,8 @@ class ScanJob {
   // Hands a line on; false when cancelled or the reading end is gone.
   bool hand_on(const uint8_t* data, size_t size);
   void fail(const char* call);
-  void wait_for_thread();
+  // The owner's join, once the thread has been told or has come to the end.
+  void join_thread();
 
   const Plan plan_;
   int read_end_ = -1;
@@ -65,7 +72,6 @@ class ScanJob {
   std::thread thread_;
   std::atomic<bool> cancel_{false};
   std::atomic<bool> finished_{false};
-  std::atomic<bool> joining_{false};
   // Written by the thread before it sets finished_.
   uint16_t failure_ = 0;
   const char* failed_call_ = nullptr;

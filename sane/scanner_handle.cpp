@@ -15,8 +15,8 @@
 namespace qrx::sane {
 namespace {
 
-// SetLamp is refused while the carriage still moves (after a scan it returns
-// home): ask again every 250 ms, for at most 40 s.
+// SetLamp and FindScannerEx are refused while the carriage still moves (after a
+// scan it returns home): ask again every 250 ms, for at most 40 s.
 constexpr int kCarriagePollMs = 250;
 constexpr int kCarriagePolls = 160;
 // A light that warms up is asked every 500 ms, at most 240 times.
@@ -26,6 +26,12 @@ constexpr int kLampPolls = 240;
 constexpr double kNoticeSeconds = 5.0;
 // DoCalibration's kind that calibrates for the scan SetScanParameter set up.
 constexpr uint8_t kCalibrateForTheScan = 3;
+
+void sleep_ms(int ms) {
+  timespec time{ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&time, &time) != 0 && errno == EINTR) {
+  }
+}
 
 uint16_t last_status() {
   uint16_t status = 0;
@@ -50,9 +56,29 @@ bool set_library_curves(const ToneCurves& curves) {
 SANE_Status ScannerHandle::open(const std::string& path, std::unique_ptr<ScannerHandle>& handle) {
   std::unique_ptr<DeviceLock> hold = DeviceLock::try_take(path);
   if (hold == nullptr) return SANE_STATUS_DEVICE_BUSY;
-  debug(kLogCall, "FindScannerEx(%s)", path.c_str());
-  if (!FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID)) {
-    return library_failure("FindScannerEx");
+  // The scanner is not opened while its carriage still moves: after a scan (the
+  // one of the handle closed just before, say) it goes home first. Asked again
+  // as SetLamp is.
+  const double started = monotonic_seconds();
+  double noticed = -1;
+  for (int poll = 0;; ++poll) {
+    debug(kLogCall, "FindScannerEx(%s)", path.c_str());
+    if (FindScannerEx(nullptr, path.c_str(), QRX7730_USB_PRODUCT_ID)) break;
+    const uint16_t status = last_status();
+    if (status != QRX_E_CARRIAGE_MOVING || poll >= kCarriagePolls) {
+      return library_failure("FindScannerEx", status);
+    }
+    const double waited = monotonic_seconds() - started;
+    if (noticed < 0 || waited - noticed >= kNoticeSeconds) {
+      debug(kLogInfo,
+            "waiting for the carriage to come home before the scanner is opened (%.0f s)",
+            waited);
+      noticed = waited;
+    }
+    sleep_ms(kCarriagePollMs);
+  }
+  if (noticed >= 0) {
+    debug(kLogInfo, "the carriage is home (%.1f s)", monotonic_seconds() - started);
   }
   qrxscan::Abilities abilities;
   std::string error;
@@ -70,10 +96,18 @@ SANE_Status ScannerHandle::open(const std::string& path, std::unique_ptr<Scanner
 
 ScannerHandle::~ScannerHandle() {
   cancel();
-  running_job_ = nullptr;
-  job_.reset();
+  drop_job();
   debug(kLogCall, "TerminateScanner");
   TerminateScanner(nullptr);
+}
+
+void ScannerHandle::drop_job() {
+  // A cancel that has taken the job from running_job_ finishes with it before the
+  // job goes; one that comes after the store finds none. (A cancel in a signal
+  // handler that interrupted this thread has finished before the loop resumes.)
+  running_job_.store(nullptr);
+  while (cancels_.load() != 0) sleep_ms(1);
+  job_.reset();
 }
 
 bool ScannerHandle::scanning() const {
@@ -98,7 +132,7 @@ SANE_Status ScannerHandle::control_option(SANE_Int option, SANE_Action action, v
 }
 
 SANE_Status ScannerHandle::parameters(SANE_Parameters* parameters) {
-  if (job_ != nullptr && !cancel_) {
+  if (scan_in_progress_ && !cancel_) {
     *parameters = announced_;
     return SANE_STATUS_GOOD;
   }
@@ -211,8 +245,8 @@ SANE_Status ScannerHandle::describe_scan(const ScanSettings& settings) {
 
 SANE_Status ScannerHandle::start() {
   if (scanning()) return SANE_STATUS_DEVICE_BUSY;
-  running_job_ = nullptr;
-  job_.reset();
+  scan_in_progress_ = false;
+  drop_job();
   cancel_ = false;
   const ScanSettings settings = options_->settings();
   SANE_Status status = SANE_STATUS_GOOD;
@@ -258,6 +292,7 @@ SANE_Status ScannerHandle::start() {
         settings.sane_depth(), settings.film ? "film" : "flatbed");
   if ((status = ScanJob::start(plan, job_)) != SANE_STATUS_GOOD) return status;
   running_job_ = job_.get();
+  scan_in_progress_ = true;
   // A cancel that came while the scan was being started.
   if (cancel_) job_->cancel();
   return SANE_STATUS_GOOD;
@@ -266,12 +301,19 @@ SANE_Status ScannerHandle::start() {
 SANE_Status ScannerHandle::read(SANE_Byte* data, SANE_Int max_length, SANE_Int* length) {
   *length = 0;
   if (job_ == nullptr) return cancel_ ? SANE_STATUS_CANCELLED : SANE_STATUS_INVAL;
-  return job_->read(data, max_length, length);
+  const SANE_Status status = job_->read(data, max_length, length);
+  // The end of the data, a failure or the cancellation ends the scan for the
+  // front end.
+  if (status != SANE_STATUS_GOOD) scan_in_progress_ = false;
+  return status;
 }
 
 void ScannerHandle::cancel() {
+  // Counted before the job is taken, so that drop_job() waits for this call.
+  cancels_.fetch_add(1);
   cancel_ = true;
   if (ScanJob* job = running_job_.load()) job->cancel();
+  cancels_.fetch_sub(1);
 }
 
 SANE_Status ScannerHandle::set_io_mode(SANE_Bool non_blocking) {
@@ -287,6 +329,7 @@ SANE_Status ScannerHandle::select_fd(SANE_Int* fd) {
 
 SANE_Status ScannerHandle::calibrate() {
   if (scanning()) return SANE_STATUS_DEVICE_BUSY;
+  scan_in_progress_ = false;  // a scan cancelled but not read to its end is over
   cancel_ = false;
   SANE_Status status = SANE_STATUS_GOOD;
   if ((status = initialise()) != SANE_STATUS_GOOD) return status;

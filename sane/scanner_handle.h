@@ -67,6 +67,9 @@ class ScannerHandle : public OptionHost {
                                std::shared_ptr<const ToneCurves>& host_curves);
   // Waits ms unless a cancel comes first; false when it came.
   bool wait(int ms) const;
+  // Ends the last scan's job once no cancel from another thread (or a signal
+  // handler) still uses it.
+  void drop_job();
 
   const std::string path_;
   std::unique_ptr<DeviceLock> hold_;
@@ -75,7 +78,11 @@ class ScannerHandle : public OptionHost {
   bool library_curves_ = false;  // SetGamma has left curves other than the identity
   std::unique_ptr<ScanJob> job_;
   std::atomic<ScanJob*> running_job_{nullptr};  // job_, as cancel() may see it
+  std::atomic<int> cancels_{0};                 // cancel() calls under way
   std::atomic<bool> cancel_{false};
+  // From a start until the front end has read the end of its data (or cancelled
+  // it) the parameters are the running scan's image; otherwise the options'.
+  bool scan_in_progress_ = false;
   SANE_Parameters announced_{};  // the running scan's image
   uint8_t buttons_ = 0;          // presses read but not yet asked for, bit (button - 1)
 };

@@ -208,17 +208,27 @@ QRX7730_API QRX_BOOL InitialButton(void* /*host*/, ButtonLayout* layout) {
 QRX7730_API QRX_BOOL ReadPushButton(void* /*host*/, uint8_t /*ignored*/, ButtonEvent* event) {
   return guard([&](Library& lib) -> QRX_BOOL {
     if (event == nullptr) return finish(lib, QRX_E_NULL_ARGUMENT);
+    // Whatever happens below, the record says "no button" unless a press is
+    // reported: a host that looks only at the result never takes what the
+    // record held before for a press.
+    event->Pressed = 0;
+    event->Button = 0;
+    // A polling loop must not end on a failed poll: TRUE always, the failure in
+    // the last status.
+    if (lib.device_open != 1) {
+      lib.last_error = QRX_E_NOT_OPEN;
+      return QRX_TRUE;
+    }
     CallFrame frame(lib);
     uint32_t reported = 0;
     const uint16_t status = qrx::device::poll_buttons(lib.context, lib.last_button, reported);
-    if (status == QRX_OK) {
-      // Buttons 1 to 7 have a bit each; anything else reports nothing.
-      const bool report = reported >= 1 && reported <= 7;
-      event->Pressed = report ? 0x80 : 0;
-      event->Button = report ? static_cast<uint8_t>(1u << (reported - 1)) : 0;
+    // Buttons 1 to 7 have a bit each; anything else reports nothing.
+    if (status == QRX_OK && reported >= 1 && reported <= 7) {
+      event->Pressed = 0x80;
+      event->Button = static_cast<uint8_t>(1u << (reported - 1));
     }
     lib.last_error = status;
-    return QRX_TRUE;  // a failed poll shows only in the last status
+    return QRX_TRUE;
   });
 }
 

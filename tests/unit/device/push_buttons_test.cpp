@@ -55,15 +55,37 @@ TEST_F(ButtonTest, APressIsReportedOnceAndAgainAfterRelease) {
   EXPECT_EQ(poll().Button, 0x02) << "2 wins over 4 and is new";
 }
 
-TEST_F(ButtonTest, AnUnreadableRegisterShowsOnlyInTheLastStatus) {
+TEST_F(ButtonTest, AnUnreadableRegisterShowsInTheLastStatusAndReportsNoButton) {
   ASSERT_TRUE(open_scanner());
   scanner->press_button(3);
   scanner->fail_request({emu::RequestKind::ControlIn, 0x8E, 0x6D}, 1);
   ButtonEvent e = poll(QRX_E_BUTTON_REGISTER);
-  EXPECT_EQ(e.Pressed, 0xEE) << "the record is left as it was";
-  EXPECT_EQ(e.Button, 0xEE);
+  EXPECT_EQ(e.Pressed, 0) << "a failed poll reports no press";
+  EXPECT_EQ(e.Button, 0);
   EXPECT_EQ(lib().status_block.busy(), 0u);
   EXPECT_EQ(poll().Button, 0x04) << "the failed poll did not count as seeing button 3";
+}
+
+TEST_F(ButtonTest, WithNoScannerOpenAPollReportsNoButtonAndSaysWhy) {
+  // No scanner open, as at a process's first call.
+  ButtonEvent e{0xA5, 0xA5};
+  EXPECT_EQ(ReadPushButton(nullptr, 0, &e), QRX_TRUE);
+  EXPECT_EQ(e.Pressed, 0);
+  EXPECT_EQ(e.Button, 0);
+  uint16_t status = 0;
+  GetScannerStatus(nullptr, &status);
+  EXPECT_EQ(status, QRX_E_NOT_OPEN);
+  // A button held down while the scanner is open, then closed: no press is
+  // reported from a closed scanner.
+  ASSERT_TRUE(open_scanner());
+  scanner->press_button(2);
+  EXPECT_EQ(poll().Button, 0x02);
+  ASSERT_EQ(TerminateScanner(nullptr), QRX_TRUE);
+  scanner->release_button(2);
+  scanner->press_button(1);
+  e = poll(QRX_E_NOT_OPEN);
+  EXPECT_EQ(e.Pressed, 0);
+  EXPECT_EQ(e.Button, 0);
 }
 
 TEST_F(ButtonTest, InitialButtonDescribesTheButtons) {

@@ -282,6 +282,50 @@ TEST_F(PassTest, CounterCoversEveryByteForBothReadersIncludingThePartialUnit) {
   EXPECT_EQ(fill, std::vector<uint8_t>(3, 0));
 }
 
+// A pass of 2 mod 4 bytes whose end comes when the host has read 0, 1, 2 or 3
+// bytes of a word: the counter announces every byte, whichever reader takes the
+// rest (the calibration reader takes the counter * 2 bytes, the image reader
+// the counter * 4, each up to what it needs), and the fill ends the stream on a
+// whole word.
+TEST_F(PassTest, ThePassEndIsAnnouncedWhateverPartOfAWordTheHostHasRead) {
+  const uint32_t total = 6 * 301;  // 1806 bytes: 2 mod 4
+  for (const uint32_t units_read : {2u, 4u}) {
+    for (uint32_t phase = 0; phase < 4; ++phase) {
+      SCOPED_TRACE("units of " + std::to_string(units_read) + " bytes, " + std::to_string(phase) +
+                   " bytes of a word read when the pass ends");
+      make();
+      PassSetup s;
+      s.depth = 8;
+      s.width = 2408;  // 301 pixels
+      s.lines = 6;
+      s.motor = false;
+      ASSERT_TRUE(program_pass(*usb_, *scanner_, s));
+      ASSERT_TRUE(usb_->start());
+      // The first line in, a part of it read, then the pass to its end.
+      for (int i = 0; i < 1000 && scanner_->pass_lines() == 0; ++i) clock_.sleep_ms(1);
+      ASSERT_EQ(scanner_->pass_lines(), 1u);
+      std::vector<uint8_t> first;
+      const uint32_t early = 100 + phase;
+      ASSERT_TRUE(usb_->read_bulk(0x10000000, early, first));
+      clock_.sleep_ms(5000);
+      ASSERT_EQ(scanner_->pass_lines(), 6u);
+      uint32_t got = early;
+      for (int polls = 0; got < total && polls < 100; ++polls) {
+        const uint32_t units = usb_->read_be(0x42, 4);
+        const uint32_t chunk = std::min<uint32_t>(units * units_read, total - got);
+        if (chunk == 0) break;  // the counter announces nothing more
+        std::vector<uint8_t> part;
+        ASSERT_TRUE(usb_->read_bulk(0x10000000, chunk, part));
+        got += chunk;
+      }
+      EXPECT_EQ(got, total);
+      // What is left is the fill, which ends the stream on a whole word.
+      EXPECT_LT(scanner_->buffered_bytes(), 4u);
+      EXPECT_EQ((got + scanner_->buffered_bytes()) % 4, 0u);
+    }
+  }
+}
+
 TEST_F(PassTest, ClearingScanEnableStopsLinesAndTheMotor) {
   make();
   PassSetup s;
