@@ -243,7 +243,7 @@ int HttpServer::handle(MHD_Connection* connection, const char* url, const char* 
 int HttpServer::answer(MHD_Connection* connection, Request& request) {
   switch (request.route.endpoint) {
     case Endpoint::kWebPage:
-      return queue(connection, MHD_HTTP_OK, web_page(options_.name), "text/html; charset=utf-8");
+      return queue(connection, MHD_HTTP_OK, web_page(service_.name()), "text/html; charset=utf-8");
     case Endpoint::kIcon:
       return queue(connection, MHD_HTTP_OK, icon_, "image/png");
     case Endpoint::kCapabilities: {

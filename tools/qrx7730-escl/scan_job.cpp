@@ -23,6 +23,8 @@ constexpr int kCarriagePolls = 160;
 constexpr auto kLampPoll = std::chrono::milliseconds(500);
 constexpr int kLampPolls = 240;
 
+static_assert(kScannerGoneStatus == QRX_E_DEVICE_OPEN);
+
 uint16_t last_status() {
   uint16_t status = 0;
   GetScannerStatus(nullptr, &status);
@@ -93,7 +95,10 @@ void ScanJob::wait_for_image(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   for (;;) {
     last_contact_ = Clock::now();
-    if (phase_ == Phase::kScanning || phase_ == Phase::kEnded || last_contact_ >= deadline) return;
+    if (phase_ == Phase::kScanning || phase_ == Phase::kEnded || cancel_ != JobEnd::kNone ||
+        last_contact_ >= deadline) {
+      return;
+    }
     changed_.wait_until(lock, std::min(deadline, last_contact_ + kRenew));
   }
 }
@@ -156,6 +161,15 @@ void ScanJob::run() {
     std::string error;
     end = scan(error) ? JobEnd::kCompleted : JobEnd::kFailed;
     TerminateScanner(nullptr);
+    // A scan that failed on its own may have lost the scanner (unplugged in the
+    // middle): a scanner that can no longer be opened at all is said to be gone.
+    if (end == JobEnd::kFailed && cancel_ == JobEnd::kNone) {
+      if (FindScannerEx(nullptr, device_.c_str(), QRX7730_USB_PRODUCT_ID)) {
+        TerminateScanner(nullptr);
+      } else if (last_status() == kScannerGoneStatus) {
+        failure_status_ = kScannerGoneStatus;
+      }
+    }
   }
   // The scanner is let go before the client sees the end of the document, so
   // that a client's next job finds it free.
