@@ -80,6 +80,15 @@ TEST(ScanSettingsTest, ReadsWhatClientsSendWhateverTheirPrefixes) {
   EXPECT_EQ(s.region.width, 2552u);  // the whole glass
   EXPECT_EQ(s.region.height, 3508u);
 
+  // 16-bit modes into JPEG and PDF are taken (the document holds 8 bits).
+  v = parse_scan_settings(
+      settings_xml("<scan:ColorMode>Grayscale16</scan:ColorMode>"
+                   "<pwg:DocumentFormat>application/pdf</pwg:DocumentFormat>"),
+      model(), s);
+  ASSERT_EQ(v.http_status, 200) << v.message;
+  EXPECT_EQ(s.mode, ColorMode::kGrayscale16);
+  EXPECT_EQ(s.format, DocumentFormat::kPdf);
+
   // A preview without a resolution is scanned at the lowest.
   v = parse_scan_settings(settings_xml("<scan:Intent>Preview</scan:Intent>"), model(), s);
   ASSERT_EQ(v.http_status, 200);
@@ -100,9 +109,6 @@ TEST(ScanSettingsTest, RefusesWhatTheScannerCannotDoWith409) {
       "<scan:XResolution>400</scan:XResolution><scan:YResolution>400</scan:YResolution>",
       "<scan:XResolution>300</scan:XResolution><scan:YResolution>600</scan:YResolution>",
       "<scan:ColorMode>BlackAndWhite1</scan:ColorMode>",
-      "<scan:ColorMode>RGB48</scan:ColorMode><pwg:DocumentFormat>image/jpeg</pwg:DocumentFormat>",
-      "<scan:ColorMode>Grayscale16</scan:ColorMode>"
-      "<pwg:DocumentFormat>application/pdf</pwg:DocumentFormat>",
       "<pwg:DocumentFormat>image/tiff</pwg:DocumentFormat>",
       "<pwg:InputSource>Feeder</pwg:InputSource>",
       "<pwg:ScanRegions><pwg:ScanRegion><pwg:XOffset>2550</pwg:XOffset></pwg:ScanRegion>"
@@ -155,6 +161,8 @@ TEST(RoutesTest, NamesEndpointsJobsAndTheMethodsEachTakes) {
       {"HEAD", "/eSCL/ScannerStatus", Endpoint::kStatus, true},
       {"POST", "/eSCL/ScanJobs", Endpoint::kScanJobs, true},
       {"GET", "/eSCL/ScanJobs", Endpoint::kScanJobs, false},
+      {"PUT", "/eSCL/ScanBufferInfo", Endpoint::kScanBufferInfo, true},
+      {"GET", "/eSCL/ScanBufferInfo", Endpoint::kScanBufferInfo, false},
       {"DELETE", "/eSCL/ScanJobs/" + job, Endpoint::kJob, true},
       {"PUT", "/eSCL/ScanJobs/" + job, Endpoint::kJob, false},
       {"GET", "/eSCL/ScanJobs/" + job + "/NextDocument", Endpoint::kNextDocument, true},

@@ -253,7 +253,8 @@ int HttpServer::answer(MHD_Connection* connection, Request& request) {
                           MHD_HTTP_HEADER_RETRY_AFTER, "10");
       }
       return queue_xml(connection,
-                       capabilities_xml(*model, service_.uuid(), url_for(connection, "/")));
+                       capabilities_xml(*model, service_.uuid(), url_for(connection, "/"),
+                                        url_for(connection, "/icon.png")));
     }
     case Endpoint::kStatus:
       return queue_xml(connection, status_xml(service_.state(), service_.job_reports()));
@@ -269,6 +270,13 @@ int HttpServer::answer(MHD_Connection* connection, Request& request) {
       const std::string location = url_for(connection, "/eSCL/ScanJobs/" + created.job->id());
       return queue(connection, MHD_HTTP_CREATED, "", "text/plain", MHD_HTTP_HEADER_LOCATION,
                    location.c_str());
+    }
+    case Endpoint::kScanBufferInfo: {
+      const ScannerService::Buffer buffer = service_.buffer_info(request.body);
+      if (buffer.http_status != MHD_HTTP_OK) {
+        return queue_text(connection, buffer.http_status, buffer.message);
+      }
+      return queue_xml(connection, buffer_info_xml(buffer.report));
     }
     case Endpoint::kJob:
       if (!service_.cancel(request.route.job)) {

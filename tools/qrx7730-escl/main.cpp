@@ -29,6 +29,7 @@ bool read_file(const std::string& path, std::string& text, std::string& error) {
 
 // What the scanner is called until its ability record has been read.
 constexpr const char* kUnreadModel = "QRX7730 scanner";
+constexpr auto kFirstReadingWait = std::chrono::seconds(2);
 
 std::string host_name() {
   char name[256] = {};
@@ -100,6 +101,12 @@ int main(int argc, char* argv[]) {
     announcer.update(service.name(), make_and_model);
   });
 
+  // A scanner that can be read at once is read before the server listens; one
+  // that cannot (another program scans, the carriage is on its way home) is
+  // read when it can, and the server listens meanwhile.
+  service.start_watch();
+  service.wait_first_reading(kFirstReadingWait);
+
   HttpServer server(service, http);
   if (!server.start(error)) {
     std::cerr << "qrx7730-escl: " << error << "\n";
@@ -119,7 +126,6 @@ int main(int argc, char* argv[]) {
       std::cerr << "qrx7730-escl: " << error << " (going on without the announcement)\n";
     }
   }
-  service.start_watch();
   std::cout << "qrx7730-escl: serving " << server.base_url() << "/ for " << options.device
             << std::endl;
 

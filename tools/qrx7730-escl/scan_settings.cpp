@@ -218,9 +218,6 @@ SettingsVerdict parse_scan_settings(std::string_view xml, const ScannerModel& mo
       return conflict("the scanner does not deliver " + std::string(type));
     }
   }
-  if (depth_of(result.mode) == 16 && result.format != DocumentFormat::kPng) {
-    return conflict(std::string(mime_type(result.format)) + " holds 8 bits per sample only");
-  }
 
   const SettingsVerdict region = read_region(root, model, result.region);
   if (region.http_status != 200) return region;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "device_hold.h"
+#include "scan_window.h"
 
 #include "abilities.h"
 #include "qrx7730.h"
@@ -199,6 +200,12 @@ std::optional<ScannerModel> ScannerService::model() {
   return model_;
 }
 
+bool ScannerService::wait_first_reading(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  model_changed_.wait_for(lock, timeout, [&] { return model_tried_ && !loading_; });
+  return model_.has_value();
+}
+
 void ScannerService::on_model(std::function<void(const ScannerModel&)> callback) {
   std::lock_guard lock(mutex_);
   on_model_ = std::move(callback);
@@ -274,6 +281,34 @@ ScannerService::Created ScannerService::create_job(std::string_view xml) {
   offline_ = false;
   created.job = job;
   return created;
+}
+
+ScannerService::Buffer ScannerService::buffer_info(std::string_view xml) {
+  Buffer buffer;
+  const std::optional<ScannerModel> scanner = model();
+  if (!scanner) {
+    buffer.http_status = 503;
+    buffer.message = "the scanner cannot be reached";
+    return buffer;
+  }
+  ScanSettings settings;
+  const SettingsVerdict verdict = parse_scan_settings(xml, *scanner, settings);
+  if (verdict.http_status != 200) {
+    buffer.http_status = verdict.http_status;
+    buffer.message = verdict.message;
+    return buffer;
+  }
+  // The window the job would ask the library for, in pixels at the resolution.
+  const QRX_Area window = window_for(settings.region, settings.resolution, *scanner);
+  const auto pixels = [&](uint32_t units) {
+    return static_cast<uint32_t>(uint64_t{units} * settings.resolution / scanner->area_unit);
+  };
+  buffer.report.settings = settings;
+  buffer.report.width = pixels(window.width);
+  buffer.report.height = pixels(window.length);
+  buffer.report.bytes_per_line =
+      buffer.report.width * channels_of(settings.mode) * depth_of(settings.mode) / 8;
+  return buffer;
 }
 
 std::shared_ptr<ScanJob> ScannerService::find(const std::string& id) {

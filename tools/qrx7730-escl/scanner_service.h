@@ -37,6 +37,9 @@ class ScannerService {
   // The model, loading it first when that has not happened yet (waiting for a
   // load under way).
   std::optional<ScannerModel> model();
+  // Waits up to timeout for the first reading of the scanner to end; true when
+  // the model is known.
+  bool wait_first_reading(std::chrono::milliseconds timeout);
   // Called once the model is first read (on the thread that read it).
   void on_model(std::function<void(const ScannerModel&)> callback);
   // The name people see the scanner by (the web page's title).
@@ -52,6 +55,14 @@ class ScannerService {
     std::shared_ptr<ScanJob> job;
   };
   Created create_job(std::string_view scan_settings_xml);
+  // What a scan of the settings would deliver, without scanning: 200 with the
+  // report, or 400, 409, 503 as a job would be refused.
+  struct Buffer {
+    int http_status = 200;
+    std::string message;
+    BufferReport report;
+  };
+  Buffer buffer_info(std::string_view scan_settings_xml);
   std::shared_ptr<ScanJob> find(const std::string& id);
   // Cancels the job and waits (bounded) until the scanner is free again. False
   // when no such job is known.
