@@ -5,7 +5,7 @@ empty image boxes, a preview (the whole glass at the lowest resolution, 75 dpi)
 is scanned and shown, an area dragged on the glass fills the fields (and the
 fields move the rectangle), then a scan at 75 dpi into PNG shows and offers the
 image. A scan cancelled midway says so in words, and a scan clicked at once
-after it succeeds; a scan while another client has the scanner waits for it,
+after it succeeds; settings the scanner refuses are said in words; a scan while another client has the scanner waits for it,
 saying so; at 400 px width the page needs no sideways scrolling. Checked
 through the DOM; screenshots are saved for people to look at (after the
 cancel, and at 400 px, beside the first).
@@ -222,6 +222,16 @@ def main():
         size = web.script("const i = document.getElementById('result');"
                           "return [i.naturalWidth, i.naturalHeight]")
         assert abs(size[0] - 148) <= 1 and abs(size[1] - 89) <= 1, size
+
+        # Settings the scanner cannot take (an area narrower than its smallest
+        # window) are refused in words, and the page goes on.
+        web.script("""
+            document.getElementById('width').value = '0.05';
+            document.getElementById('scan-button').click();""")
+        web.wait_for("return document.getElementById('message').textContent"
+                     ".startsWith('The scanner cannot scan this: ')", "the refusal said")
+        web.wait_for("return !document.getElementById('scan-button').disabled", "the page usable")
+        web.script("document.getElementById('width').value = '50'")
 
         # Another client has the scanner (its document not fetched yet): the page
         # says the scanner is busy and scans once the other client is done.

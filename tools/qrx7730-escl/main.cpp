@@ -77,9 +77,6 @@ int main(int argc, char* argv[]) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  JobTiming timing;
-  timing.client_gone = std::chrono::seconds(options.job_timeout_s);
-  ScannerService service(options.device, timing);
   // The server listens at once; the scanner's model is read in the background
   // as soon as the scanner can be opened (another program may be scanning), and
   // the name and the announcement take it then.
@@ -87,13 +84,17 @@ int main(int argc, char* argv[]) {
   const auto name_for = [&](const std::string& make_and_model) {
     return options.name.empty() ? make_and_model + " on " + host : options.name;
   };
-  service.set_name(name_for(kUnreadModel));
-  http.name = service.name();
   // The announcement is started, updated and stopped under one lock: the model
-  // may be read on any thread, at any time.
+  // may be read on any thread, at any time. (Declared before the service, whose
+  // threads may use them until it ends.)
   std::mutex naming;
   std::string make_and_model = kUnreadModel;
   MdnsAnnouncer announcer;
+  JobTiming timing;
+  timing.client_gone = std::chrono::seconds(options.job_timeout_s);
+  ScannerService service(options.device, timing);
+  service.set_name(name_for(kUnreadModel));
+  http.name = service.name();
   service.on_model([&](const ScannerModel& model) {
     std::lock_guard lock(naming);
     make_and_model = model.make + " " + model.model;

@@ -19,8 +19,8 @@ namespace {
 // Jobs kept for the status list once ended.
 constexpr size_t kJobsKept = 16;
 // How long a cancel waits for the scan to stop and the scanner to be free before
-// it answers (clients give DELETE some 30 s): a scan stops at once, a
-// calibration under way only at its end.
+// it answers (clients give DELETE some 30 s): a scan and a calibration under
+// way stop at once, the carriage's way home may take longer.
 constexpr auto kCancelWait = std::chrono::seconds(10);
 constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
 // A scanner that could not be opened is tried again no sooner than this: every
