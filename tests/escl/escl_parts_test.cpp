@@ -16,6 +16,7 @@
 #include "escl_documents.h"
 #include "routes.h"
 #include "scan_settings.h"
+#include "tone.h"
 #include "tools/image_reading.h"
 
 namespace qrx::escl {
@@ -338,6 +339,30 @@ TEST(BytePipeTest, AWriterMeetsAReaderThatStoppedAndAReaderMeetsTheEnd) {
   uint8_t out[16];
   EXPECT_EQ(abandoned.read(out, sizeof out, got, std::chrono::milliseconds(10)),
             BytePipe::Read::kFailed);
+}
+
+}  // namespace
+}  // namespace qrx::escl
+
+namespace qrx::escl {
+namespace {
+
+TEST(ToneTest, BrightnessAndContrastMoveSixteenAndEightBitSamples) {
+  // Brightness +20 %: every level up by a fifth of the scale, 13107 at 16 bits
+  // and 51 at 8. 16-bit 1000 becomes 14107 (0x371B), stored little-endian;
+  // 65000 is clipped at 65535. 8-bit 100 becomes 151; 220 is clipped at 255.
+  const std::vector<uint16_t> brighter = tone_curve(20, 0);
+  std::vector<uint8_t> wide = {0xE8, 0x03, 0xE8, 0xFD};
+  apply_tone(brighter, 16, wide);
+  EXPECT_EQ(wide, (std::vector<uint8_t>{0x1B, 0x37, 0xFF, 0xFF}));
+  std::vector<uint8_t> narrow = {100, 220};
+  apply_tone(brighter, 8, narrow);
+  EXPECT_EQ(narrow, (std::vector<uint8_t>{151, 255}));
+  // Contrast +50 %: three times as steep about the middle: 8-bit 120 becomes
+  // (120 - 127.5) * 3 + 127.5 = 105; 10 becomes 0.
+  std::vector<uint8_t> steeper = {120, 10};
+  apply_tone(tone_curve(0, 50), 8, steeper);
+  EXPECT_EQ(steeper, (std::vector<uint8_t>{105, 0}));
 }
 
 }  // namespace

@@ -100,6 +100,13 @@ std::string capabilities_xml(const ScannerModel& model, const std::string& uuid,
   add(input, "scan:RiskyRightMargin", 0);
   add(input, "scan:RiskyTopMargin", 0);
   add(input, "scan:RiskyBottomMargin", 0);
+  for (const char* name : {"scan:BrightnessSupport", "scan:ContrastSupport"}) {
+    pugi::xml_node range = add(caps, name);
+    add(range, "scan:Min", 0);
+    add(range, "scan:Max", kToneMax);
+    add(range, "scan:Normal", kToneNormal);
+    add(range, "scan:Step", 1);
+  }
   return text_of(document);
 }
 

@@ -9,6 +9,7 @@
 #include "document_encoder.h"
 #include "qrx7730.h"
 #include "scan_window.h"
+#include "tone.h"
 
 namespace qrx::escl {
 namespace {
@@ -276,6 +277,11 @@ bool ScanJob::scan(std::string& error) {
   if (ok && !encoder.begin(spec, error)) ok = false;
   if (ok) set_phase(Phase::kScanning);
   std::vector<uint8_t> line(data.LineBytes);
+  // Brightness and contrast are applied to the lines as they come (the library
+  // takes only power curves for the flatbed).
+  const bool toned = settings_.brightness != 0 || settings_.contrast != 0;
+  const std::vector<uint16_t> curve =
+      toned ? tone_curve(settings_.brightness, settings_.contrast) : std::vector<uint16_t>();
   for (uint32_t row = 0; ok && row < height_; ++row) {
     if (cancel_ != JobEnd::kNone) {
       ok = false;
@@ -285,6 +291,7 @@ bool ScanJob::scan(std::string& error) {
       ok = library_failed("ReadScan");
       break;
     }
+    if (toned) apply_tone(curve, depth, line);
     if (!encoder.write_line(line.data(), error)) {
       // The pipe refused: the reader is gone or took nothing for too long.
       cancel(JobEnd::kClientGone);

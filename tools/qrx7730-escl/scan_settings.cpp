@@ -219,6 +219,17 @@ SettingsVerdict parse_scan_settings(std::string_view xml, const ScannerModel& mo
     }
   }
 
+  std::optional<uint32_t> brightness, contrast;
+  if (!read_number(root, "Brightness", brightness, verdict) ||
+      !read_number(root, "Contrast", contrast, verdict)) {
+    return verdict;
+  }
+  if (brightness.value_or(kToneNormal) > kToneMax || contrast.value_or(kToneNormal) > kToneMax) {
+    return conflict("brightness and contrast go from 0 to " + std::to_string(kToneMax));
+  }
+  result.brightness = static_cast<int>(brightness.value_or(kToneNormal)) - int{kToneNormal};
+  result.contrast = static_cast<int>(contrast.value_or(kToneNormal)) - int{kToneNormal};
+
   const SettingsVerdict region = read_region(root, model, result.region);
   if (region.http_status != 200) return region;
   settings = std::move(result);
