@@ -10,6 +10,8 @@
 //     Colour48At2400Page the same with samples like a scanned page.
 //   GreyFromColourWideAt150: 8-bit grey read as 24-bit colour at 150 dpi, the green
 //     channel widened to 16 bits through its expansion curve.
+//   Colour24At75From300: 24-bit, 75 dpi read at 300 dpi both ways, an A4-wide
+//     window (the 4 x 4 box reduction, then crop and interleave).
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -39,7 +41,8 @@ struct Mode {
   uint32_t window_width;  // 2400 dpi units
   uint32_t gray_from_color;
   uint32_t wide;
-  bool page = false;  // samples like a scanned page instead of uniform noise
+  bool page = false;    // samples like a scanned page instead of uniform noise
+  uint32_t reduce = 1;  // read pixels (and lines) per delivered one
 };
 
 // Uniform noise: every table lookup lands anywhere (the worst case for the tables'
@@ -57,17 +60,18 @@ uint32_t sample_value(size_t i, bool page, bool wide) {
 struct Bench {
   explicit Bench(const Mode& mode) {
     auto& c = context;
-    c.scan_x_res = c.output_x_res = mode.resolution;
+    c.output_x_res = c.output_y_res = mode.resolution;
+    c.scan_x_res = c.scan_y_res = mode.resolution * mode.reduce;
     c.bit_depth = mode.depth;
     c.color_channels = 3;
     c.gray_from_color = mode.gray_from_color;
     c.lamp_select = 1;
     c.window.x = 0;
     c.window.width = mode.window_width;
-    const uint32_t unit = 2400 / mode.resolution;
+    const uint32_t unit = 2400 / c.scan_x_res;
     const uint32_t sample = mode.depth == 48 ? 2 : 1;
     uint32_t pixels =
-        mode.resolution >= 1200 ? kSensorPixels / unit : (mode.window_width + 128) / unit;
+        c.scan_x_res >= 1200 ? kSensorPixels / unit : (mode.window_width + 128) / unit;
     pixels += pixels & 1;
     c.read_line_bytes = pixels * 3 * sample;
     values.wide_samples = mode.wide;
@@ -85,7 +89,8 @@ struct Bench {
     c.reader_thread = qrx::platform::Thread::start(
         +[](void*) -> uint32_t { return 1; }, nullptr);
     c.reader_thread->join();
-    lines_per_fill = qrx::imaging::kScanRingBytes / c.read_line_bytes;
+    lines_per_fill = qrx::imaging::kScanRingBytes / c.read_line_bytes / mode.reduce * mode.reduce;
+    lines_out = lines_per_fill / mode.reduce;
     raw.resize(size_t{lines_per_fill} * c.read_line_bytes);
     const bool wide = sample == 2;
     for (size_t i = 0; i < raw.size() / sample; ++i) {
@@ -100,7 +105,8 @@ struct Bench {
   qrx::imaging::ScanValues values;
   std::shared_ptr<ImageRing> ring;
   uint32_t out_bytes = 0;
-  uint32_t lines_per_fill = 0;
+  uint32_t lines_per_fill = 0;  // raw lines
+  uint32_t lines_out = 0;       // delivered lines made of them
   std::vector<uint8_t> raw;
   std::vector<uint8_t> out;
 };
@@ -125,7 +131,7 @@ void run(benchmark::State& state, const Mode& mode) {
     b.context.lines_to_read.store(b.lines_per_fill);
     state.ResumeTiming();
     const double t0 = thread_seconds();
-    for (uint32_t l = 0; l < b.lines_per_fill; ++l) {
+    for (uint32_t l = 0; l < b.lines_out; ++l) {
       if (qrx::imaging::assemble_line(b.context, b.values, b.out.data()) !=
           qrx::imaging::LineResult::kDone) {
         state.SkipWithError("a line could not be assembled");
@@ -169,10 +175,15 @@ void BM_GreyFromColourWideAt150(benchmark::State& state) {
   run(state, Mode{150, 24, kA4Width, 1, 1});
 }
 
+void BM_Colour24At75From300(benchmark::State& state) {
+  run(state, Mode{75, 24, kA4Width, 0, 0, false, 4});
+}
+
 BENCHMARK(BM_Colour24At600)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Colour48At2400)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Colour48At2400Page)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GreyFromColourWideAt150)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Colour24At75From300)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -27,3 +27,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/qrx7730ConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/qrx7730Config.cmake
               ${PROJECT_BINARY_DIR}/qrx7730ConfigVersion.cmake
         DESTINATION ${QRX_CMAKE_PACKAGE_DIR})
+
+# The manual page of the C interface, qrx7730(3).
+if(NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/qrx7730.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+endif()

@@ -4,9 +4,10 @@
 // library powers the controller up again at every open, and keeps its callers
 // apart only call by call.
 //
-// The hold is a Unix socket bound to an abstract name made from the device path:
-// one per machine (per network namespace), shared by all users, gone with the
-// process that held it, however that process ends.
+// The hold is the one every host of the scanner takes (common/scanner_hold.h): a
+// Unix socket bound to an abstract name made from the device path, one per machine
+// (per network namespace), shared by all users, gone with the process that held
+// it, however that process ends.
 #pragma once
 
 #include <memory>
@@ -24,9 +25,6 @@ class DeviceLock {
   ~DeviceLock();
   DeviceLock(const DeviceLock&) = delete;
   DeviceLock& operator=(const DeviceLock&) = delete;
-
-  // The abstract socket name for a device path (without the leading zero byte).
-  static std::string name_for(const std::string& device_path);
 
  private:
   explicit DeviceLock(int socket) : socket_(socket) {}

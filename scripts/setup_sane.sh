@@ -26,6 +26,7 @@ run=()
 #  - /etc/sane.d/*.conf and the section 5 manual pages: the bundled backends'
 #    configuration and documentation; dll.conf, net.conf and saned.conf are what
 #    the generic programs read.
+#  - Our own backend's files (the libsane-qrx7730 package) are let back in.
 filter_text='# Written by qrx7730 scripts/setup_sane.sh: SANE without its scanner backends.
 path-exclude=/usr/lib/*/sane/*
 path-include=/usr/lib/*/sane/libsane-net.so.*
@@ -38,7 +39,10 @@ path-include=/etc/sane.d/net.conf
 path-include=/etc/sane.d/saned.conf
 path-exclude=/usr/share/man/man5/sane-*
 path-include=/usr/share/man/man5/sane-dll.5*
-path-include=/usr/share/man/man5/sane-net.5*'
+path-include=/usr/share/man/man5/sane-net.5*
+path-include=/usr/lib/*/sane/libsane-qrx7730.so.*
+path-include=/etc/sane.d/qrx7730.conf
+path-include=/usr/share/man/man5/sane-qrx7730.5*'
 
 if [ ! -f "$filter" ] || [ "$(cat "$filter")" != "$filter_text" ]; then
   printf '%s\n' "$filter_text" | "${run[@]}" tee "$filter" > /dev/null

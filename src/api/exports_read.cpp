@@ -56,9 +56,12 @@ QRX7730_API QRX_BOOL GetDataStatus(void* /*host*/, DataStatus* status) {
     const qrx::transport::ScannerContext& context = lib.context;
     const bool running = qrx::scan::scan_running(context);
     const bool reading = running && context.lines_to_read.load() != context.scan_line_count;
-    const uint16_t result =
-        qrx::imaging::data_status(lib.context, lib.setting, lib.lamp_select, lib.scan_values,
-                                  lib.line_filter, lib.filter_armed, reading, *status);
+    const uint16_t result = qrx::imaging::data_status(
+        {.context = lib.context,
+         .setting = lib.setting,
+         .lamp_select = lib.lamp_select,
+         .reading = reading},
+        lib.scan_values, {.filter = lib.line_filter, .armed = lib.filter_armed}, *status);
     if (!reading) lib.filter_for_next_scan = !running;
     // Success leaves the last status as it was.
     return result == QRX_OK ? QRX_TRUE : finish(lib, result);
@@ -72,8 +75,9 @@ QRX7730_API QRX_BOOL SetGamma(void* /*host*/, const uint16_t* table, uint8_t cha
     // A curve given while the background calibration runs is the one the scan it
     // calibrates for is composed with: it is kept, out of the calibration's way.
     const bool calibrating = qrx::scan::background_calibration_running(lib.context);
-    lib.last_error = qrx::imaging::set_gamma(lib.context, lib.lamp_select, table, channel,
-                                             lib.last_error, calibrating);
+    lib.last_error = qrx::imaging::set_gamma(
+        lib.context, {.lamp_select = lib.lamp_select, .calibrating = calibrating}, table, channel,
+        lib.last_error);
     return lib.last_error == QRX_OK ? QRX_TRUE : QRX_FALSE;
   });
 }

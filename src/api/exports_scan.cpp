@@ -88,7 +88,8 @@ QRX7730_API QRX_BOOL SetScanParameter(void* /*host*/, const ScanParameter* param
     CallFrame frame(lib);
     if (qrx::scan::scan_running(lib.context)) return finish(lib, QRX_E_SCAN_RUNNING);
     const uint16_t status = qrx::scan::set_scan_parameter(
-        lib.context, lib.setting, lib.scan_values, *parameter, lib.lamp_select, lib.ag_block);
+        lib.context, lib.setting, lib.scan_values,
+        {.parameter = *parameter, .lamp_select = lib.lamp_select, .ag_block = lib.ag_block});
     // A line filter armed for the scan described before is not this one's: the
     // host arms it again with GetDataStatus.
     if (status == QRX_OK) lib.filter_for_next_scan = false;

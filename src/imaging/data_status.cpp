@@ -35,8 +35,9 @@ uint32_t delivered_depth(const ScanValues& values) {
 // each with the line period and exposures of the resolution across, depth and
 // channels it is read with (which may differ from those asked: grey read as colour,
 // low resolutions read higher).
-uint32_t line_time(const transport::ScannerContext& context,
-                   const settings::ScannerSetting& setting, uint8_t lamp_select) {
+uint32_t line_time(const ReportedScan& scan) {
+  const transport::ScannerContext& context = scan.context;
+  const uint8_t lamp_select = scan.lamp_select;
   const uint32_t depth = context.bit_depth;
   uint32_t exposures = depth == 8 || depth == 16 ? 1 : 3;
   if ((lamp_select & QRX_LAMP_INFRARED) != 0) ++exposures;
@@ -44,8 +45,8 @@ uint32_t line_time(const transport::ScannerContext& context,
   const int depth_class = settings::depth_class(depth);
   const int res = settings::resolution_index(context.scan_x_res);
   const uint32_t period = lamp_select == QRX_LAMP_FLATBED
-                              ? setting.LINEPERIOD_BOOK(group, depth_class, res)
-                              : setting.LINEPERIOD_FAU(group, depth_class, res);
+                              ? scan.setting.LINEPERIOD_BOOK(group, depth_class, res)
+                              : scan.setting.LINEPERIOD_FAU(group, depth_class, res);
   const uint64_t time = uint64_t{period} * exposures * reduction(context).down * 8 / 30;
   return static_cast<uint32_t>(std::min<uint64_t>(time, UINT32_MAX));
 }
@@ -71,10 +72,11 @@ int kernel_for_resolution(uint32_t y_resolution) {
   }
 }
 
-uint16_t data_status(const transport::ScannerContext& context,
-                     const settings::ScannerSetting& setting, uint8_t lamp_select,
-                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed, bool reading,
+uint16_t data_status(const ReportedScan& scan, ScanValues& values, LineFilterUse line_filter,
                      DataStatus& status) {
+  const transport::ScannerContext& context = scan.context;
+  JaggyFilter& filter = line_filter.filter;
+  uint32_t& filter_armed = line_filter.armed;
   ScanParameter& stored = values.stored;
   status.LineBytes = values.half_x_res == 1 ? values.line_bytes * 2 : values.line_bytes;
   status.LinesLeft = values.line_count;
@@ -84,10 +86,10 @@ uint16_t data_status(const transport::ScannerContext& context,
       context.gray_from_color != 0 && context.bit_depth == 24) {
     stored.BitsPerPixel = 24;
   }
-  status.LineTime = line_time(context, setting, lamp_select);
+  status.LineTime = line_time(scan);
   // Restarting the filter now would drop the lines it holds and read the scan
   // again from where it stands: a host polling for progress would lose lines.
-  if (reading) {
+  if (scan.reading) {
     if (filter_armed != 0) status.LinesLeft = filter.total_lines - filter.delivered;
     return QRX_OK;
   }
@@ -95,7 +97,7 @@ uint16_t data_status(const transport::ScannerContext& context,
   filter_armed = 0;
   const int kernel_index = kernel_for_resolution(stored.yRes);
   if (kernel_index < 0) return QRX_OK;
-  const settings::JaggyKernel rows = setting.JAGGY_FILTER_SETTING(kernel_index);
+  const settings::JaggyKernel rows = scan.setting.JAGGY_FILTER_SETTING(kernel_index);
   FilterKernel kernel{};
   for (uint32_t r = 0; r < kKernelSize; ++r) {
     for (uint32_t c = 0; c < kKernelSize; ++c) kernel[r * kKernelSize + c] = rows[r][c];

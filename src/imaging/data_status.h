@@ -18,16 +18,29 @@ namespace qrx::imaging {
 // 300 dpi (no filter).
 int kernel_for_resolution(uint32_t y_resolution);
 
-// Fills status and sets filter_armed (1 when ReadScan is to go through the filter,
-// which is then restarted for the scan). The line time is that of what the scanner
-// reads for one delivered line; an 8-bit grey flatbed request of at most 150 dpi
-// across that is read as colour has its stored depth raised to 24. While the scan
-// is being read (reading) the filter is left as it is, and the lines left are the
-// filter's output lines still to come when it is armed. 0, or 0x9722 (filter left
-// off) for a kernel whose rows cannot be centred.
-uint16_t data_status(const transport::ScannerContext& context,
-                     const settings::ScannerSetting& setting, uint8_t lamp_select,
-                     ScanValues& values, JaggyFilter& filter, uint32_t& filter_armed, bool reading,
+// The scan reported on: the device context and tuning it is read with, the light
+// selected, and whether its lines are being read.
+struct ReportedScan {
+  const transport::ScannerContext& context;
+  const settings::ScannerSetting& setting;
+  uint8_t lamp_select = QRX_LAMP_NONE;
+  bool reading = false;
+};
+
+// The line filter, and whether ReadScan goes through it (armed 1) or not (0).
+struct LineFilterUse {
+  JaggyFilter& filter;
+  uint32_t& armed;
+};
+
+// Fills status and sets line_filter.armed (1 when ReadScan is to go through the
+// filter, which is then restarted for the scan). The line time is that of what the
+// scanner reads for one delivered line; an 8-bit grey flatbed request of at most
+// 150 dpi across that is read as colour has its stored depth raised to 24. While the
+// scan is being read (scan.reading) the filter is left as it is, and the lines left
+// are the filter's output lines still to come when it is armed. 0, or 0x9722
+// (filter left off) for a kernel whose rows cannot be centred.
+uint16_t data_status(const ReportedScan& scan, ScanValues& values, LineFilterUse line_filter,
                      DataStatus& status);
 
 }  // namespace qrx::imaging

@@ -98,8 +98,8 @@ bool derive_expansion(const uint16_t* table, uint16_t* destination) {
   return true;
 }
 
-uint16_t update_gamma_channel(transport::ScannerContext& context, uint8_t lamp_select,
-                              const uint16_t* table, size_t channel, bool calibrating) {
+uint16_t update_gamma_channel(transport::ScannerContext& context, CurveConditions conditions,
+                              const uint16_t* table, size_t channel) {
   std::vector<uint16_t>& gamma = context.gamma_table[channel];
   std::vector<uint16_t>& caller = context.caller_gamma[channel];
   std::vector<uint16_t>& expand = context.expand_table[channel];
@@ -108,25 +108,22 @@ uint16_t update_gamma_channel(transport::ScannerContext& context, uint8_t lamp_s
       caller.size() != transport::kGammaEntries) {
     return QRX_E_PARAMETER;
   }
-  if (lamp_select == QRX_LAMP_FLATBED) {
+  if (conditions.lamp_select == QRX_LAMP_FLATBED) {
     const bool expand_ready = expand.size() == transport::kExpandEntries;
     if (!derive_expansion(table, expand_ready ? expand.data() : nullptr)) return QRX_E_PARAMETER;
   }
-  if (!calibrating) std::copy(table, table + transport::kGammaEntries, gamma.begin());
+  if (!conditions.calibrating) std::copy(table, table + transport::kGammaEntries, gamma.begin());
   std::copy(table, table + transport::kGammaEntries, caller.begin());
   return QRX_OK;
 }
 
-uint16_t set_gamma(transport::ScannerContext& context, uint8_t lamp_select, const uint16_t* table,
-                   uint8_t channel, uint16_t last_error, bool calibrating) {
+uint16_t set_gamma(transport::ScannerContext& context, CurveConditions conditions,
+                   const uint16_t* table, uint8_t channel, uint16_t last_error) {
   if (channel == 0) {
-    for (size_t c = 0; c < 3; ++c)
-      last_error = update_gamma_channel(context, lamp_select, table, c, calibrating);
+    for (size_t c = 0; c < 3; ++c) last_error = update_gamma_channel(context, conditions, table, c);
     return last_error;
   }
-  if (channel <= 3) {
-    return update_gamma_channel(context, lamp_select, table, channel - 1u, calibrating);
-  }
+  if (channel <= 3) return update_gamma_channel(context, conditions, table, channel - 1u);
   return last_error;
 }
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "qrx7730.h"
 #include "transport/scanner_context.h"
 
 namespace qrx::imaging {
@@ -31,6 +32,13 @@ void generate_curve(double exponent, uint16_t* destination);
 // untouched) when either pointer is missing or no exponent can be estimated.
 bool derive_expansion(const uint16_t* table, uint16_t* destination);
 
+// What a caller's curve is taken under: the light selected, and whether the
+// background calibration runs.
+struct CurveConditions {
+  uint8_t lamp_select = QRX_LAMP_NONE;
+  bool calibrating = false;
+};
+
 // Takes the caller's curve for channel c (0..2): derives ExpandTable[c] first
 // when the flatbed light is selected, then copies the curve into GammaTable[c] and
 // keeps it as the caller's curve that every scan start composes from. While the
@@ -39,13 +47,13 @@ bool derive_expansion(const uint16_t* table, uint16_t* destination);
 // kept as the caller's, and the scan start that follows composes GammaTable from
 // it. 0, or 0x9700 (nothing changed) when the expansion cannot be derived or the
 // context's tables do not exist yet.
-uint16_t update_gamma_channel(transport::ScannerContext& context, uint8_t lamp_select,
-                              const uint16_t* table, size_t channel, bool calibrating = false);
+uint16_t update_gamma_channel(transport::ScannerContext& context, CurveConditions conditions,
+                              const uint16_t* table, size_t channel);
 
 // SetGamma: channel 0 updates the three channels in order, 1..3 one channel; any
 // other value changes nothing. Returns the last error after the call (the last
 // update's status, or last_error unchanged when nothing was updated).
-uint16_t set_gamma(transport::ScannerContext& context, uint8_t lamp_select, const uint16_t* table,
-                   uint8_t channel, uint16_t last_error, bool calibrating = false);
+uint16_t set_gamma(transport::ScannerContext& context, CurveConditions conditions,
+                   const uint16_t* table, uint8_t channel, uint16_t last_error);
 
 }  // namespace qrx::imaging

@@ -24,8 +24,11 @@ inline uint32_t sample_at(const uint8_t* line, uint32_t index) {
 }
 
 template <class T, uint32_t kSamples>
-void filter_typed(const uint8_t* const* lines, const uint8_t* const* kernel_rows, uint32_t n_rows,
-                  uint32_t line_bytes, uint8_t* out) {
+void filter_typed(const FilterRows& rows, uint32_t line_bytes, uint8_t* out) {
+  // Held apart from `rows`, which the stores into out could otherwise be taken to change.
+  const uint8_t* const* const lines = rows.lines;
+  const uint8_t* const* const kernel_rows = rows.kernel_rows;
+  const uint32_t n_rows = rows.count;
   const uint32_t pixels = line_bytes / (sizeof(T) * kSamples);
   for (uint32_t x = 0; x < pixels; ++x) {
     // Columns whose source pixel x - 3 + c lies on the line.
@@ -84,20 +87,19 @@ void JaggyFilter::restart() {
   std::vector<uint8_t>().swap(window);
 }
 
-void filter_arithmetic(const uint8_t* const* lines, const uint8_t* const* kernel_rows,
-                       uint32_t n_rows, uint32_t depth, uint32_t line_bytes, uint8_t* out) {
+void filter_arithmetic(const FilterRows& rows, uint32_t depth, uint32_t line_bytes, uint8_t* out) {
   switch (depth) {
     case 8:
-      filter_typed<uint8_t, 1>(lines, kernel_rows, n_rows, line_bytes, out);
+      filter_typed<uint8_t, 1>(rows, line_bytes, out);
       break;
     case 16:
-      filter_typed<uint16_t, 1>(lines, kernel_rows, n_rows, line_bytes, out);
+      filter_typed<uint16_t, 1>(rows, line_bytes, out);
       break;
     case 24:
-      filter_typed<uint8_t, 3>(lines, kernel_rows, n_rows, line_bytes, out);
+      filter_typed<uint8_t, 3>(rows, line_bytes, out);
       break;
     case 48:
-      filter_typed<uint16_t, 3>(lines, kernel_rows, n_rows, line_bytes, out);
+      filter_typed<uint16_t, 3>(rows, line_bytes, out);
       break;
     default:
       break;
@@ -138,7 +140,7 @@ uint16_t filter_read(JaggyFilter& filter, const LineSource& source, uint8_t* buf
     kernel_rows[n_rows] = filter.kernel.data() + k * kKernelSize;
     ++n_rows;
   }
-  filter_arithmetic(lines, kernel_rows, n_rows, filter.filter_depth, line_bytes, buffer);
+  filter_arithmetic({lines, kernel_rows, n_rows}, filter.filter_depth, line_bytes, buffer);
   ++filter.delivered;
   return QRX_OK;
 }

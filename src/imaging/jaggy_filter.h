@@ -50,11 +50,18 @@ struct JaggyFilter {
   void restart();
 };
 
-// Filters n_rows paired (line, kernel row) inputs into out: every sample of every
+// The inputs of one output line: `count` input lines, each paired with the kernel
+// row (kKernelSize weights) it is weighed by.
+struct FilterRows {
+  const uint8_t* const* lines = nullptr;
+  const uint8_t* const* kernel_rows = nullptr;
+  uint32_t count = 0;
+};
+
+// Filters the paired (line, kernel row) inputs into out: every sample of every
 // pixel is the weighted mean over the kernel's non-zero taps that lie on the line.
 // depth 8 and 16 are grey, 24 and 48 colour; 16 and 48 have u16 samples.
-void filter_arithmetic(const uint8_t* const* lines, const uint8_t* const* kernel_rows,
-                       uint32_t n_rows, uint32_t depth, uint32_t line_bytes, uint8_t* out);
+void filter_arithmetic(const FilterRows& rows, uint32_t depth, uint32_t line_bytes, uint8_t* out);
 
 // One filtered output line into buffer (size must be exactly one line). Refuses
 // with 0x9721 for another size and 0x9720 once all T lines were delivered;

@@ -134,9 +134,8 @@ LineResult assemble_line(transport::ScannerContext& context, const ScanValues& v
   if (reduced) {
     const uint32_t skip =
         lead_cut_first(context, f) ? lead_in_pixels(context.scan_x_res, context.board_variant) : 0;
+    line.size = box_reduce(line, f, skip, context.read_reduced.data());
     line.data = context.read_reduced.data();
-    line.size =
-        box_reduce(raw, raw_bytes, f, channels, sample_bytes, skip, context.read_reduced.data());
   }
   if (context.scan_x_res >= kSegmentedResolution) {
     line.segments = context.scan_x_res / kSegmentedResolution * 2;

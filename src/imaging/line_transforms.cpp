@@ -28,29 +28,31 @@ inline void store(uint8_t* line, uint32_t index, T v) {
   std::memcpy(line + index * sizeof(T), &v, sizeof(T));
 }
 
+// Reduces one channel block: `kept` output samples from the block's samples that
+// start at `block` in the first line (the next lines line_bytes further each).
 template <class T>
-void box_reduce_block(const uint8_t* lines, uint32_t line_bytes, Reduction f, uint32_t first,
-                      uint32_t kept, uint8_t* out, uint32_t out_first) {
+void box_reduce_block(const uint8_t* block, uint32_t line_bytes, Reduction f, uint32_t kept,
+                      uint8_t* out) {
   const uint32_t samples = f.across * f.down;
   for (uint32_t j = 0; j < kept; ++j) {
     uint32_t sum = 0;
     for (uint32_t l = 0; l < f.down; ++l) {
-      const uint8_t* line = lines + static_cast<size_t>(l) * line_bytes;
-      for (uint32_t i = 0; i < f.across; ++i) sum += load<T>(line, first + f.across * j + i);
+      const uint8_t* line = block + static_cast<size_t>(l) * line_bytes;
+      for (uint32_t i = 0; i < f.across; ++i) sum += load<T>(line, f.across * j + i);
     }
-    store<T>(out, out_first + j, static_cast<T>(sum / samples));
+    store<T>(out, j, static_cast<T>(sum / samples));
   }
 }
 
 template <class T>
-uint32_t box_reduce_typed(const uint8_t* lines, uint32_t line_bytes, Reduction f, uint32_t channels,
-                          uint32_t skip, uint8_t* out) {
-  const uint32_t n = line_bytes / sizeof(T) / channels;
+uint32_t box_reduce_typed(const RawLine& lines, Reduction f, uint32_t skip, uint8_t* out) {
+  const uint32_t n = lines.size / sizeof(T) / lines.channels;
   const uint32_t kept = n > skip ? (n - skip) / f.across : 0;
-  for (uint32_t c = 0; c < channels; ++c) {
-    box_reduce_block<T>(lines, line_bytes, f, c * n + skip, kept, out, c * kept);
+  for (uint32_t c = 0; c < lines.channels; ++c) {
+    box_reduce_block<T>(lines.data + (static_cast<size_t>(c) * n + skip) * sizeof(T), lines.size, f,
+                        kept, out + static_cast<size_t>(c) * kept * sizeof(T));
   }
-  return channels * kept * static_cast<uint32_t>(sizeof(T));
+  return lines.channels * kept * static_cast<uint32_t>(sizeof(T));
 }
 
 bool factor_known(uint32_t f) {
@@ -72,12 +74,10 @@ void widen_half_typed(const uint8_t* in, uint32_t pixels, uint8_t* out) {
 
 }  // namespace
 
-uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, Reduction factor, uint32_t channels,
-                    uint32_t sample_bytes, uint32_t skip, uint8_t* out) {
-  if (channels == 0 || !factor_known(factor.across) || !factor_known(factor.down)) return 0;
-  return sample_bytes == 2
-             ? box_reduce_typed<uint16_t>(lines, line_bytes, factor, channels, skip, out)
-             : box_reduce_typed<uint8_t>(lines, line_bytes, factor, channels, skip, out);
+uint32_t box_reduce(const RawLine& lines, Reduction factor, uint32_t skip, uint8_t* out) {
+  if (lines.channels == 0 || !factor_known(factor.across) || !factor_known(factor.down)) return 0;
+  return lines.sample_bytes == 2 ? box_reduce_typed<uint16_t>(lines, factor, skip, out)
+                                 : box_reduce_typed<uint8_t>(lines, factor, skip, out);
 }
 
 uint32_t lead_in_pixels(uint32_t resolution, uint8_t board_variant) {

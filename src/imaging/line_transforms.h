@@ -25,15 +25,6 @@ struct Reduction {
   uint32_t down = 1;
 };
 
-// Mean of across x down samples: `down` consecutive raw lines of line_bytes each,
-// every channel block reduced on its own from its sample `skip` on (output sample j
-// of a block is the truncated mean of samples skip + across*j .. skip + across*j +
-// across - 1 of that block in each line; what is left at a block's end is dropped).
-// 2 x 2 and 4 x 4 are the square means. Returns the bytes written: channels blocks
-// of ((block samples - skip) / across) samples; 0 for a factor other than 1, 2, 4.
-uint32_t box_reduce(const uint8_t* lines, uint32_t line_bytes, Reduction factor, uint32_t channels,
-                    uint32_t sample_bytes, uint32_t skip, uint8_t* out);
-
 // Pixels of the lead-in left of the window in a line read at `resolution` across:
 // 128 units of 2400 dpi (112 with board variant 1), in whole pixels.
 uint32_t lead_in_pixels(uint32_t resolution, uint8_t board_variant);
@@ -70,6 +61,16 @@ struct RawLine {
   uint32_t sample_bytes = 1;
   uint32_t segments = 1;
 };
+
+// Mean of across x down samples: factor.down consecutive raw lines, each `lines`
+// (its size and channel blocks, the first line at lines.data), every channel block
+// reduced on its own from its sample `skip` on (output sample j of a block is the
+// truncated mean of samples skip + across*j .. skip + across*j + across - 1 of that
+// block in each line; what is left at a block's end is dropped). Segments play no
+// part: lines in segments are reduced down only, sample by sample. 2 x 2 and 4 x 4
+// are the square means. Returns the bytes written: channels blocks of ((block
+// samples - skip) / across) samples; 0 for a factor other than 1, 2, 4.
+uint32_t box_reduce(const RawLine& lines, Reduction factor, uint32_t skip, uint8_t* out);
 
 // What is made of the window's samples.
 struct Delivery {

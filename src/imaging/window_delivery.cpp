@@ -89,13 +89,23 @@ void stretch_of_streams(const uint8_t* const (&sub)[C][K], uint32_t q, uint32_t 
   }
 }
 
-// The window's pixels from C blocks with K segments each (m samples per sub-block).
+// The channel blocks a window is delivered from: where each starts (one for grey,
+// three for colour), the segments each is split into and the samples of each
+// sub-block.
+struct Blocks {
+  const uint8_t* start[3] = {};
+  uint32_t channels = 0;
+  uint32_t segments = 1;
+  uint32_t sub_samples = 0;
+};
+
+// The window's pixels from C blocks with K segments each.
 template <class In, class Out, uint32_t C, uint32_t K, class Op>
-void gather(const uint8_t* const* blocks, uint32_t m, CropSpan span, Op op, uint8_t* out) {
+void gather(const Blocks& blocks, CropSpan span, Op op, uint8_t* out) {
   const uint8_t* sub[C][K];
   for (uint32_t c = 0; c < C; ++c) {
     for (uint32_t p = 0; p < K; ++p)
-      sub[c][p] = blocks[c] + size_t{sub_block<K>(p)} * m * sizeof(In);
+      sub[c][p] = blocks.start[c] + size_t{sub_block<K>(p)} * blocks.sub_samples * sizeof(In);
   }
   auto one = [&](uint32_t j, uint32_t pixel) {
     const uint32_t p = pixel % K;
@@ -122,33 +132,43 @@ void gather(const uint8_t* const* blocks, uint32_t m, CropSpan span, Op op, uint
 }
 
 template <class In, class Out, class Op>
-bool gather_for(uint32_t channels, uint32_t segments, const uint8_t* const* blocks, uint32_t m,
-                CropSpan span, Op op, uint8_t* out) {
-  const bool colour = channels == 3;
-  switch (segments) {
+bool gather_for(const Blocks& blocks, CropSpan span, Op op, uint8_t* out) {
+  const bool colour = blocks.channels == 3;
+  switch (blocks.segments) {
     case 1:
-      colour ? gather<In, Out, 3, 1>(blocks, m, span, op, out)
-             : gather<In, Out, 1, 1>(blocks, m, span, op, out);
+      colour ? gather<In, Out, 3, 1>(blocks, span, op, out)
+             : gather<In, Out, 1, 1>(blocks, span, op, out);
       return true;
     case 2:
-      colour ? gather<In, Out, 3, 2>(blocks, m, span, op, out)
-             : gather<In, Out, 1, 2>(blocks, m, span, op, out);
+      colour ? gather<In, Out, 3, 2>(blocks, span, op, out)
+             : gather<In, Out, 1, 2>(blocks, span, op, out);
       return true;
     case 4:
-      colour ? gather<In, Out, 3, 4>(blocks, m, span, op, out)
-             : gather<In, Out, 1, 4>(blocks, m, span, op, out);
+      colour ? gather<In, Out, 3, 4>(blocks, span, op, out)
+             : gather<In, Out, 1, 4>(blocks, span, op, out);
       return true;
     case 8:
-      colour ? gather<In, Out, 3, 8>(blocks, m, span, op, out)
-             : gather<In, Out, 1, 8>(blocks, m, span, op, out);
+      colour ? gather<In, Out, 3, 8>(blocks, span, op, out)
+             : gather<In, Out, 1, 8>(blocks, span, op, out);
       return true;
     default:
       return false;
   }
 }
 
-void interleave3_bytes(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t count,
-                       uint8_t* out, uint32_t done) {
+// The red, green and blue samples of one stretch of pixels, one plane each.
+struct Planes {
+  const uint8_t* r;
+  const uint8_t* g;
+  const uint8_t* b;
+};
+
+// Pixels done .. count - 1 of the planes, interleaved.
+void interleave3_bytes(Planes planes, uint32_t count, uint8_t* out, uint32_t done) {
+  // Held apart from `planes`, which the byte stores could otherwise be taken to change.
+  const uint8_t* const r = planes.r;
+  const uint8_t* const g = planes.g;
+  const uint8_t* const b = planes.b;
   for (uint32_t i = done; i < count; ++i) {
     out[3 * size_t{i}] = r[i];
     out[3 * size_t{i} + 1] = g[i];
@@ -222,7 +242,7 @@ void interleave3(const uint8_t* r, const uint8_t* g, const uint8_t* b, uint32_t 
 #if QRX_BYTE_SHUFFLES
   if (has_byte_shuffles()) done = interleave3_ssse3(r, g, b, count, out);
 #endif
-  interleave3_bytes(r, g, b, count, out, done);
+  interleave3_bytes({r, g, b}, count, out, done);
 }
 
 }  // namespace
@@ -240,9 +260,12 @@ bool deliver_window(const RawLine& line, CropSpan span, const Delivery& delivery
   // The blocks delivered, and the tables of each output channel.
   const uint32_t out_channels = delivery.green_only || line.channels == 1 ? 1 : 3;
   const size_t block_bytes = size_t{n} * line.sample_bytes;
-  const uint8_t* blocks[3];
+  Blocks blocks;
+  blocks.channels = out_channels;
+  blocks.segments = k;
+  blocks.sub_samples = m;
   for (uint32_t c = 0; c < out_channels; ++c) {
-    blocks[c] = line.data + block_bytes * (delivery.green_only ? 1 : c);
+    blocks.start[c] = line.data + block_bytes * (delivery.green_only ? 1 : c);
   }
   auto arranged = [&](const ChannelTables& t) {
     return out_channels == 1 ? ChannelTables{t[1], t[1], t[1]} : t;  // grey: the green table
@@ -250,30 +273,28 @@ bool deliver_window(const RawLine& line, CropSpan span, const Delivery& delivery
 
   if (line.sample_bytes == 1) {
     if (delivery.expand != nullptr) {
-      return gather_for<uint8_t, uint16_t>(out_channels, k, blocks, m, span,
-                                           Expand{arranged(*delivery.expand)}, out);
+      return gather_for<uint8_t, uint16_t>(blocks, span, Expand{arranged(*delivery.expand)}, out);
     }
     if (k == 1) {
       const uint32_t f = span.first;
       if (out_channels == 1) {
-        std::memcpy(out, blocks[0] + f, span.count);
+        std::memcpy(out, blocks.start[0] + f, span.count);
       } else {
-        interleave3(blocks[0] + f, blocks[1] + f, blocks[2] + f, span.count, out);
+        interleave3(blocks.start[0] + f, blocks.start[1] + f, blocks.start[2] + f, span.count, out);
       }
       return true;
     }
-    return gather_for<uint8_t, uint8_t>(out_channels, k, blocks, m, span, Copy{}, out);
+    return gather_for<uint8_t, uint8_t>(blocks, span, Copy{}, out);
   }
   const bool film = delivery.level.film;
   const uint8_t type = delivery.level.film_type;
   if (delivery.gamma != nullptr) {
     const ChannelTables t = arranged(*delivery.gamma);
-    return film ? gather_for<uint16_t, uint16_t>(out_channels, k, blocks, m, span,
-                                                 FilmGamma{type, t}, out)
-                : gather_for<uint16_t, uint16_t>(out_channels, k, blocks, m, span, Gamma{t}, out);
+    return film ? gather_for<uint16_t, uint16_t>(blocks, span, FilmGamma{type, t}, out)
+                : gather_for<uint16_t, uint16_t>(blocks, span, Gamma{t}, out);
   }
-  return film ? gather_for<uint16_t, uint16_t>(out_channels, k, blocks, m, span, Film{type}, out)
-              : gather_for<uint16_t, uint16_t>(out_channels, k, blocks, m, span, Copy{}, out);
+  return film ? gather_for<uint16_t, uint16_t>(blocks, span, Film{type}, out)
+              : gather_for<uint16_t, uint16_t>(blocks, span, Copy{}, out);
 }
 
 }  // namespace qrx::imaging

@@ -138,8 +138,9 @@ uint16_t check_window(const ScanParameter& p) {
 
 uint16_t set_scan_parameter(transport::ScannerContext& context,
                             const settings::ScannerSetting& setting, ScanValues& values,
-                            const ScanParameter& parameter, uint8_t lamp_select,
-                            const std::array<uint8_t, QRX_AG_BLOCK_SIZE>& host_ag_block) {
+                            const HostRequest& request) {
+  const ScanParameter& parameter = request.parameter;
+  const uint8_t lamp_select = request.lamp_select;
   ScanParameter working = parameter;
   working.ScanningArea.x = to_sensor_units(parameter.ScanningArea.x);
   working.ScanningArea.y = to_sensor_units(parameter.ScanningArea.y);
@@ -175,7 +176,7 @@ uint16_t set_scan_parameter(transport::ScannerContext& context,
   context.light_selection = lamp_select;
   if (working.UseAGData == 1) {
     context.ag_in_use = 1;
-    context.ag_block = host_ag_block;
+    context.ag_block = request.ag_block;
   } else {
     for (size_t i = 0; i < 3; ++i) {
       std::memcpy(&context.ag_block[kAgFactorOffset + 2 * i], &kUnitFactor, sizeof kUnitFactor);

@@ -14,8 +14,10 @@
 #include "byte_pipe.h"
 #include "document_encoder.h"
 #include "escl_documents.h"
+#include "request_guard.h"
 #include "routes.h"
 #include "scan_settings.h"
+#include "scanner_uuid.h"
 #include "tone.h"
 #include "tools/image_reading.h"
 
@@ -140,6 +142,11 @@ TEST(ScanSettingsTest, RefusesMalformedDocumentsAndEntitiesWith400) {
       "<scan:ScanSettings xmlns:scan=\"x\"><scan:Intent>&c;</scan:Intent></scan:ScanSettings>",
       "<?xml version=\"1.0\"?><!DOCTYPE s [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
       "<scan:ScanSettings xmlns:scan=\"x\"><scan:Intent>&x;</scan:Intent></scan:ScanSettings>",
+      // Entities nobody declared, in text and in an attribute, and a bare ampersand.
+      settings_xml("<scan:Intent>Photo&foo;</scan:Intent>"),
+      settings_xml("<scan:Intent a=\"&bar;\">Photo</scan:Intent>"),
+      settings_xml("<scan:Intent>&#;</scan:Intent>"),
+      settings_xml("<scan:Intent>a & b</scan:Intent>"),
   };
   for (const std::string& xml : cases) {
     ScanSettings s;
@@ -147,6 +154,14 @@ TEST(ScanSettingsTest, RefusesMalformedDocumentsAndEntitiesWith400) {
     EXPECT_EQ(parse_scan_settings(xml, model(), s).http_status, 400) << xml;
     EXPECT_EQ(s.intent, "untouched");
   }
+  // The references XML itself defines are read as what they stand for.
+  ScanSettings s;
+  const SettingsVerdict v = parse_scan_settings(
+      settings_xml("<scan:Intent note=\"&lt;&amp;&gt;\">Ph&#111;&#x74;o</scan:Intent>"
+                   "<!-- a & b --><scan:ColorMode><![CDATA[RGB24]]></scan:ColorMode>"),
+      model(), s);
+  EXPECT_EQ(v.http_status, 200) << v.message;
+  EXPECT_EQ(s.intent, "Photo");
 }
 
 TEST(RoutesTest, NamesEndpointsJobsAndTheMethodsEachTakes) {
@@ -204,6 +219,50 @@ sockaddr_storage address(const char* text) {
     v6->sin6_family = AF_INET6;
   }
   return storage;
+}
+
+TEST(ScannerUuidTest, IsANameBasedUuidOfTheMachineAndTheDevice) {
+  // RFC 4122's DNS name space and the name Python's documentation works through:
+  // uuid.uuid5(uuid.NAMESPACE_DNS, "python.org").
+  const UuidBytes dns = {0x6b, 0xa7, 0xb8, 0x10, 0x9d, 0xad, 0x11, 0xd1,
+                         0x80, 0xb4, 0x00, 0xc0, 0x4f, 0xd4, 0x30, 0xc8};
+  EXPECT_EQ(name_based_uuid(dns, "python.org"), "886313e1-3b8a-5372-9b90-0c9aee199e5d");
+  const std::string here = scanner_uuid("3d1219c7c4c5404aaa1f6d2a48adfda4", "usb:");
+  EXPECT_EQ(here, scanner_uuid("3d1219c7c4c5404aaa1f6d2a48adfda4", "usb:"));
+  EXPECT_NE(here, scanner_uuid("0f7c6ad5e9a34d0bb1d2a6e8c0d3f215", "usb:"));
+  EXPECT_NE(here, scanner_uuid("3d1219c7c4c5404aaa1f6d2a48adfda4", "usb:001:004"));
+  ASSERT_EQ(here.size(), 36u);
+  EXPECT_EQ(here[14], '5');                                          // version 5
+  EXPECT_NE(std::string("89ab").find(here[19]), std::string::npos);  // the RFC 4122 variant
+  EXPECT_FALSE(machine_id().empty());
+}
+
+TEST(RequestGuardTest, NamesTheHostsAndOriginsOfThisServer) {
+  EXPECT_EQ(host_of("Scanner.Example.LAN.:8280"), "scanner.example.lan");
+  EXPECT_EQ(host_of("[fe80::1%25eth0]:8280"), "fe80::1");
+  EXPECT_EQ(host_of("[::1]"), "::1");
+  EXPECT_EQ(host_of("::1"), "");  // brackets are required
+  EXPECT_EQ(host_of("evil.example/x"), "");
+  EXPECT_EQ(host_of("[::1]x"), "");
+  HostNames names;
+  names.add("scanner.example.lan.");
+  for (const char* host : {"localhost:8280", "LOCALHOST", "127.0.0.1:8280", "127.3.4.5", "[::1]:80",
+                           "SCANNER.example.lan:8280"}) {
+    EXPECT_TRUE(names.allows(host)) << host;
+  }
+  for (const char* host : {"evil.example:8280", "localhost.evil.example", "192.0.2.7",
+                           "[2001:db8::1]", "", "scanner.example.lan.evil.example"}) {
+    EXPECT_FALSE(names.allows(host)) << host;
+  }
+  EXPECT_TRUE(same_origin("http://127.0.0.1:8280", "127.0.0.1:8280", false));
+  EXPECT_TRUE(same_origin("HTTPS://Box.local:8443", "box.local:8443", true));
+  EXPECT_FALSE(same_origin("http://box.local:8443", "box.local:8443", true));
+  EXPECT_FALSE(same_origin("http://evil.example", "127.0.0.1:8280", false));
+  EXPECT_FALSE(same_origin("null", "127.0.0.1:8280", false));
+  EXPECT_FALSE(same_origin("http://127.0.0.1:8281", "127.0.0.1:8280", false));
+  EXPECT_TRUE(changes_state("POST"));
+  EXPECT_TRUE(changes_state("DELETE"));
+  EXPECT_FALSE(changes_state("GET"));
 }
 
 TEST(AllowListTest, MatchesNetworksOfBothFamiliesAndRefusesTheRest) {

@@ -82,14 +82,22 @@ std::vector<uint64_t> sites_to_visit(uint64_t count, uint64_t stride) {
   return sites;
 }
 
+namespace {
+// A positive whole number from the environment, or 0.
+uint64_t positive_from_environment(const char* name) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) return 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  return end != text && *end == '\0' ? value : 0;
+}
+}  // namespace
+
 uint64_t stride_from_environment(uint64_t count) {
-  const char* text = std::getenv("QRX_FAULT_STRIDE");
-  if (text != nullptr) {
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (end != text && *end == '\0' && value > 0) return value;
-  }
-  return std::max<uint64_t>(1, (count + kDefaultSites - 1) / kDefaultSites);
+  if (const uint64_t stride = positive_from_environment("QRX_FAULT_STRIDE")) return stride;
+  uint64_t sites = positive_from_environment("QRX_FAULT_SITES");
+  if (sites == 0) sites = kDefaultSites;
+  return std::max<uint64_t>(1, (count + sites - 1) / sites);
 }
 
 void FaultMatrix::SetUp() {

@@ -115,7 +115,8 @@ inline constexpr uint64_t kDefaultSites = 8;
 // first, and the last.
 std::vector<uint64_t> sites_to_visit(uint64_t count, uint64_t stride);
 // QRX_FAULT_STRIDE when it is a positive number, else the stride that visits about
-// kDefaultSites of count sites.
+// QRX_FAULT_SITES of count sites when that is a positive number (the sanitizer runs
+// visit fewer), else about kDefaultSites.
 uint64_t stride_from_environment(uint64_t count);
 
 }  // namespace qrx::test

@@ -29,6 +29,7 @@ soname=$(objdump -p "$lib/libqrx7730.so.$version" | awk '$1 == "SONAME" { print 
 [ ! -e "$lib/QRX7730N.dat" ] || fail "a data file in $libdir"
 grep -q "^#define QRX7730_USB_VENDOR_ID $vendor\$" "$prefix/include/qrx7730.h" || fail "header vendor id is not $vendor"
 grep -q "^#define QRX7730_USB_PRODUCT_ID $product\$" "$prefix/include/qrx7730.h" || fail "header product id is not $product"
+[ -f "$prefix/share/man/man3/qrx7730.3" ] || fail "no man page qrx7730(3)"
 for program in qrxscan qrx7730-sim; do
   [ -x "$prefix/bin/$program" ] || fail "no bin/$program"
   [ -f "$prefix/share/man/man1/$program.1" ] || fail "no man page of $program"

@@ -1,9 +1,9 @@
-// The hold the server keeps on its scanner while a job uses it. It is the same
-// hold the SANE backend takes from sane_open to sane_close (a Unix socket bound
-// to an abstract name made from the device path), so that a scan through the
-// network and one through a local front end tell each other the scanner is busy
-// instead of resetting it under each other: the library powers the controller
-// up again at every open and keeps its callers apart only call by call.
+// The hold the server keeps on its scanner while a job uses it. It is the one
+// every host of the scanner takes (common/scanner_hold.h), the SANE backend from
+// sane_open to sane_close among them, so that a scan through the network and one
+// through a local front end tell each other the scanner is busy instead of
+// resetting it under each other: the library powers the controller up again at
+// every open and keeps its callers apart only call by call.
 #pragma once
 
 #include <memory>
@@ -20,9 +20,6 @@ class DeviceHold {
   ~DeviceHold();
   DeviceHold(const DeviceHold&) = delete;
   DeviceHold& operator=(const DeviceHold&) = delete;
-
-  // The abstract socket name for a device path (without the leading zero byte).
-  static std::string name_for(const std::string& device_path);
 
  private:
   explicit DeviceHold(int socket) : socket_(socket) {}

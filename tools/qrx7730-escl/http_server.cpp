@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "escl_documents.h"
 #include "routes.h"
@@ -26,6 +27,11 @@ namespace {
 
 constexpr const char* kServerName = "qrx7730-escl/" QRX7730_VERSION_STRING;
 constexpr auto kStreamPoll = std::chrono::milliseconds(500);
+// TLS 1.2 and 1.3 only, with forward-secret key exchanges (ECDHE, DHE) and
+// authenticated ciphers (GCM, ChaCha20-Poly1305): no plain RSA key exchange, no CBC.
+constexpr const char* kTlsPriorities =
+    "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-RSA:-CIPHER-ALL:+AES-256-GCM:+AES-128-GCM:"
+    "+CHACHA20-POLY1305:%SERVER_PRECEDENCE";
 
 // One document being sent: the job it comes from and whether it was sent whole.
 struct Stream {
@@ -101,6 +107,15 @@ void request_completed(void* cls, MHD_Connection* connection, void** state,
   HttpServer::completed(cls, connection, state, static_cast<int>(how));
 }
 
+void connection_notified(void* cls, MHD_Connection* connection, void**,
+                         MHD_ConnectionNotificationCode what) {
+  static_cast<HttpServer*>(cls)->connection_event(connection, static_cast<int>(what));
+}
+
+MHD_Result accept_policy(void* cls, const sockaddr* address, socklen_t) {
+  return static_cast<HttpServer*>(cls)->accepts(address) ? MHD_YES : MHD_NO;
+}
+
 void log_message(void* cls, const char* format, va_list args) {
   if (!*static_cast<const bool*>(cls)) return;
   std::fputs("qrx7730-escl: ", stderr);
@@ -110,48 +125,81 @@ void log_message(void* cls, const char* format, va_list args) {
 }  // namespace
 
 HttpServer::HttpServer(ScannerService& service, HttpOptions options)
-    : service_(service), options_(std::move(options)), icon_(icon_png()) {}
+    : service_(service),
+      options_(std::move(options)),
+      header_deadline_(std::chrono::seconds(options_.header_timeout_s)),
+      icon_(icon_png()) {}
 
 HttpServer::~HttpServer() {
   stop();
 }
 
 bool HttpServer::start(std::string& error) {
-  sockaddr_storage address{};
-  bool v6 = false;
-  auto* v4_address = reinterpret_cast<sockaddr_in*>(&address);
-  auto* v6_address = reinterpret_cast<sockaddr_in6*>(&address);
-  if (inet_pton(AF_INET, options_.listen.c_str(), &v4_address->sin_addr) == 1) {
-    v4_address->sin_family = AF_INET;
-    v4_address->sin_port = htons(options_.port);
-  } else if (inet_pton(AF_INET6, options_.listen.c_str(), &v6_address->sin6_addr) == 1) {
-    v6_address->sin6_family = AF_INET6;
-    v6_address->sin6_port = htons(options_.port);
-    v6 = true;
-  } else {
+  in_addr v4{};
+  in6_addr v6{};
+  const bool is_v4 = inet_pton(AF_INET, options_.listen.c_str(), &v4) == 1;
+  const bool is_v6 = !is_v4 && inet_pton(AF_INET6, options_.listen.c_str(), &v6) == 1;
+  if (!is_v4 && !is_v6) {
     error = "--listen wants an IPv4 or IPv6 address, not '" + options_.listen + "'";
     return false;
   }
+  for (const std::string& name : options_.host_names) host_names_.add(name);
+  const bool any =
+      (is_v4 && v4.s_addr == htonl(INADDR_ANY)) || (is_v6 && IN6_IS_ADDR_UNSPECIFIED(&v6));
+  if (any && start_on("::", true, error)) {
+    // One socket takes both families (IPv4 clients as ::ffff:a.b.c.d).
+    serves_ipv4_ = serves_ipv6_ = true;
+  } else if (any && is_v4 && start_on("0.0.0.0", false, error)) {
+    serves_ipv4_ = true;  // a machine without IPv6
+  } else if (!any && start_on(options_.listen, false, error)) {
+    serves_ipv4_ = is_v4;
+    serves_ipv6_ = is_v6;
+  } else {
+    return false;
+  }
+  header_deadline_.start();
+  return true;
+}
+
+bool HttpServer::start_on(const std::string& listen, bool dual_stack, std::string& error) {
+  sockaddr_storage address{};
+  auto* v4_address = reinterpret_cast<sockaddr_in*>(&address);
+  auto* v6_address = reinterpret_cast<sockaddr_in6*>(&address);
+  bool v6 = false;
+  if (inet_pton(AF_INET, listen.c_str(), &v4_address->sin_addr) == 1) {
+    v4_address->sin_family = AF_INET;
+    v4_address->sin_port = htons(options_.port);
+  } else {
+    inet_pton(AF_INET6, listen.c_str(), &v6_address->sin6_addr);
+    v6_address->sin6_family = AF_INET6;
+    v6_address->sin6_port = htons(options_.port);
+    v6 = true;
+  }
   unsigned flags =
       MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
-  if (v6) flags |= MHD_USE_IPv6;
+  if (v6) flags |= dual_stack ? MHD_USE_DUAL_STACK : MHD_USE_IPv6;
   if (tls()) flags |= MHD_USE_TLS;
   std::vector<MHD_OptionItem> items = {
+      // The logger first: the library complains of options given before it.
+      {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&log_message), &options_.verbose},
       {MHD_OPTION_SOCK_ADDR, 0, &address},
       {MHD_OPTION_CONNECTION_TIMEOUT, options_.client_timeout_s, nullptr},
       {MHD_OPTION_CONNECTION_LIMIT, options_.connection_limit, nullptr},
+      // Counted only for clients the allow-list lets in: the others are turned
+      // away as they are accepted, before they take a slot.
       {MHD_OPTION_PER_IP_CONNECTION_LIMIT, options_.per_ip_limit, nullptr},
       // Request line and headers together; longer ones are answered 414 or 431.
       {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
       {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&request_completed), this},
-      {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&log_message), &options_.verbose},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&connection_notified), this},
   };
   if (tls()) {
     items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(options_.key_pem.c_str())});
     items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(options_.cert_pem.c_str())});
+    items.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)});
   }
   items.push_back({MHD_OPTION_END, 0, nullptr});
-  daemon_ = MHD_start_daemon(flags, options_.port, nullptr, nullptr, &access_handler, this,
+  daemon_ = MHD_start_daemon(flags, options_.port, &accept_policy, this, &access_handler, this,
                              MHD_OPTION_ARRAY, items.data(), MHD_OPTION_END);
   if (daemon_ == nullptr) {
     error = "cannot listen on " + options_.listen + " port " + std::to_string(options_.port) +
@@ -168,6 +216,7 @@ void HttpServer::stop() {
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
   }
+  header_deadline_.stop();
 }
 
 std::string HttpServer::base_url() const {
@@ -184,9 +233,38 @@ std::string HttpServer::url_for(MHD_Connection* connection, const std::string& p
   return base_url() + path;
 }
 
-void HttpServer::completed(void*, MHD_Connection*, void** state, int) {
+void HttpServer::completed(void* cls, MHD_Connection* connection, void** state, int) {
   delete static_cast<Request*>(*state);
   *state = nullptr;
+  static_cast<HttpServer*>(cls)->header_deadline_.request_done(connection);
+}
+
+void HttpServer::connection_event(MHD_Connection* connection, int what) {
+  if (what == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info != nullptr) header_deadline_.opened(connection, info->connect_fd);
+  } else {
+    header_deadline_.closed(connection);
+  }
+}
+
+bool HttpServer::refuse_foreign(MHD_Connection* connection, const char* method, int& result) {
+  const char* host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+  // HTTP/1.0 clients may leave Host out; browsers, the only ones a foreign page
+  // can drive, always send it.
+  if (host != nullptr && !host_names_.allows(host)) {
+    result = queue_text(connection, MHD_HTTP_FORBIDDEN,
+                        "this server does not answer to the name '" + host_of(host) + "'");
+    return true;
+  }
+  const char* origin = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Origin");
+  if (origin != nullptr && changes_state(method) &&
+      !same_origin(origin, host != nullptr ? host : "", tls())) {
+    result = queue_text(connection, MHD_HTTP_FORBIDDEN, "requests from other sites are not taken");
+    return true;
+  }
+  return false;
 }
 
 int HttpServer::handle(MHD_Connection* connection, const char* url, const char* method,
@@ -194,11 +272,16 @@ int HttpServer::handle(MHD_Connection* connection, const char* url, const char* 
   if (*state == nullptr) {
     auto* request = new Request;
     *state = request;
+    header_deadline_.header_read(connection);
     const MHD_ConnectionInfo* client =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (client == nullptr || !options_.allow.allows(client->client_addr)) {
       request->refused = true;
       return queue_text(connection, MHD_HTTP_FORBIDDEN, "this scanner does not serve your address");
+    }
+    if (int result = MHD_NO; refuse_foreign(connection, method, result)) {
+      request->refused = true;
+      return result;
     }
     request->route = route_request(method, url);
     if (request->route.endpoint == Endpoint::kNotFound) {

@@ -60,6 +60,8 @@ int main(int argc, char* argv[]) {
   http.port = static_cast<uint16_t>(options.port);
   http.allow = options.allow;
   http.client_timeout_s = options.client_timeout_s;
+  http.header_timeout_s = options.header_timeout_s;
+  http.host_names = options.host_names;
   http.document_wait = std::chrono::seconds(options.document_wait_s);
   http.verbose = options.verbose;
   if (!options.cert_path.empty() && (!read_file(options.cert_path, http.cert_pem, error) ||
@@ -118,6 +120,12 @@ int main(int argc, char* argv[]) {
     Announcement announcement;
     announcement.name = service.name();
     announcement.listen = options.listen;
+    announcement.ipv4 = server.serves_ipv4();
+    announcement.ipv6 = server.serves_ipv6();
+    // Clients that found the scanner name it by the host name avahi announces.
+    announcement.host_name_known = [&server](const std::string& name) {
+      server.add_host_name(name);
+    };
     announcement.port = server.port();
     announcement.tls = server.tls();
     announcement.make_and_model = make_and_model;

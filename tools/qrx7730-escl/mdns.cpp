@@ -22,6 +22,7 @@ struct MdnsAnnouncer::State {
   Announcement announcement;
   std::string name;  // changed on a name collision
   AvahiIfIndex interface = AVAHI_IF_UNSPEC;
+  AvahiProtocol protocol = AVAHI_PROTO_UNSPEC;
   AvahiThreadedPoll* poll = nullptr;
   AvahiClient* client = nullptr;
   AvahiEntryGroup* group = nullptr;
@@ -64,13 +65,15 @@ void publish(MdnsAnnouncer::State& state, AvahiClient* client) {
   }
   if (!avahi_entry_group_is_empty(state.group)) return;
   const char* host = avahi_client_get_host_name_fqdn(client);
+  if (host != nullptr && state.announcement.host_name_known)
+    state.announcement.host_name_known(host);
   AvahiStringList* txt = nullptr;
   for (const auto& [key, value] : txt_record(state.announcement, host != nullptr ? host : "")) {
     txt = avahi_string_list_add_pair(txt, key.c_str(), value.c_str());
   }
   const char* type = state.announcement.tls ? "_uscans._tcp" : "_uscan._tcp";
   int error = avahi_entry_group_add_service_strlst(
-      state.group, state.interface, AVAHI_PROTO_UNSPEC, static_cast<AvahiPublishFlags>(0),
+      state.group, state.interface, state.protocol, static_cast<AvahiPublishFlags>(0),
       state.name.c_str(), type, nullptr, nullptr, state.announcement.port, txt);
   avahi_string_list_free(txt);
   if (error == AVAHI_ERR_COLLISION) {
@@ -167,6 +170,9 @@ bool MdnsAnnouncer::start(const Announcement& announcement, std::string& error) 
   state->announcement = announcement;
   state->name = announcement.name;
   state->interface = interface_for(announcement.listen);
+  if (announcement.ipv4 != announcement.ipv6) {
+    state->protocol = announcement.ipv4 ? AVAHI_PROTO_INET : AVAHI_PROTO_INET6;
+  }
   state->poll = avahi_threaded_poll_new();
   if (state->poll == nullptr) {
     error = "mDNS: no memory for the avahi poll";

@@ -2,11 +2,13 @@
 // avahi daemon (avahi-client): _uscan._tcp for HTTP, _uscans._tcp for HTTPS,
 // with the TXT keys eSCL clients read. A server that listens on a loopback
 // address is announced on the loopback interface only, one that listens on one
-// address on that address's interface, one that listens on all on all. When no
-// avahi daemon runs the announcement waits for one.
+// address on that address's interface, one that listens on all on all; and only
+// over the address families it serves. When no avahi daemon runs the
+// announcement waits for one.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -15,13 +17,16 @@
 namespace qrx::escl {
 
 struct Announcement {
-  std::string name;    // the service's name as clients list it
-  std::string listen;  // the address the server listens on
+  std::string name;               // the service's name as clients list it
+  std::string listen;             // the address the server listens on
+  bool ipv4 = true, ipv6 = true;  // the families it serves
   uint16_t port = 0;
   bool tls = false;
   std::string make_and_model;
   std::string uuid;
   bool verbose = false;
+  // Told the host name (name.local) the announcement names, from avahi's thread.
+  std::function<void(const std::string&)> host_name_known;
 };
 
 // The TXT record of the announcement (key, value), with the host name the admin

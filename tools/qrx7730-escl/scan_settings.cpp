@@ -136,8 +136,55 @@ int depth_of(ColorMode mode) {
   return mode == ColorMode::kRgb48 || mode == ColorMode::kGrayscale16 ? 16 : 8;
 }
 
+namespace {
+
+// Whether every reference in the text is one XML predefines ("&amp;", "&#65;").
+bool predefined_references(std::string_view text) {
+  for (size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', at + 1)) {
+    const size_t end = text.find(';', at);
+    if (end == std::string_view::npos) return false;
+    const std::string_view name = text.substr(at + 1, end - at - 1);
+    if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") continue;
+    const bool hex = name.size() > 2 && name[1] == 'x';
+    if (name.size() < 2 || name[0] != '#' ||
+        name.substr(hex ? 2 : 1).find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+            std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct ReferenceCheck : pugi::xml_tree_walker {
+  bool ok = true;
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() == pugi::node_pcdata && !predefined_references(node.value())) ok = false;
+    for (const pugi::xml_attribute& attribute : node.attributes()) {
+      if (!predefined_references(attribute.value())) ok = false;
+    }
+    return ok;
+  }
+};
+
+// Whether the document names no entity but the predefined ones: the parser
+// would let an undeclared one such as "&foo;" through as text. The document is
+// read with references left as written for this (CDATA sections and comments
+// hold none).
+bool only_predefined_references(std::string_view xml) {
+  pugi::xml_document raw;
+  if (!raw.load_buffer(xml.data(), xml.size(), pugi::parse_default & ~pugi::parse_escapes)) {
+    return true;  // the real reading says what is wrong with it
+  }
+  ReferenceCheck check;
+  raw.traverse(check);
+  return check.ok;
+}
+
+}  // namespace
+
 SettingsVerdict parse_scan_settings(std::string_view xml, const ScannerModel& model,
                                     ScanSettings& settings) {
+  if (!only_predefined_references(xml)) return bad("the document names an undeclared entity");
   pugi::xml_document document;
   // Document type declarations are parsed only to be refused: pugixml expands no
   // entity but the five predefined ones and character references in any case.

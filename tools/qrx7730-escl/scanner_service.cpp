@@ -8,6 +8,7 @@
 
 #include "device_hold.h"
 #include "scan_window.h"
+#include "scanner_uuid.h"
 
 #include "abilities.h"
 #include "qrx7730.h"
@@ -57,24 +58,8 @@ std::string random_uuid() {
   return format_uuid(bytes);
 }
 
-std::string uuid_from(const std::string& text) {
-  // Two FNV-1a hashes of the text with different starting values.
-  uint8_t bytes[16];
-  for (int half = 0; half < 2; ++half) {
-    uint64_t hash = half == 0 ? 14695981039346656037ull : 0x84222325cbf29ce4ull;
-    for (unsigned char c : text) {
-      hash ^= c;
-      hash *= 1099511628211ull;
-    }
-    for (int i = 0; i < 8; ++i) bytes[half * 8 + i] = static_cast<uint8_t>(hash >> (8 * i));
-  }
-  bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x50);
-  bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
-  return format_uuid(bytes);
-}
-
 ScannerService::ScannerService(std::string device, const JobTiming& timing)
-    : device_(std::move(device)), timing_(timing), uuid_(uuid_from("qrx7730:" + device_)) {}
+    : device_(std::move(device)), timing_(timing), uuid_(scanner_uuid(machine_id(), device_)) {}
 
 ScannerService::~ScannerService() {
   stop_watch();

@@ -45,7 +45,7 @@ class ScannerService {
   // The name people see the scanner by (the web page's title).
   std::string name();
   void set_name(std::string name);
-  // A UUID for the device, the same at every start of the server.
+  // The scanner's UUID on this machine, the same at every start of the server.
   const std::string& uuid() const { return uuid_; }
   const std::string& device() const { return device_; }
 
@@ -113,7 +113,5 @@ class ScannerService {
 
 // A random UUID (version 4) in its usual text form.
 std::string random_uuid();
-// A UUID made from text, the same for the same text.
-std::string uuid_from(const std::string& text);
 
 }  // namespace qrx::escl

@@ -9,7 +9,8 @@ namespace {
 const std::vector<cli::Option>& options_table() {
   static const std::vector<cli::Option> table = {
       {"device", 'd', "DEVICE", "the scanner's device path (default usb:, the first on USB)"},
-      {"listen", 0, "ADDR", "the address to listen on (default 127.0.0.1; 0.0.0.0 or :: for all)"},
+      {"listen", 0, "ADDR",
+       "the address to listen on (default 127.0.0.1; 0.0.0.0 or :: for all, IPv4 and IPv6)"},
       {"port", 0, "N", "the TCP port (default 8280; 0 picks a free one)"},
       {"allow", 0, "CIDR",
        "answer clients in this network only (repeatable; default: loopback, private and "
@@ -21,6 +22,11 @@ const std::vector<cli::Option>& options_table() {
       {"job-timeout", 0, "SECONDS",
        "cancel a job whose client has not asked for its image for this long (default 60)"},
       {"client-timeout", 0, "SECONDS", "close a connection idle for this long (default 30)"},
+      {"header-timeout", 0, "SECONDS",
+       "close a connection whose request header has not all come in this long (default 15)"},
+      {"host-name", 0, "NAME",
+       "answer requests that name the server NAME too (repeatable; its addresses, host name, "
+       "NAME.local and localhost always)"},
       {"document-wait", 0, "SECONDS",
        "hold a request for the image this long while the scanner gets ready, then answer "
        "503 with Retry-After (default 20)"},
@@ -83,6 +89,14 @@ bool parse_server_options(int argc, char* argv[], ServerOptions& options, std::s
       if (!seconds(given, options.job_timeout_s, error)) return false;
     } else if (name == "client-timeout") {
       if (!seconds(given, options.client_timeout_s, error)) return false;
+    } else if (name == "header-timeout") {
+      if (!seconds(given, options.header_timeout_s, error)) return false;
+    } else if (name == "host-name") {
+      if (given.value.empty()) {
+        error = cli::bad_value(given, "a host name such as scanner.example.lan");
+        return false;
+      }
+      options.host_names.push_back(given.value);
     } else if (name == "document-wait") {
       if (!seconds(given, options.document_wait_s, error)) return false;
     } else if (name == "verbose") {

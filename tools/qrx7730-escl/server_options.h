@@ -2,6 +2,7 @@
 //   qrx7730-escl [-d DEVICE] [--listen ADDR] [--port N] [--allow CIDR]...
 //                [--cert PEM --key PEM] [--name NAME] [--no-mdns]
 //                [--job-timeout SECONDS] [--client-timeout SECONDS]
+//                [--header-timeout SECONDS] [--host-name NAME]...
 //                [--document-wait SECONDS] [--verbose]
 #pragma once
 
@@ -22,6 +23,8 @@ struct ServerOptions {
   bool mdns = true;
   unsigned job_timeout_s = 60;
   unsigned client_timeout_s = 30;
+  unsigned header_timeout_s = 15;
+  std::vector<std::string> host_names;  // further names clients reach the server under
   unsigned document_wait_s = 20;
   bool verbose = false;
   bool help = false, version = false;

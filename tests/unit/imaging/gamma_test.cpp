@@ -82,7 +82,7 @@ TEST(GammaCurveTest, ExponentsAreRecognisedOrEstimatedToTwoDecimals) {
 TEST_F(GammaTest, ChannelsLoadAsAskedAndAFailingChannelKeepsItsTables) {
   const std::vector<uint16_t> curve = power_curve(2.2);
   // Channel 2 is green only.
-  EXPECT_EQ(set_gamma(context, QRX_LAMP_FLATBED, curve.data(), 2, 0x1234), QRX_OK);
+  EXPECT_EQ(set_gamma(context, {QRX_LAMP_FLATBED}, curve.data(), 2, 0x1234), QRX_OK);
   EXPECT_EQ(context.gamma_table[1], curve);
   EXPECT_EQ(context.caller_gamma[1], curve);
   EXPECT_EQ(context.expand_table[1][128], 14386) << "the stored curve";
@@ -91,18 +91,18 @@ TEST_F(GammaTest, ChannelsLoadAsAskedAndAFailingChannelKeepsItsTables) {
 
   // A constant 0 table: no exponent, 0x9700, nothing of the channel changes.
   const std::vector<uint16_t> zero(65536, 0);
-  EXPECT_EQ(set_gamma(context, QRX_LAMP_FLATBED, zero.data(), 2, QRX_OK), QRX_E_PARAMETER);
+  EXPECT_EQ(set_gamma(context, {QRX_LAMP_FLATBED}, zero.data(), 2, QRX_OK), QRX_E_PARAMETER);
   EXPECT_EQ(context.gamma_table[1], curve);
   EXPECT_EQ(context.expand_table[1][128], 14386);
 
   // Channel 0: all three, in order.
-  EXPECT_EQ(set_gamma(context, QRX_LAMP_FLATBED, curve.data(), 0, 0x1234), QRX_OK);
+  EXPECT_EQ(set_gamma(context, {QRX_LAMP_FLATBED}, curve.data(), 0, 0x1234), QRX_OK);
   EXPECT_EQ(context.gamma_table[0], curve);
   EXPECT_EQ(context.gamma_table[2], curve);
 
   // Channel 4 changes nothing and leaves the last error as it was.
-  EXPECT_EQ(set_gamma(context, QRX_LAMP_FLATBED, zero.data(), 4, 0x1234), 0x1234);
-  EXPECT_EQ(set_gamma(context, QRX_LAMP_FLATBED, zero.data(), 4, QRX_OK), QRX_OK);
+  EXPECT_EQ(set_gamma(context, {QRX_LAMP_FLATBED}, zero.data(), 4, 0x1234), 0x1234);
+  EXPECT_EQ(set_gamma(context, {QRX_LAMP_FLATBED}, zero.data(), 4, QRX_OK), QRX_OK);
   EXPECT_EQ(context.gamma_table[0], curve);
 }
 
@@ -110,14 +110,14 @@ TEST_F(GammaTest, UnderAFilmLightOnlyTheGammaTableIsReplaced) {
   const std::vector<uint16_t> zero(65536, 0);
   std::vector<uint16_t> marked(65536, 7);
   context.gamma_table[0] = marked;
-  EXPECT_EQ(set_gamma(context, QRX_LAMP_FILM_STORED, zero.data(), 1, 0x1234), QRX_OK);
+  EXPECT_EQ(set_gamma(context, {QRX_LAMP_FILM_STORED}, zero.data(), 1, 0x1234), QRX_OK);
   EXPECT_EQ(context.gamma_table[0], zero);
   EXPECT_EQ(context.caller_gamma[0], zero);
   EXPECT_EQ(context.expand_table[0][255], 255 * 256);
 
   // Before the power-on gives the context its tables there is nothing to load.
   transport::ScannerContext bare;
-  EXPECT_EQ(set_gamma(bare, QRX_LAMP_FILM_STORED, zero.data(), 1, QRX_OK), QRX_E_PARAMETER);
+  EXPECT_EQ(set_gamma(bare, {QRX_LAMP_FILM_STORED}, zero.data(), 1, QRX_OK), QRX_E_PARAMETER);
 }
 
 }  // namespace

@@ -136,14 +136,14 @@ TEST(JaggyFilterTest, TapsLeftAndRightOfTheLineAreLeftOut) {
   const std::vector<uint16_t> grey = {0, 1000, 2000, 3000};
   const uint8_t* lines[] = {reinterpret_cast<const uint8_t*>(grey.data())};
   std::vector<uint16_t> out(4);
-  filter_arithmetic(lines, rows, 1, 16, 8, reinterpret_cast<uint8_t*>(out.data()));
+  filter_arithmetic({lines, rows, 1}, 16, 8, reinterpret_cast<uint8_t*>(out.data()));
   EXPECT_EQ(out, (std::vector<uint16_t>{(4 * 0 + 1000) / 5, (0 + 4000 + 2000) / 6,
                                         (1000 + 8000 + 3000) / 6, (2000 + 12000) / 5}));
   // 48-bit: each of the three samples on its own; two pixels.
   const std::vector<uint16_t> colour = {100, 200, 300, 600, 700, 800};
   const uint8_t* colour_lines[] = {reinterpret_cast<const uint8_t*>(colour.data())};
   std::vector<uint16_t> out48(6);
-  filter_arithmetic(colour_lines, rows, 1, 48, 12, reinterpret_cast<uint8_t*>(out48.data()));
+  filter_arithmetic({colour_lines, rows, 1}, 48, 12, reinterpret_cast<uint8_t*>(out48.data()));
   EXPECT_EQ(out48, (std::vector<uint16_t>{(400 + 600) / 5, (800 + 700) / 5, (1200 + 800) / 5,
                                           (100 + 2400) / 5, (200 + 2800) / 5, (300 + 3200) / 5}));
 }
@@ -175,7 +175,8 @@ class DataStatusTest : public ::testing::Test {
     context.gray_from_color = 0;
   }
   uint16_t status() {
-    return data_status(context, setting, QRX_LAMP_FLATBED, values, filter, armed, false, report);
+    return data_status({context, setting, QRX_LAMP_FLATBED, false}, values, {filter, armed},
+                       report);
   }
   transport::ScannerContext context;
   settings::ScannerSetting setting;
@@ -245,7 +246,8 @@ TEST_F(DataStatusTest, TheInfraredLightAddsAnExposureToTheLineTime) {
       {QRX_LAMP_FILM_STORED, 9600},  // visible and infrared
       {QRX_LAMP_FILM, 7200}};        // 9000 x 3 x 8 / 30
   for (const auto& [light, time] : lights) {
-    ASSERT_EQ(data_status(context, setting, light, values, filter, armed, false, report), QRX_OK);
+    ASSERT_EQ(data_status({context, setting, light, false}, values, {filter, armed}, report),
+              QRX_OK);
     EXPECT_EQ(report.LineTime, time) << int(light);
   }
 }

@@ -114,19 +114,19 @@ TEST(LineTransformsTest, BoxReductionTakesTheMeansOfEachDirectionsFactor) {
   // Two lines 1 2 3 4 and 5 6 7 8: (1 + 2 + 5 + 6) / 4 = 3, (3 + 4 + 7 + 8) / 4 = 5.
   const std::vector<uint8_t> two = {1, 2, 3, 4, 5, 6, 7, 8};
   std::vector<uint8_t> out(2);
-  EXPECT_EQ(box_reduce(two.data(), 4, {2, 2}, 1, 1, 0, out.data()), 2u);
+  EXPECT_EQ(box_reduce({two.data(), 4, 1, 1}, {2, 2}, 0, out.data()), 2u);
   EXPECT_EQ(out, (std::vector<uint8_t>{3, 5}));
   // Only down: each sample with the one below, (1 + 5) / 2 = 3 ... (4 + 8) / 2 = 6.
   std::vector<uint8_t> down(4);
-  EXPECT_EQ(box_reduce(two.data(), 4, {1, 2}, 1, 1, 0, down.data()), 4u);
+  EXPECT_EQ(box_reduce({two.data(), 4, 1, 1}, {1, 2}, 0, down.data()), 4u);
   EXPECT_EQ(down, (std::vector<uint8_t>{3, 4, 5, 6}));
   // Only across, from the first sample after a lead-in of 1 in each of two channel
   // blocks 10 11 12 13 14 and 20 21 22 23 24: (11 + 12) / 2, (13 + 14) / 2 and so on.
   const std::vector<uint8_t> blocks = {10, 11, 12, 13, 14, 20, 21, 22, 23, 24};
   std::vector<uint8_t> across(4);
-  EXPECT_EQ(box_reduce(blocks.data(), 10, {2, 1}, 2, 1, 1, across.data()), 4u);
+  EXPECT_EQ(box_reduce({blocks.data(), 10, 2, 1}, {2, 1}, 1, across.data()), 4u);
   EXPECT_EQ(across, (std::vector<uint8_t>{11, 13, 21, 23}));
-  EXPECT_EQ(box_reduce(blocks.data(), 10, {3, 1}, 2, 1, 0, across.data()), 0u) << "no factor 3";
+  EXPECT_EQ(box_reduce({blocks.data(), 10, 2, 1}, {3, 1}, 0, across.data()), 0u) << "no factor 3";
 
   // Factor 4, 16-bit, two channel blocks of 6 samples in each of four lines: each
   // block gives one sample (its last two are dropped), the mean of 16 samples.
@@ -137,7 +137,7 @@ TEST(LineTransformsTest, BoxReductionTakesTheMeansOfEachDirectionsFactor) {
   // Channel 0: samples 0..3 of lines 0..3 sum to 4 * (0+10+20+30) + 4 * 1000 * (0+1+2+3)
   // = 24240, mean 1515. Channel 1 starts at sample 6: 24240 + 16 * 60 = 25200, mean 1575.
   std::vector<uint8_t> reduced(4, 0xEE);
-  EXPECT_EQ(box_reduce(bytes16(lines).data(), 24, {4, 4}, 2, 2, 0, reduced.data()), 4u);
+  EXPECT_EQ(box_reduce({bytes16(lines).data(), 24, 2, 2}, {4, 4}, 0, reduced.data()), 4u);
   EXPECT_EQ(samples16(reduced), (std::vector<uint16_t>{1515, 1575}));
 }
 

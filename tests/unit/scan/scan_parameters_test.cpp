@@ -70,7 +70,8 @@ TEST(WindowCheckTest, AHugeOffsetDoesNotWrapRoundIntoAValidWindow) {
 class SetScanParameterTest : public ::testing::Test {
  protected:
   uint16_t set(const ScanParameter& p, uint8_t lamp = 1) {
-    return scan::set_scan_parameter(*context, setting, values, p, lamp, ag);
+    return scan::set_scan_parameter(*context, setting, values,
+                                    {.parameter = p, .lamp_select = lamp, .ag_block = ag});
   }
   std::unique_ptr<transport::ScannerContext> context =
       std::make_unique<transport::ScannerContext>();

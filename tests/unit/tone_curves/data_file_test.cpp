@@ -125,7 +125,7 @@ TEST_F(ComposeTest, TheGammaTablesTakeTheCurveOfTheLightOnceWhateverTheScanCount
   std::vector<uint16_t> caller(65536);
   for (size_t i = 0; i < caller.size(); ++i) caller[i] = static_cast<uint16_t>(i / 4);
   caller[65535] = 4242;
-  ASSERT_EQ(imaging::set_gamma(context, QRX_LAMP_NONE, caller.data(), 0, QRX_OK), QRX_OK);
+  ASSERT_EQ(imaging::set_gamma(context, {QRX_LAMP_NONE}, caller.data(), 0, QRX_OK), QRX_OK);
 
   context.lamp_select = 1;
   for (int scan = 0; scan < 3; ++scan) {
