@@ -18,6 +18,7 @@
 #include "routes.h"
 #include "scan_settings.h"
 #include "scanner_uuid.h"
+#include "tone.h"
 #include "tools/image_reading.h"
 
 namespace qrx::escl {
@@ -82,6 +83,15 @@ TEST(ScanSettingsTest, ReadsWhatClientsSendWhateverTheirPrefixes) {
   EXPECT_EQ(s.region.width, 2552u);  // the whole glass
   EXPECT_EQ(s.region.height, 3508u);
 
+  // 16-bit modes into JPEG and PDF are taken (the document holds 8 bits).
+  v = parse_scan_settings(
+      settings_xml("<scan:ColorMode>Grayscale16</scan:ColorMode>"
+                   "<pwg:DocumentFormat>application/pdf</pwg:DocumentFormat>"),
+      model(), s);
+  ASSERT_EQ(v.http_status, 200) << v.message;
+  EXPECT_EQ(s.mode, ColorMode::kGrayscale16);
+  EXPECT_EQ(s.format, DocumentFormat::kPdf);
+
   // A preview without a resolution is scanned at the lowest.
   v = parse_scan_settings(settings_xml("<scan:Intent>Preview</scan:Intent>"), model(), s);
   ASSERT_EQ(v.http_status, 200);
@@ -102,9 +112,6 @@ TEST(ScanSettingsTest, RefusesWhatTheScannerCannotDoWith409) {
       "<scan:XResolution>400</scan:XResolution><scan:YResolution>400</scan:YResolution>",
       "<scan:XResolution>300</scan:XResolution><scan:YResolution>600</scan:YResolution>",
       "<scan:ColorMode>BlackAndWhite1</scan:ColorMode>",
-      "<scan:ColorMode>RGB48</scan:ColorMode><pwg:DocumentFormat>image/jpeg</pwg:DocumentFormat>",
-      "<scan:ColorMode>Grayscale16</scan:ColorMode>"
-      "<pwg:DocumentFormat>application/pdf</pwg:DocumentFormat>",
       "<pwg:DocumentFormat>image/tiff</pwg:DocumentFormat>",
       "<pwg:InputSource>Feeder</pwg:InputSource>",
       "<pwg:ScanRegions><pwg:ScanRegion><pwg:XOffset>2550</pwg:XOffset></pwg:ScanRegion>"
@@ -170,6 +177,8 @@ TEST(RoutesTest, NamesEndpointsJobsAndTheMethodsEachTakes) {
       {"HEAD", "/eSCL/ScannerStatus", Endpoint::kStatus, true},
       {"POST", "/eSCL/ScanJobs", Endpoint::kScanJobs, true},
       {"GET", "/eSCL/ScanJobs", Endpoint::kScanJobs, false},
+      {"PUT", "/eSCL/ScanBufferInfo", Endpoint::kScanBufferInfo, true},
+      {"GET", "/eSCL/ScanBufferInfo", Endpoint::kScanBufferInfo, false},
       {"DELETE", "/eSCL/ScanJobs/" + job, Endpoint::kJob, true},
       {"PUT", "/eSCL/ScanJobs/" + job, Endpoint::kJob, false},
       {"GET", "/eSCL/ScanJobs/" + job + "/NextDocument", Endpoint::kNextDocument, true},
@@ -389,6 +398,30 @@ TEST(BytePipeTest, AWriterMeetsAReaderThatStoppedAndAReaderMeetsTheEnd) {
   uint8_t out[16];
   EXPECT_EQ(abandoned.read(out, sizeof out, got, std::chrono::milliseconds(10)),
             BytePipe::Read::kFailed);
+}
+
+}  // namespace
+}  // namespace qrx::escl
+
+namespace qrx::escl {
+namespace {
+
+TEST(ToneTest, BrightnessAndContrastMoveSixteenAndEightBitSamples) {
+  // Brightness +20 %: every level up by a fifth of the scale, 13107 at 16 bits
+  // and 51 at 8. 16-bit 1000 becomes 14107 (0x371B), stored little-endian;
+  // 65000 is clipped at 65535. 8-bit 100 becomes 151; 220 is clipped at 255.
+  const std::vector<uint16_t> brighter = tone_curve(20, 0);
+  std::vector<uint8_t> wide = {0xE8, 0x03, 0xE8, 0xFD};
+  apply_tone(brighter, 16, wide);
+  EXPECT_EQ(wide, (std::vector<uint8_t>{0x1B, 0x37, 0xFF, 0xFF}));
+  std::vector<uint8_t> narrow = {100, 220};
+  apply_tone(brighter, 8, narrow);
+  EXPECT_EQ(narrow, (std::vector<uint8_t>{151, 255}));
+  // Contrast +50 %: three times as steep about the middle: 8-bit 120 becomes
+  // (120 - 127.5) * 3 + 127.5 = 105; 10 becomes 0.
+  std::vector<uint8_t> steeper = {120, 10};
+  apply_tone(tone_curve(0, 50), 8, steeper);
+  EXPECT_EQ(steeper, (std::vector<uint8_t>{105, 0}));
 }
 
 }  // namespace

@@ -93,10 +93,11 @@ TEST_F(Failures, AScannerLostInTheMiddleOfTheImageAbortsTheJobWithoutAHang) {
   daemon_->wait(kWaitMs);
   // The image ends short (curl fails) and the job is aborted.
   EXPECT_NE(reader.wait(kWaitMs), 0);
-  const auto end = ended_job();
-  EXPECT_EQ(end.first, "Aborted") << end.second;
+  // The job says the scanner went off line, and the scanner is Down.
+  EXPECT_EQ(ended_job(), std::make_pair(std::string("Aborted"), std::string("ServiceOffLine")));
   std::string body;
   EXPECT_EQ(request("GET", "/eSCL/ScannerStatus", body), 200);
+  EXPECT_NE(body.find("<pwg:State>Down</pwg:State>"), std::string::npos) << body;
 }
 
 }  // namespace

@@ -57,7 +57,13 @@ bool DocumentEncoder::emit(const std::string& text) {
   return true;
 }
 
-bool DocumentEncoder::begin(const qrxscan::ImageSpec& spec, std::string& error) {
+bool DocumentEncoder::begin(const qrxscan::ImageSpec& asked, std::string& error) {
+  qrxscan::ImageSpec spec = asked;
+  narrow_ = spec.depth == 16 && format_ != DocumentFormat::kPng;
+  if (narrow_) {
+    spec.depth = 8;
+    narrow_line_.resize(size_t{spec.width} * spec.channels);
+  }
   spec_ = spec;
   cookie_io_functions_t functions{};
   functions.write = &DocumentEncoder::cookie_write;
@@ -104,6 +110,11 @@ bool DocumentEncoder::begin(const qrxscan::ImageSpec& spec, std::string& error) 
 }
 
 bool DocumentEncoder::write_line(const uint8_t* line, std::string& error) {
+  if (narrow_) {
+    // Little-endian samples: the high byte is the second.
+    for (size_t i = 0; i < narrow_line_.size(); ++i) narrow_line_[i] = line[2 * i + 1];
+    line = narrow_line_.data();
+  }
   if (!writer_->write_line(line, error)) return false;
   if (sink_failed_) {
     error = "the client stopped reading";

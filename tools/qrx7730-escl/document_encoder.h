@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image_writer.h"
 #include "scan_settings.h"
@@ -25,7 +26,8 @@ class DocumentEncoder {
   DocumentEncoder(const DocumentEncoder&) = delete;
   DocumentEncoder& operator=(const DocumentEncoder&) = delete;
 
-  // width x height pixels of spec.channels samples of spec.depth bits.
+  // width x height pixels of spec.channels samples of spec.depth bits. JPEG and
+  // PDF hold 8 bits a sample: 16-bit lines are written with their high bytes.
   bool begin(const qrxscan::ImageSpec& spec, std::string& error);
   // One line as the library delivers it (16-bit samples little-endian).
   bool write_line(const uint8_t* line, std::string& error);
@@ -42,6 +44,8 @@ class DocumentEncoder {
   std::FILE* file_ = nullptr;  // what the image writer writes into
   std::unique_ptr<qrxscan::ImageWriter> writer_;
   qrxscan::ImageSpec spec_;
+  bool narrow_ = false;          // 16-bit lines into an 8-bit format
+  std::vector<uint8_t> narrow_line_;
   uint64_t bytes_ = 0;
   bool sink_failed_ = false;
   // PDF: where each object starts and where the image stream's bytes begin.

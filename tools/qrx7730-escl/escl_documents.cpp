@@ -43,7 +43,7 @@ std::string text_of(const pugi::xml_document& document) {
 }  // namespace
 
 std::string capabilities_xml(const ScannerModel& model, const std::string& uuid,
-                             const std::string& admin_uri) {
+                             const std::string& admin_uri, const std::string& icon_uri) {
   pugi::xml_document document;
   pugi::xml_node caps = root(document, "scan:ScannerCapabilities");
   add(caps, "pwg:Version", kEsclVersion);
@@ -51,12 +51,16 @@ std::string capabilities_xml(const ScannerModel& model, const std::string& uuid,
   add(caps, "scan:Manufacturer", model.make);
   add(caps, "scan:UUID", uuid);
   add(caps, "scan:AdminURI", admin_uri);
+  add(caps, "scan:IconURI", icon_uri);
 
   pugi::xml_node input = add(add(caps, "scan:Platen"), "scan:PlatenInputCaps");
   add(input, "scan:MinWidth", model.min_extent);
   add(input, "scan:MaxWidth", model.max_width);
   add(input, "scan:MinHeight", model.min_extent);
   add(input, "scan:MaxHeight", model.max_height);
+  // The glass is all the scanner reaches.
+  add(input, "scan:MaxPhysicalWidth", model.max_width);
+  add(input, "scan:MaxPhysicalHeight", model.max_height);
   add(input, "scan:MaxScanRegions", 1);
   pugi::xml_node profile = add(add(input, "scan:SettingProfiles"), "scan:SettingProfile");
   pugi::xml_node modes = add(profile, "scan:ColorModes");
@@ -72,6 +76,10 @@ std::string capabilities_xml(const ScannerModel& model, const std::string& uuid,
   for (DocumentFormat format :
        {DocumentFormat::kJpeg, DocumentFormat::kPng, DocumentFormat::kPdf}) {
     add(formats, "scan:DocumentFormatExt", mime_type(format));
+  }
+  pugi::xml_node contents = add(profile, "scan:ContentTypes");
+  for (const char* content : {"Photo", "Text", "TextAndPhoto"}) {
+    add(contents, "pwg:ContentType", content);
   }
   pugi::xml_node resolutions =
       add(add(profile, "scan:SupportedResolutions"), "scan:DiscreteResolutions");
@@ -92,6 +100,13 @@ std::string capabilities_xml(const ScannerModel& model, const std::string& uuid,
   add(input, "scan:RiskyRightMargin", 0);
   add(input, "scan:RiskyTopMargin", 0);
   add(input, "scan:RiskyBottomMargin", 0);
+  for (const char* name : {"scan:BrightnessSupport", "scan:ContrastSupport"}) {
+    pugi::xml_node range = add(caps, name);
+    add(range, "scan:Min", 0);
+    add(range, "scan:Max", kToneMax);
+    add(range, "scan:Normal", kToneNormal);
+    add(range, "scan:Step", 1);
+  }
   return text_of(document);
 }
 
@@ -111,6 +126,30 @@ std::string status_xml(const std::string& state, const std::vector<JobReport>& j
     add(info, "pwg:JobState", job.state);
     add(add(info, "pwg:JobStateReasons"), "pwg:JobStateReason", job.reason);
   }
+  return text_of(document);
+}
+
+std::string buffer_info_xml(const BufferReport& buffer) {
+  pugi::xml_document document;
+  pugi::xml_node info = root(document, "scan:ScanBufferInfo");
+  // The settings as understood.
+  const ScanSettings& s = buffer.settings;
+  pugi::xml_node settings = add(info, "scan:ScanSettings");
+  add(settings, "pwg:Version", kEsclVersion);
+  pugi::xml_node region = add(add(settings, "pwg:ScanRegions"), "pwg:ScanRegion");
+  add(region, "pwg:ContentRegionUnits", "escl:ThreeHundredthsOfInches");
+  add(region, "pwg:XOffset", s.region.x);
+  add(region, "pwg:YOffset", s.region.y);
+  add(region, "pwg:Width", s.region.width);
+  add(region, "pwg:Height", s.region.height);
+  add(settings, "pwg:InputSource", "Platen");
+  add(settings, "scan:ColorMode", color_mode_name(s.mode));
+  add(settings, "scan:XResolution", s.resolution);
+  add(settings, "scan:YResolution", s.resolution);
+  add(settings, "pwg:DocumentFormat", mime_type(s.format));
+  add(info, "scan:ImageWidth", buffer.width);
+  add(info, "scan:ImageHeight", buffer.height);
+  add(info, "scan:BytesPerLine", buffer.bytes_per_line);
   return text_of(document);
 }
 

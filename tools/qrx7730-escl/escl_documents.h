@@ -28,8 +28,16 @@ struct ImageReport {
   uint32_t images_completed = 0;
 };
 
+// admin_uri: the web page; icon_uri: the scanner's picture.
 std::string capabilities_xml(const ScannerModel& model, const std::string& uuid,
-                             const std::string& admin_uri);
+                             const std::string& admin_uri, const std::string& icon_uri);
+// What a scan of the settings would deliver: the image's size in pixels and
+// the bytes of one line as scanned.
+struct BufferReport {
+  ScanSettings settings;
+  uint32_t width = 0, height = 0, bytes_per_line = 0;
+};
+std::string buffer_info_xml(const BufferReport& buffer);
 // state: Idle, Processing, Down.
 std::string status_xml(const std::string& state, const std::vector<JobReport>& jobs);
 std::string image_info_xml(const ImageReport& image);

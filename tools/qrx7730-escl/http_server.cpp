@@ -326,7 +326,7 @@ int HttpServer::handle(MHD_Connection* connection, const char* url, const char* 
 int HttpServer::answer(MHD_Connection* connection, Request& request) {
   switch (request.route.endpoint) {
     case Endpoint::kWebPage:
-      return queue(connection, MHD_HTTP_OK, web_page(options_.name), "text/html; charset=utf-8");
+      return queue(connection, MHD_HTTP_OK, web_page(service_.name()), "text/html; charset=utf-8");
     case Endpoint::kIcon:
       return queue(connection, MHD_HTTP_OK, icon_, "image/png");
     case Endpoint::kCapabilities: {
@@ -336,7 +336,8 @@ int HttpServer::answer(MHD_Connection* connection, Request& request) {
                           MHD_HTTP_HEADER_RETRY_AFTER, "10");
       }
       return queue_xml(connection,
-                       capabilities_xml(*model, service_.uuid(), url_for(connection, "/")));
+                       capabilities_xml(*model, service_.uuid(), url_for(connection, "/"),
+                                        url_for(connection, "/icon.png")));
     }
     case Endpoint::kStatus:
       return queue_xml(connection, status_xml(service_.state(), service_.job_reports()));
@@ -352,6 +353,13 @@ int HttpServer::answer(MHD_Connection* connection, Request& request) {
       const std::string location = url_for(connection, "/eSCL/ScanJobs/" + created.job->id());
       return queue(connection, MHD_HTTP_CREATED, "", "text/plain", MHD_HTTP_HEADER_LOCATION,
                    location.c_str());
+    }
+    case Endpoint::kScanBufferInfo: {
+      const ScannerService::Buffer buffer = service_.buffer_info(request.body);
+      if (buffer.http_status != MHD_HTTP_OK) {
+        return queue_text(connection, buffer.http_status, buffer.message);
+      }
+      return queue_xml(connection, buffer_info_xml(buffer.report));
     }
     case Endpoint::kJob:
       if (!service_.cancel(request.route.job)) {

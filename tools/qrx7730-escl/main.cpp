@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 
 #include "http_server.h"
@@ -25,6 +26,10 @@ bool read_file(const std::string& path, std::string& text, std::string& error) {
   text = content.str();
   return true;
 }
+
+// What the scanner is called until its ability record has been read.
+constexpr const char* kUnreadModel = "QRX7730 scanner";
+constexpr auto kFirstReadingWait = std::chrono::seconds(2);
 
 std::string host_name() {
   char name[256] = {};
@@ -74,28 +79,46 @@ int main(int argc, char* argv[]) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // The server listens at once; the scanner's model is read in the background
+  // as soon as the scanner can be opened (another program may be scanning), and
+  // the name and the announcement take it then.
+  const std::string host = host_name();
+  const auto name_for = [&](const std::string& make_and_model) {
+    return options.name.empty() ? make_and_model + " on " + host : options.name;
+  };
+  // The announcement is started, updated and stopped under one lock: the model
+  // may be read on any thread, at any time. (Declared before the service, whose
+  // threads may use them until it ends.)
+  std::mutex naming;
+  std::string make_and_model = kUnreadModel;
+  MdnsAnnouncer announcer;
   JobTiming timing;
   timing.client_gone = std::chrono::seconds(options.job_timeout_s);
   ScannerService service(options.device, timing);
-  std::string model_error;
-  const bool loaded = service.load_model(model_error);
-  if (!loaded) {
-    std::cerr << "qrx7730-escl: " << model_error << " (tried again when a client asks)\n";
-  }
-  const std::optional<ScannerModel> model = loaded ? service.model() : std::nullopt;
-  const std::string make_and_model = model ? model->make + " " + model->model : "QRX7730 scanner";
-  http.name = options.name.empty() ? make_and_model + " on " + host_name() : options.name;
+  service.set_name(name_for(kUnreadModel));
+  http.name = service.name();
+  service.on_model([&](const ScannerModel& model) {
+    std::lock_guard lock(naming);
+    make_and_model = model.make + " " + model.model;
+    service.set_name(name_for(make_and_model));
+    announcer.update(service.name(), make_and_model);
+  });
+
+  // A scanner that can be read at once is read before the server listens; one
+  // that cannot (another program scans, the carriage is on its way home) is
+  // read when it can, and the server listens meanwhile.
+  service.start_watch();
+  service.wait_first_reading(kFirstReadingWait);
 
   HttpServer server(service, http);
   if (!server.start(error)) {
     std::cerr << "qrx7730-escl: " << error << "\n";
     return 1;
   }
-  service.start_watch();
-  MdnsAnnouncer announcer;
   if (options.mdns) {
+    std::lock_guard lock(naming);
     Announcement announcement;
-    announcement.name = http.name;
+    announcement.name = service.name();
     announcement.listen = options.listen;
     announcement.ipv4 = server.serves_ipv4();
     announcement.ipv6 = server.serves_ipv6();
@@ -117,8 +140,13 @@ int main(int argc, char* argv[]) {
 
   int signal_number = 0;
   sigwait(&stop_signals, &signal_number);
-  announcer.stop();
+  // Jobs end first (a calibration under way stops), so that no request is left
+  // waiting for a document when the connections are closed.
+  service.shutdown();
+  {
+    std::lock_guard lock(naming);
+    announcer.stop();
+  }
   server.stop();
-  service.stop_watch();
   return 0;
 }

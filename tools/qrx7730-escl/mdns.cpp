@@ -197,6 +197,18 @@ bool MdnsAnnouncer::start(const Announcement& announcement, std::string& error) 
   return true;
 }
 
+void MdnsAnnouncer::update(const std::string& name, const std::string& make_and_model) {
+  if (state_ == nullptr) return;
+  avahi_threaded_poll_lock(state_->poll);
+  State& state = *state_;
+  state.announcement.name = name;
+  state.announcement.make_and_model = make_and_model;
+  state.name = name;
+  if (state.group != nullptr) avahi_entry_group_reset(state.group);
+  if (avahi_client_get_state(state.client) == AVAHI_CLIENT_S_RUNNING) publish(state, state.client);
+  avahi_threaded_poll_unlock(state_->poll);
+}
+
 void MdnsAnnouncer::stop() {
   if (state_ == nullptr) return;
   avahi_threaded_poll_stop(state_->poll);

@@ -42,6 +42,9 @@ class MdnsAnnouncer {
   MdnsAnnouncer& operator=(const MdnsAnnouncer&) = delete;
 
   bool start(const Announcement& announcement, std::string& error);
+  // Announces the service again under a new name and model (once the scanner's
+  // model has been read). Nothing when the announcement is not running.
+  void update(const std::string& name, const std::string& make_and_model);
   void stop();
 
   struct State;

@@ -53,6 +53,9 @@ Route route_request(std::string_view method, std::string_view path) {
   if (path == "/icon.png") return make(Endpoint::kIcon, is_get(method), "GET, HEAD");
   if (path == "/eSCL/ScannerStatus") return make(Endpoint::kStatus, is_get(method), "GET, HEAD");
   if (path == kJobsPath) return make(Endpoint::kScanJobs, method == "POST", "POST");
+  if (path == "/eSCL/ScanBufferInfo") {
+    return make(Endpoint::kScanBufferInfo, method == "PUT", "PUT");
+  }
   constexpr std::string_view kProgressPath = "/progress/";
   if (path.substr(0, kProgressPath.size()) == kProgressPath) {
     const std::string_view job = path.substr(kProgressPath.size());

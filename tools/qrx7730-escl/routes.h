@@ -20,6 +20,7 @@ enum class Endpoint {
   kScanImageInfo,  // GET /eSCL/ScanJobs/{id}/ScanImageInfo
   kProgress,       // GET /progress/{id} (the web page's progress bar)
   kIcon,           // GET /icon.png
+  kScanBufferInfo, // PUT /eSCL/ScanBufferInfo (what a scan of these settings would be)
 };
 
 struct Route {

@@ -9,6 +9,7 @@
 #include "document_encoder.h"
 #include "qrx7730.h"
 #include "scan_window.h"
+#include "tone.h"
 
 namespace qrx::escl {
 namespace {
@@ -22,6 +23,8 @@ constexpr auto kCarriagePoll = std::chrono::milliseconds(250);
 constexpr int kCarriagePolls = 160;
 constexpr auto kLampPoll = std::chrono::milliseconds(500);
 constexpr int kLampPolls = 240;
+
+static_assert(kScannerGoneStatus == QRX_E_DEVICE_OPEN);
 
 uint16_t last_status() {
   uint16_t status = 0;
@@ -93,7 +96,10 @@ void ScanJob::wait_for_image(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   for (;;) {
     last_contact_ = Clock::now();
-    if (phase_ == Phase::kScanning || phase_ == Phase::kEnded || last_contact_ >= deadline) return;
+    if (phase_ == Phase::kScanning || phase_ == Phase::kEnded || cancel_ != JobEnd::kNone ||
+        last_contact_ >= deadline) {
+      return;
+    }
     changed_.wait_until(lock, std::min(deadline, last_contact_ + kRenew));
   }
 }
@@ -156,6 +162,15 @@ void ScanJob::run() {
     std::string error;
     end = scan(error) ? JobEnd::kCompleted : JobEnd::kFailed;
     TerminateScanner(nullptr);
+    // A scan that failed on its own may have lost the scanner (unplugged in the
+    // middle): a scanner that can no longer be opened at all is said to be gone.
+    if (end == JobEnd::kFailed && cancel_ == JobEnd::kNone) {
+      if (FindScannerEx(nullptr, device_.c_str(), QRX7730_USB_PRODUCT_ID)) {
+        TerminateScanner(nullptr);
+      } else if (last_status() == kScannerGoneStatus) {
+        failure_status_ = kScannerGoneStatus;
+      }
+    }
   }
   // The scanner is let go before the client sees the end of the document, so
   // that a client's next job finds it free.
@@ -262,6 +277,11 @@ bool ScanJob::scan(std::string& error) {
   if (ok && !encoder.begin(spec, error)) ok = false;
   if (ok) set_phase(Phase::kScanning);
   std::vector<uint8_t> line(data.LineBytes);
+  // Brightness and contrast are applied to the lines as they come (the library
+  // takes only power curves for the flatbed).
+  const bool toned = settings_.brightness != 0 || settings_.contrast != 0;
+  const std::vector<uint16_t> curve =
+      toned ? tone_curve(settings_.brightness, settings_.contrast) : std::vector<uint16_t>();
   for (uint32_t row = 0; ok && row < height_; ++row) {
     if (cancel_ != JobEnd::kNone) {
       ok = false;
@@ -271,6 +291,7 @@ bool ScanJob::scan(std::string& error) {
       ok = library_failed("ReadScan");
       break;
     }
+    if (toned) apply_tone(curve, depth, line);
     if (!encoder.write_line(line.data(), error)) {
       // The pipe refused: the reader is gone or took nothing for too long.
       cancel(JobEnd::kClientGone);

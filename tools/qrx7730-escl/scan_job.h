@@ -32,6 +32,9 @@ struct JobTiming {
   size_t pipe_capacity = 1 << 20;
 };
 
+// The library's status for a scanner that cannot be opened at all.
+inline constexpr uint16_t kScannerGoneStatus = 0x0101;
+
 class ScanJob {
  public:
   using Clock = std::chrono::steady_clock;
@@ -65,6 +68,12 @@ class ScanJob {
   Phase phase() const { return phase_; }
   JobEnd end() const { return end_; }
   uint16_t failure_status() const { return failure_status_; }
+  // The job failed because the scanner is gone (unplugged or powered off).
+  bool scanner_gone() const {
+    return end_ == JobEnd::kFailed && failure_status_ == kScannerGoneStatus;
+  }
+  // True the first time only: the service takes note of a lost scanner once.
+  bool take_gone_note() { return !gone_noted_.exchange(true); }
   JobOutcome outcome() const;
   Clock::time_point created() const { return created_; }
   uint32_t width() const { return width_; }
@@ -109,6 +118,7 @@ class ScanJob {
   std::atomic<uint16_t> failure_status_{0};
   std::atomic<uint32_t> width_{0}, height_{0}, line_bytes_{0}, lines_read_{0};
   std::atomic<bool> delivered_{false}, streaming_{false}, released_{false};
+  std::atomic<bool> gone_noted_{false};
 };
 
 }  // namespace qrx::escl

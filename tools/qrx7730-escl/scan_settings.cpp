@@ -265,9 +265,17 @@ SettingsVerdict parse_scan_settings(std::string_view xml, const ScannerModel& mo
       return conflict("the scanner does not deliver " + std::string(type));
     }
   }
-  if (depth_of(result.mode) == 16 && result.format != DocumentFormat::kPng) {
-    return conflict(std::string(mime_type(result.format)) + " holds 8 bits per sample only");
+
+  std::optional<uint32_t> brightness, contrast;
+  if (!read_number(root, "Brightness", brightness, verdict) ||
+      !read_number(root, "Contrast", contrast, verdict)) {
+    return verdict;
   }
+  if (brightness.value_or(kToneNormal) > kToneMax || contrast.value_or(kToneNormal) > kToneMax) {
+    return conflict("brightness and contrast go from 0 to " + std::to_string(kToneMax));
+  }
+  result.brightness = static_cast<int>(brightness.value_or(kToneNormal)) - int{kToneNormal};
+  result.contrast = static_cast<int>(contrast.value_or(kToneNormal)) - int{kToneNormal};
 
   const SettingsVerdict region = read_region(root, model, result.region);
   if (region.http_status != 200) return region;

@@ -41,7 +41,13 @@ struct ScanSettings {
   DocumentFormat format = DocumentFormat::kJpeg;
   Region region;
   std::string intent;  // as given, "Document" when none
+  // Percent, -100..100, 0 leaving the image as scanned. Clients give them from
+  // 0 to kToneMax, kToneNormal the image as scanned.
+  int brightness = 0, contrast = 0;
 };
+
+inline constexpr uint32_t kToneNormal = 100;
+inline constexpr uint32_t kToneMax = 200;
 
 struct SettingsVerdict {
   int http_status = 200;  // 200 taken; 400 not a ScanSettings document; 409 not possible

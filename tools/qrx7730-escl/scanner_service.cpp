@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <thread>
 
 #include "device_hold.h"
+#include "scan_window.h"
 #include "scanner_uuid.h"
 
 #include "abilities.h"
@@ -18,13 +20,23 @@ namespace {
 // Jobs kept for the status list once ended.
 constexpr size_t kJobsKept = 16;
 // How long a cancel waits for the scan to stop and the scanner to be free before
-// it answers (clients give DELETE some 30 s): a scan stops at once, a
-// calibration under way only at its end.
+// it answers (clients give DELETE some 30 s): a scan and a calibration under
+// way stop at once, the carriage's way home may take longer.
 constexpr auto kCancelWait = std::chrono::seconds(10);
 constexpr auto kWatchPeriod = std::chrono::milliseconds(250);
 // A scanner that could not be opened is tried again no sooner than this: every
 // open powers the controller up.
 constexpr auto kModelRetry = std::chrono::seconds(10);
+// A scanner another program holds is asked for again sooner: asking touches no
+// device.
+constexpr auto kHeldRetry = std::chrono::seconds(1);
+// The carriage's way home from the far end of the glass takes some 11 s.
+constexpr auto kCarriagePoll = std::chrono::milliseconds(250);
+constexpr int kCarriagePolls = 160;
+// How long a request waits for a reading of the scanner under way.
+constexpr auto kModelWait = std::chrono::seconds(45);
+// How long the server's end waits for a job to let the scanner go.
+constexpr auto kShutdownWait = std::chrono::seconds(2);
 
 std::string format_uuid(const uint8_t bytes[16]) {
   char text[37];
@@ -68,45 +80,41 @@ bool ScannerService::busy_locked() const {
   return false;
 }
 
-bool ScannerService::load_model(std::string& error) {
-  std::lock_guard lock(mutex_);
-  if (model_) return true;
-  if (busy_locked()) {
-    error = "the scanner is scanning";
-    return false;
-  }
-  const auto now = std::chrono::steady_clock::now();
-  if (model_tried_ && now - last_model_try_ < kModelRetry) {
-    error = last_model_error_;
-    return false;
-  }
-  model_tried_ = true;
-  last_model_try_ = now;
-  last_model_error_ = error = "the scanner is in use by another program";
+bool ScannerService::read_model(ScannerModel& model, std::string& error, bool& gone,
+                                bool& held) {
+  gone = held = false;
   const std::unique_ptr<DeviceHold> hold = DeviceHold::try_take(device_);
-  if (hold == nullptr) return false;
-  if (!FindScannerEx(nullptr, device_.c_str(), QRX7730_USB_PRODUCT_ID)) {
+  if (hold == nullptr) {
+    held = true;
+    error = "the scanner is in use by another program";
+    return false;
+  }
+  // The carriage may still be on its way home from the last scan (of this
+  // server before a restart, or of another program): the scanner takes no open
+  // until it is there.
+  for (int polls = 0; !FindScannerEx(nullptr, device_.c_str(), QRX7730_USB_PRODUCT_ID); ++polls) {
     uint16_t status = 0;
     GetScannerStatus(nullptr, &status);
-    last_model_error_ = error = "cannot open the scanner at " + device_ +
-                                ": FindScannerEx failed with " + qrxscan::describe_status(status);
+    if (status == QRX_E_CARRIAGE_MOVING && polls < kCarriagePolls && !stopping_) {
+      std::this_thread::sleep_for(kCarriagePoll);
+      continue;
+    }
+    gone = status == QRX_E_DEVICE_OPEN;
+    error = "cannot open the scanner at " + device_ + ": FindScannerEx failed with " +
+            qrxscan::describe_status(status);
     return false;
   }
   qrxscan::Abilities abilities;
   const bool read = qrxscan::query_abilities(abilities, error);
   TerminateScanner(nullptr);
-  if (!read) {
-    last_model_error_ = error;
-    return false;
-  }
-  ScannerModel model;
+  if (!read) return false;
   model.make = abilities.vendor;
   model.model = abilities.model;
   model.resolutions = abilities.resolutions;
   std::sort(model.resolutions.begin(), model.resolutions.end());
   model.optical_dpi = abilities.optical_dpi;
   model.area_unit = abilities.area_unit;
-  if (model.area_unit % 300 != 0) {
+  if (model.area_unit == 0 || model.area_unit % 300 != 0) {
     error = "the ability record's area unit is not a multiple of 1/300 inch";
     return false;
   }
@@ -115,15 +123,96 @@ bool ScannerService::load_model(std::string& error) {
   model.max_height = abilities.glass_length / per_300th;
   // The library takes windows of at least 128 units of 1/9600 inch.
   model.min_extent = (128 * model.area_unit / 9600 + per_300th - 1) / per_300th;
-  model_ = model;
   return true;
 }
 
+bool ScannerService::refresh_locked(std::unique_lock<std::mutex>& lock, std::string& error) {
+  if (busy_locked()) {
+    error = "the scanner is scanning";
+    return false;
+  }
+  if (loading_) {
+    error = "the scanner is being read";
+    return false;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (model_tried_ && now - last_model_try_ < (last_try_held_ ? kHeldRetry : kModelRetry)) {
+    error = last_model_error_;
+    return false;
+  }
+  model_tried_ = true;
+  loading_ = true;
+  lock.unlock();
+  ScannerModel model;
+  bool gone = false, held = false;
+  const bool read = read_model(model, error, gone, held);
+  lock.lock();
+  loading_ = false;
+  last_model_try_ = std::chrono::steady_clock::now();
+  last_try_held_ = held;
+  const bool first = read && !model_;
+  if (read) {
+    model_ = model;
+    offline_ = false;
+  } else {
+    last_model_error_ = error;
+    if (gone) offline_ = true;
+  }
+  model_changed_.notify_all();
+  if (first && on_model_) {
+    const auto callback = on_model_;
+    lock.unlock();
+    callback(model);
+    lock.lock();
+  }
+  return read;
+}
+
+bool ScannerService::load_model(std::string& error) {
+  std::unique_lock lock(mutex_);
+  if (model_) return true;
+  return refresh_locked(lock, error);
+}
+
 std::optional<ScannerModel> ScannerService::model() {
+  std::unique_lock lock(mutex_);
+  if (model_) return model_;
+  // A load under way (the carriage on its way home) is waited for.
+  model_changed_.wait_for(lock, kModelWait, [&] { return !loading_; });
+  if (model_) return model_;
   std::string error;
-  if (!load_model(error)) return std::nullopt;
-  std::lock_guard lock(mutex_);
+  refresh_locked(lock, error);
   return model_;
+}
+
+bool ScannerService::wait_first_reading(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  model_changed_.wait_for(lock, timeout, [&] { return model_tried_ && !loading_; });
+  return model_.has_value();
+}
+
+void ScannerService::on_model(std::function<void(const ScannerModel&)> callback) {
+  std::lock_guard lock(mutex_);
+  on_model_ = std::move(callback);
+}
+
+std::string ScannerService::name() {
+  std::lock_guard lock(mutex_);
+  return name_;
+}
+
+void ScannerService::set_name(std::string name) {
+  std::lock_guard lock(mutex_);
+  name_ = std::move(name);
+}
+
+void ScannerService::note_lost_scanner_locked() {
+  // The newest job found the scanner gone: it stays Down until it is seen again.
+  if (!jobs_.empty() && jobs_.front()->scanner_gone() && jobs_.front()->take_gone_note()) {
+    offline_ = true;
+    last_model_try_ = std::chrono::steady_clock::now();
+    last_try_held_ = false;
+  }
 }
 
 ScannerService::Created ScannerService::create_job(std::string_view xml) {
@@ -173,8 +262,38 @@ ScannerService::Created ScannerService::create_job(std::string_view xml) {
     }
     return created;
   }
+  lock.lock();
+  offline_ = false;
   created.job = job;
   return created;
+}
+
+ScannerService::Buffer ScannerService::buffer_info(std::string_view xml) {
+  Buffer buffer;
+  const std::optional<ScannerModel> scanner = model();
+  if (!scanner) {
+    buffer.http_status = 503;
+    buffer.message = "the scanner cannot be reached";
+    return buffer;
+  }
+  ScanSettings settings;
+  const SettingsVerdict verdict = parse_scan_settings(xml, *scanner, settings);
+  if (verdict.http_status != 200) {
+    buffer.http_status = verdict.http_status;
+    buffer.message = verdict.message;
+    return buffer;
+  }
+  // The window the job would ask the library for, in pixels at the resolution.
+  const QRX_Area window = window_for(settings.region, settings.resolution, *scanner);
+  const auto pixels = [&](uint32_t units) {
+    return static_cast<uint32_t>(uint64_t{units} * settings.resolution / scanner->area_unit);
+  };
+  buffer.report.settings = settings;
+  buffer.report.width = pixels(window.width);
+  buffer.report.height = pixels(window.length);
+  buffer.report.bytes_per_line =
+      buffer.report.width * channels_of(settings.mode) * depth_of(settings.mode) / 8;
+  return buffer;
 }
 
 std::shared_ptr<ScanJob> ScannerService::find(const std::string& id) {
@@ -194,13 +313,17 @@ bool ScannerService::cancel(const std::string& id) {
 }
 
 std::string ScannerService::state() {
-  {
-    std::lock_guard lock(mutex_);
-    if (busy_locked()) return "Processing";
-    if (model_) return "Idle";
+  std::unique_lock lock(mutex_);
+  if (busy_locked()) return "Processing";
+  // The first reading of the scanner under way is waited for.
+  if (!model_) {
+    model_changed_.wait_for(lock, kModelWait, [&] { return !loading_; });
+    std::string error;
+    if (!model_) refresh_locked(lock, error);
   }
-  std::string error;
-  return load_model(error) ? "Idle" : "Down";
+  note_lost_scanner_locked();
+  // The watch tries again, and a job opens it if it is back.
+  return model_ && !offline_ ? "Idle" : "Down";
 }
 
 std::vector<JobReport> ScannerService::job_reports() {
@@ -240,10 +363,26 @@ void ScannerService::stop_watch() {
   if (watch_thread_.joinable()) watch_thread_.join();
 }
 
+void ScannerService::shutdown() {
+  stop_watch();
+  std::deque<std::shared_ptr<ScanJob>> jobs;
+  {
+    std::lock_guard lock(mutex_);
+    jobs = jobs_;
+  }
+  // A scan or a calibration under way stops at once; clients waiting for a
+  // document are answered.
+  for (auto& job : jobs) job->cancel(JobEnd::kClientGone);
+  for (auto& job : jobs) job->wait_released(kShutdownWait);
+}
+
 void ScannerService::watch() {
   std::unique_lock lock(mutex_);
+  bool first = true;
   while (!stopping_) {
-    stop_changed_.wait_for(lock, kWatchPeriod);
+    if (!first) stop_changed_.wait_for(lock, kWatchPeriod);
+    first = false;
+    if (stopping_) break;
     const auto now = ScanJob::Clock::now();
     for (const auto& job : jobs_) {
       // A job being streamed is watched by its stream; a document nobody came
@@ -253,6 +392,13 @@ void ScannerService::watch() {
       if (waiting && !job->streaming() && now - job->last_contact() > timing_.client_gone) {
         job->cancel(JobEnd::kClientGone);
       }
+    }
+    // A scanner not read yet, or gone, is looked for again (each try bounded in
+    // how often it comes).
+    note_lost_scanner_locked();
+    if (!model_ || offline_) {
+      std::string error;
+      refresh_locked(lock, error);
     }
   }
 }
