@@ -150,10 +150,12 @@ ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 QRX_FAULT_SITES=4 run_ctest build-
 # tests and the soak (the daemon's client threads), the programs (the daemon,
 # qrxscan's wait notices), the SANE backend (its scan thread), the network
 # scanner server (its connection and scan threads and the pipe between them, in
-# cancels and vanished clients) and the library unloaded with its threads running.
+# cancels and vanished clients; the header deadline's thread; the model read in the
+# background while another program has the scanner; a stop while a client waits)
+# and the library unloaded with its threads running.
 # Only the test programs of those tests are built, with the programs and the
 # client processes they start.
-tsan_tests='unit_platform|unit_transport|unit_api|unit_emulator|unit_settings|unit_imaging|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload|unit_escl|escl_programs\.(Protocol\.(One|AJob)|Hostile|Network\.(RefusedAddresses|AHeaderSent))'
+tsan_tests='unit_platform|unit_transport|unit_api|unit_emulator|unit_settings|unit_imaging|integration|multiprocess|tools_programs|unit_sane|sane_programs|unload|unit_escl|escl_programs\.(Protocol\.(One|AJob)|Hostile|Network\.(RefusedAddresses|AHeaderSent)|ScannerState\.(Listens|AnUnplugged|Sigterm))'
 tsan_targets=(unit_platform unit_transport unit_api unit_emulator unit_emulator_link unit_settings
   unit_imaging integration integration_scan multiprocess_status_block status_client
   multiprocess_daemon daemon_client multiprocess_lamp_state multiprocess_scan scan_client
