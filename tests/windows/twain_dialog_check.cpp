@@ -120,10 +120,22 @@ void check_dialog(const std::string& ds, const std::string& shot) {
   app.end_transfer(0);
   TW_IMAGELAYOUT layout{};
   app.expect(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout, TWRC_SUCCESS, 0, "DAT_IMAGELAYOUT");
-  const Frame frame{0, 0, layout.Frame.Right.Whole + layout.Frame.Right.Frac / 65536.0,
-                    layout.Frame.Bottom.Whole + layout.Frame.Bottom.Frac / 65536.0};
-  // The chart covers 8.5 x 11 in of the glass; the rest is the lid's white.
-  const ChartFit fit = fit_chart(p, frame, 75, 2);
+  CHECK(layout.Frame.Left.Whole == 0 && layout.Frame.Top.Whole == 0 && layout.Frame.Right.Whole == 8 &&
+            layout.Frame.Bottom.Whole == 11,
+        "the dialog scans the whole glass: frame to %d x %d in", layout.Frame.Right.Whole,
+        layout.Frame.Bottom.Whole);
+  // Compared over the chart's width and its top 5.2 in (ramp, patches, black
+  // patch, slanted edge): 637 x 390 pixels at 75 dpi. Its line pairs below are
+  // finer than 75 dpi resolves.
+  const Frame frame{0, 0, 637 / 75.0, 390 / 75.0};
+  Picture chart_part = p;
+  chart_part.width = 637;
+  chart_part.height = 390;
+  chart_part.samples.clear();
+  for (uint32_t y = 0; y < chart_part.height; ++y) {
+    for (uint32_t x = 0; x < chart_part.width; ++x) chart_part.samples.push_back(p.at(x, y, 0));
+  }
+  const ChartFit fit = fit_chart(chart_part, frame, 75, 2);
   CHECK(fit.correlation >= 0.99 && std::abs(fit.dx) <= 1 && std::abs(fit.dy) <= 1,
         "the dialog's scan: correlation %.4f at (%d, %d)", fit.correlation, fit.dx, fit.dy);
   note("the dialog's scan: %ux%u grey, correlation %.4f", p.width, p.height, fit.correlation);
