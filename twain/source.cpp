@@ -218,6 +218,35 @@ bool Source::scan_requested() {
   return true;
 }
 
+bool Source::preview(std::vector<uint8_t>& grey, uint32_t& width, uint32_t& height,
+                     std::string& error) {
+  if (state_ != 5) return false;
+  Settings quick = Settings::defaults(library_.abilities());
+  quick.pixel_type = TWPT_GRAY;
+  quick.bit_depth = 8;
+  quick.resolution = library_.abilities().resolutions.front();
+  Scan scan(library_);
+  uint16_t status = 0;
+  std::unique_ptr<Progress> progress;
+  if (settings_.indicators) progress = std::make_unique<Progress>(dialog_ ? dialog_->window() : parent_);
+  if (!scan.prepare(quick, error, status) ||
+      !scan.start([&](double seconds) { return progress == nullptr || progress->update(seconds); },
+                  error, status)) {
+    return false;
+  }
+  width = scan.shape().width;
+  height = scan.shape().height;
+  grey.assign(size_t{width} * height, 0);
+  for (uint32_t y = 0; y < height; ++y) {
+    if (!scan.read_row(&grey[size_t{y} * width], error, status)) {
+      error += " at row " + std::to_string(y + 1) + " of " + std::to_string(height);
+      return false;
+    }
+  }
+  scan.stop();
+  return true;
+}
+
 void Source::cancel_requested() {
   if (state_ == 5) notify(MSG_CLOSEDSREQ);
 }

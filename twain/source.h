@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capabilities.h"
 #include "containers.h"
@@ -27,6 +28,9 @@ class Source {
   Settings& settings() { return settings_; }
   const Abilities& abilities() const { return library_.abilities(); }
   ScannerLibrary& library() { return library_; }
+  // A quick grey scan of the whole glass at the lowest resolution, for the
+  // dialog's preview: rows top-down, `width` bytes each.
+  bool preview(std::vector<uint8_t>& grey, uint32_t& width, uint32_t& height, std::string& error);
   bool scan_requested();
   void cancel_requested();
   void ok_requested();  // the dialog of MSG_ENABLEDSUIONLY was confirmed

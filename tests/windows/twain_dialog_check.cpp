@@ -2,6 +2,7 @@
 // opens on MSG_ENABLEDS with ShowUI, is captured to a BMP file, its choices are
 // made and Scan pressed through window messages, the image arrives through
 // DAT_EVENT, and Cancel asks the application to close the source.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -96,7 +97,26 @@ void check_dialog(const std::string& ds, const std::string& shot) {
   TW_HANDLE none = nullptr;
   app.expect(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &none, TWRC_FAILURE, TWCC_SEQERROR,
              "state 5: a native transfer");
-  CHECK(pump(app, 1500) == MSG_NULL, "the dialog waits for the user");
+  CHECK(pump(app, 1000) == MSG_NULL, "the dialog waits for the user");
+  // Preview: a quick scan of the whole glass into the pane.
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(106, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, 106)));
+  CHECK(pump(app, 1500) == MSG_NULL, "a preview is no image for the application");
+  char status[256] = {};
+  GetDlgItemTextA(dialog, 103, status, sizeof status);
+  CHECK(std::strncmp(status, "No preview", 10) != 0, "the preview was scanned: %s", status);
+  // The user drags the area on the preview over the grey ramp and the colour
+  // patches (the pane draws the glass from its top left corner).
+  HWND pane = GetDlgItem(dialog, 107);
+  CHECK(pane != nullptr, "the preview pane");
+  RECT inside;
+  GetClientRect(pane, &inside);
+  const double per_inch = std::min((inside.right + 0.0) / 8.5067, (inside.bottom + 0.0) / 11.6933);
+  const int x0 = static_cast<int>(0.45 * per_inch + 0.5), y0 = static_cast<int>(0.45 * per_inch + 0.5);
+  const int x1 = static_cast<int>(3.0 * per_inch + 0.5), y1 = static_cast<int>(2.0 * per_inch + 0.5);
+  SendMessageA(pane, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x0, y0));
+  SendMessageA(pane, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM((x0 + x1) / 2, (y0 + y1) / 2));
+  SendMessageA(pane, WM_LBUTTONUP, 0, MAKELPARAM(x1, y1));
+  pump(app, 500);
   screenshot(dialog, shot);
   // The user picks 75 dpi (the first resolution) and grey, and presses Scan.
   HWND resolution = find_child(dialog, 101), mode = find_child(dialog, 102);
@@ -104,41 +124,38 @@ void check_dialog(const std::string& ds, const std::string& shot) {
   const LRESULT count = SendMessageA(resolution, CB_GETCOUNT, 0, 0);
   int chosen = -1;
   for (LRESULT i = 0; i < count; ++i) {
-    if (SendMessageA(resolution, CB_GETITEMDATA, i, 0) == 75) chosen = static_cast<int>(i);
+    if (SendMessageA(resolution, CB_GETITEMDATA, i, 0) == 300) chosen = static_cast<int>(i);
   }
-  CHECK(chosen >= 0, "75 dpi is offered");
+  CHECK(chosen >= 0, "300 dpi is offered");
   SendMessageA(resolution, CB_SETCURSEL, chosen, 0);
   SendMessageA(mode, CB_SETCURSEL, 1, 0);
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
   CHECK(pump(app, 30000) == MSG_XFERREADY, "Scan brings MSG_XFERREADY through DAT_EVENT");
   info = app.image_info();
-  CHECK(info.PixelType == TWPT_GRAY && info.XResolution.Whole == 75 && info.BitsPerPixel == 8,
+  CHECK(info.PixelType == TWPT_GRAY && info.XResolution.Whole == 300 && info.BitsPerPixel == 8,
         "the dialog's choices: pixel type %d at %d dpi, %d bits", info.PixelType,
         info.XResolution.Whole, info.BitsPerPixel);
-  const Picture p = app.native_transfer(info);
-  app.end_transfer(0);
   TW_IMAGELAYOUT layout{};
   app.expect(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout, TWRC_SUCCESS, 0, "DAT_IMAGELAYOUT");
-  CHECK(layout.Frame.Left.Whole == 0 && layout.Frame.Top.Whole == 0 && layout.Frame.Right.Whole == 8 &&
-            layout.Frame.Bottom.Whole == 11,
-        "the dialog scans the whole glass: frame to %d x %d in", layout.Frame.Right.Whole,
-        layout.Frame.Bottom.Whole);
-  // Compared over the chart's width and its top 5.2 in (ramp, patches, black
-  // patch, slanted edge): 637 x 390 pixels at 75 dpi. Its line pairs below are
-  // finer than 75 dpi resolves.
-  const Frame frame{0, 0, 637 / 75.0, 390 / 75.0};
-  Picture chart_part = p;
-  chart_part.width = 637;
-  chart_part.height = 390;
-  chart_part.samples.clear();
-  for (uint32_t y = 0; y < chart_part.height; ++y) {
-    for (uint32_t x = 0; x < chart_part.width; ++x) chart_part.samples.push_back(p.at(x, y, 0));
-  }
-  const ChartFit fit = fit_chart(chart_part, frame, 75, 2);
+  auto inches = [](TW_FIX32 f) { return f.Whole + f.Frac / 65536.0; };
+  const Frame frame{inches(layout.Frame.Left), inches(layout.Frame.Top), inches(layout.Frame.Right),
+                    inches(layout.Frame.Bottom)};
+  // The dragged area, to a pixel of the pane.
+  const double slack = 1.0 / per_inch;
+  CHECK(std::fabs(frame.left - 0.45) <= slack && std::fabs(frame.top - 0.45) <= slack &&
+            std::fabs(frame.right - 3.0) <= slack && std::fabs(frame.bottom - 2.0) <= slack,
+        "the dragged area: %.3f, %.3f to %.3f, %.3f in", frame.left, frame.top, frame.right, frame.bottom);
+  const Picture p = app.native_transfer(info);
+  app.end_transfer(0);
+  CHECK(std::fabs(p.width - (frame.right - frame.left) * 300) <= 1 &&
+            std::fabs(p.height - (frame.bottom - frame.top) * 300) <= 1,
+        "an image of %u x %u pixels for the area", p.width, p.height);
+  const ChartFit fit = fit_chart(p, frame, 300, 2);
   CHECK(fit.correlation >= 0.99 && std::abs(fit.dx) <= 1 && std::abs(fit.dy) <= 1,
         "the dialog's scan: correlation %.4f at (%d, %d)", fit.correlation, fit.dx, fit.dy);
-  note("the dialog's scan: %ux%u grey, correlation %.4f", p.width, p.height, fit.correlation);
+  note("the dialog's scan of %.2f x %.2f in: %ux%u grey, correlation %.4f", frame.right - frame.left,
+       frame.bottom - frame.top, p.width, p.height, fit.correlation);
   // Cancel asks the application to close the source.
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
