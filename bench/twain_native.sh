@@ -14,16 +14,19 @@ test_dir=$build/tests/windows
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export QRX7730_SIM=speed=$speed QRX7730_DEVICE=sim:
 work=$(mktemp -d /tmp/qrx-twain-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" "$test_dir"/bench-twain.bmp "$test_dir"/bench-qrxscan.pnm' EXIT
 
 run() {  # which -> seconds
   local start end
   start=$(date +%s.%N)
   if [ "$1" = twain ]; then
-    (cd "$test_dir" && wine twain_session_test.exe --bench "Z:$work/twain.bmp" >/dev/null)
+    (cd "$test_dir" && wine twain_session_test.exe --bench bench-twain.bmp >/dev/null)
   else
+    # (qrxscan.exe's rename does not replace a file that is there.)
+    rm -f "$test_dir/bench-qrxscan.pnm"
     (cd "$test_dir" && wine "$build/tools/qrxscan/qrxscan.exe" -d sim: --resolution 300 \
-      -x 210 -y 297 --format pnm -o "Z:$work/qrxscan.pnm" 2>/dev/null)
+      -x 210 -y 297 --format pnm -o bench-qrxscan.pnm 2>"$work/qrxscan.err") ||
+      { cat "$work/qrxscan.err" >&2; return 1; }
   fi
   end=$(date +%s.%N)
   echo "$end - $start" | bc
@@ -45,5 +48,5 @@ echo "A4 at 300 dpi colour, emulator at ${speed}x, $rounds rounds:"
 echo "  TWAIN native transfer saved as BMP: median $twain s ($(tr '\n' ' ' < "$work/twain.times"))"
 echo "  qrxscan.exe writing PNM:            median $qrxscan s ($(tr '\n' ' ' < "$work/qrxscan.times"))"
 echo "  ratio: $(echo "scale=3; $twain / $qrxscan" | bc)"
-ls -l "$work/twain.bmp" "$work/qrxscan.pnm" | awk '{ print "  " $5 " bytes  " $9 }'
+ls -lL "$test_dir/bench-twain.bmp" "$test_dir/bench-qrxscan.pnm" | awk '{ print "  " $5 " bytes  " $9 }'
 wineserver -k || true
