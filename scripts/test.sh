@@ -70,7 +70,7 @@ run_ctest() {
 phase "set-up: packages"
 bash scripts/setup_packages.sh \
   ca-certificates cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev \
-  g++-mingw-w64-x86-64-posix wine wine64 binutils nsis \
+  g++-mingw-w64-x86-64-posix wine wine64 binutils nsis libwine-dev xvfb xauth imagemagick \
   pkg-config zlib1g-dev libpng-dev libtiff-dev libjpeg-dev \
   libusb-1.0-0-dev libumockdev-dev umockdev clang libclang-rt-14-dev \
   libmicrohttpd-dev libpugixml-dev libavahi-client-dev \
