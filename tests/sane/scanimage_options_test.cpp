@@ -44,8 +44,8 @@ class ScanimageOptions : public SaneProgramTest {
     std::vector<std::string> arguments = {
         "-d", "qrx7730:" + own_device(), "-x", "25.4", "-y", "12.7", "--format=png", "-o", png};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    std::vector<std::string> environment = {"QRX7730_SIM=speed=20,document=" + dir.path() +
-                                            "/blocks.pgm"};
+    std::vector<std::string> environment = {
+        "QRX7730_SIM=speed=" QRX_SIM_SPEED ",document=" + dir.path() + "/blocks.pgm"};
     if (log != nullptr) environment.push_back("SANE_DEBUG_QRX7730=2");
     const ProgramRun run = scanimage(arguments, environment);
     EXPECT_EQ(run.status, 0) << run.err;

@@ -158,7 +158,8 @@ TEST_F(ScanimageScans, WritesTheDocumentOnTheGlassIntoAPng) {
                                         "-o",
                                         png};
   for (const std::string& a : area()) arguments.push_back(a);
-  const ProgramRun run = scanimage(arguments, {"QRX7730_SIM=speed=20,document=" + page()});
+  const ProgramRun run =
+      scanimage(arguments, {"QRX7730_SIM=speed=" QRX_SIM_SPEED ",document=" + page()});
   ASSERT_EQ(run.status, 0) << run.err;
   expect_document(png);
 }
@@ -233,7 +234,8 @@ TEST_F(ScanimageScans, PassesScanimagesOwnTest) {
   std::vector<std::string> arguments = {"-d", "qrx7730:" + own_device(), "--resolution", "150",
                                         "-T"};
   for (const std::string& a : area()) arguments.push_back(a);
-  const ProgramRun run = scanimage(arguments, {"QRX7730_SIM=speed=20,document=" + page()});
+  const ProgramRun run =
+      scanimage(arguments, {"QRX7730_SIM=speed=" QRX_SIM_SPEED ",document=" + page()});
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
