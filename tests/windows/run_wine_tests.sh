@@ -97,6 +97,22 @@ if [ "$status" -ne 0 ] || ! grep -q 'optical: *2400 dpi' <<<"$info"; then
 else
   echo "qrxscan.exe reports the emulated scanner: $(grep -m1 'optical' <<<"$info" | tr -s ' ')"
 fi
+# qrxscan.exe writes over an image of the same name: a scan 10 mm wide, then one 20
+# mm wide into the same file, which must hold the second (at 75 dpi 20 x 10 mm is
+# 59 x 29 pixels: 20 / 25.4 x 75 = 59.06, 10 / 25.4 x 75 = 29.5).
+rm -f "$test_dir/twice.pnm"
+status=0
+for width in 10 20; do
+  (cd "$test_dir" && QRX7730_SIM=speed=50 timeout 300 wine "$qrxscan" --device sim: \
+    --resolution 75 --mode Gray -l 10 -t 10 -x "$width" -y 10 --no-progress -o twice.pnm) \
+    > /dev/null 2>&1 || status=$?
+done
+header=$(head -c 20 "$test_dir/twice.pnm" 2>/dev/null | head -n 2 | tr '\n' ' ')
+if [ "$status" -ne 0 ] || [ "$header" != "P5 59 29 " ]; then
+  failed+=("qrxscan.exe over an existing image (status $status, header '$header')")
+else
+  echo "qrxscan.exe replaced an image of the same name with a new scan"
+fi
 # Let this prefix's server finish before the build directory is used again.
 timeout 60 wineserver --wait || true
 if [ ${#failed[@]} -ne 0 ]; then

@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -52,12 +54,15 @@ class Output {
     }
     return true;
   }
-  // Closes and renames the finished file into place.
+  // Closes and renames the finished file into place, replacing an image of that
+  // name (std::rename does not replace a file on Windows: the scan would be lost).
   bool commit() {
     if (path_.empty()) return std::fflush(stdout) == 0;
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
-    if (!closed || std::rename(part().c_str(), path_.c_str()) != 0) {
+    std::error_code renamed;
+    if (closed) std::filesystem::rename(part(), path_, renamed);
+    if (!closed || renamed) {
       std::fprintf(stderr, "qrxscan: cannot write %s\n", path_.c_str());
       std::remove(part().c_str());
       return false;
