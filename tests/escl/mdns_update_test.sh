@@ -10,6 +10,7 @@ set -euo pipefail
 server=$1 sim=$2
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "$0")/private_avahi.sh"
 
 if [ "${QRX_MDNS_INSIDE:-}" != 1 ]; then
   for tool in unshare ip dbus-daemon avahi-daemon avahi-browse python3; do
@@ -23,9 +24,6 @@ fi
 ip link set lo up
 ip link set lo multicast on
 work=$(mktemp -d /tmp/qrx-mdns-update-XXXXXX)
-mkdir -p /run/avahi-daemon /run/dbus
-mount -t tmpfs tmpfs /run/avahi-daemon
-mount -t tmpfs tmpfs /run/dbus
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
@@ -34,52 +32,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cat > "$work/bus.conf" << BUS
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=/run/dbus/system_bus_socket</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-  </policy>
-</busconfig>
-BUS
-dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile > "$work/dbus.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
-[ -S /run/dbus/system_bus_socket ] || fail "the private D-Bus did not start: $(cat "$work/dbus.log")"
-
-cat > "$work/avahi.conf" << AVAHI
-[server]
-use-ipv4=yes
-use-ipv6=no
-allow-interfaces=lo
-enable-dbus=yes
-ratelimit-interval-usec=0
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-workstation=no
-publish-hinfo=no
-[reflector]
-[rlimits]
-AVAHI
-avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits --no-proc-title \
-  > "$work/avahi.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do avahi-browse -a -t > /dev/null 2>&1 && break; sleep 0.1; done
-avahi-browse -a -t > /dev/null 2>&1 || fail "avahi did not start: $(cat "$work/avahi.log")"
+start_private_avahi "$work" use-ipv4=yes use-ipv6=no allow-interfaces=lo
 
 "$sim" --socket "$work/scanner.sock" --speed 50 > "$work/sim.out" &
 pids+=($!)

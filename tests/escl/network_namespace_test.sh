@@ -16,6 +16,7 @@ fail() {
   for log in "${work:-/nonexistent}"/*.out; do [ -f "$log" ] && echo "--- $log" && cat "$log"; done >&2
   exit 1
 }
+source "$(dirname "$0")/private_avahi.sh"
 
 if [ "${QRX_NETNS_INSIDE:-}" != 1 ]; then
   for tool in unshare nsenter ip dbus-daemon avahi-daemon avahi-browse curl; do
@@ -57,55 +58,7 @@ client ip addr add fd77::3/64 dev qrx-cli nodad
 client ip link set qrx-cli up
 for _ in $(seq 50); do client ping -c 1 -W 1 10.77.0.1 > /dev/null 2>&1 && break; sleep 0.1; done
 
-mkdir -p /run/avahi-daemon /run/dbus
-mount -t tmpfs tmpfs /run/avahi-daemon
-mount -t tmpfs tmpfs /run/dbus
-cat > "$work/bus.conf" << BUS
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=/run/dbus/system_bus_socket</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_type="method_call"/>
-    <allow send_type="signal"/>
-    <allow send_requested_reply="true" send_type="method_return"/>
-    <allow send_requested_reply="true" send_type="error"/>
-    <allow receive_type="method_call"/>
-    <allow receive_type="method_return"/>
-    <allow receive_type="error"/>
-    <allow receive_type="signal"/>
-  </policy>
-</busconfig>
-BUS
-dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile > "$work/dbus.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.1; done
-[ -S /run/dbus/system_bus_socket ] || fail "the private D-Bus did not start: $(cat "$work/dbus.log")"
-cat > "$work/avahi.conf" << AVAHI
-[server]
-host-name=qrx-netns-box
-use-ipv4=yes
-use-ipv6=yes
-allow-interfaces=qrx-srv
-enable-dbus=yes
-ratelimit-interval-usec=0
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-workstation=no
-publish-hinfo=no
-[reflector]
-[rlimits]
-AVAHI
-avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits --no-proc-title \
-  > "$work/avahi.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do avahi-browse -a -t > /dev/null 2>&1 && break; sleep 0.1; done
-avahi-browse -a -t > /dev/null 2>&1 || fail "avahi did not start: $(cat "$work/avahi.log")"
+start_private_avahi "$work" host-name=qrx-netns-box use-ipv4=yes use-ipv6=yes allow-interfaces=qrx-srv
 
 "$sim" --socket "$work/scanner.sock" --speed 50 > "$work/sim.out" &
 pids+=($!)
