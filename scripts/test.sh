@@ -54,8 +54,10 @@ slowest() {
   [ -f "$costs" ] || return 0
   echo "=== the 15 slowest tests of $1"
   # Each line is the test's name (which may hold spaces), its runs and its time.
+  # (sed, not head, takes the first lines: it reads to the end, so that sort is
+  # never cut off and the pipe never fails.)
   sed '/^---/,$d' "$costs" | awk '{ t = $NF; NF -= 2; printf "%8.1f s  %s\n", t, $0 }' |
-    sort -g -r | head -15
+    sort -g -r | sed -n '1,15p'
 }
 # ctest DIRECTORY [ARGUMENTS...]: runs the tests, then names the slowest of them,
 # also when some failed.
@@ -83,9 +85,10 @@ bash scripts/setup_sane.sh
 
 # Most tests wait on the emulator's clock rather than compute (the machine stays
 # far from busy at one test per core), so three run per core; they share nothing.
-# The sanitized builds compute more, so two run per core there.
+# The address sanitizer's tests wait as much; the thread sanitizer's compute more,
+# so two run per core there.
 test_jobs=$((jobs * 3))
-sanitized_test_jobs=$((jobs * 2))
+tsan_test_jobs=$((jobs * 2))
 
 # The main build: every test, including the Windows build as the README documents
 # it (every target, in build/windows-build) and its programs under Wine. It is
@@ -141,7 +144,7 @@ cmake --build build-asan -j"$jobs"
 # The fault matrix visits about four sites of each flow and fault kind here (eight
 # in the release run, every site in scripts/fault_matrix.sh).
 phase "asan: tests"
-ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 QRX_FAULT_SITES=4 run_ctest build-asan -j"$sanitized_test_jobs" \
+ASAN_OPTIONS=detect_leaks=1 QRX_SOAK_SPEED=10 QRX_FAULT_SITES=4 run_ctest build-asan -j"$test_jobs" \
   -E 'escl_programs\.(Airscan|Failures|web_page|mdns|network_namespace)|ChartFidelity\.TheChartComesBackWhereItLies/((150|300|600)dpi|1200dpi_(16|24)bit|2400dpi_(8|24|48)bit|4800dpi_(8|16|48)bit)'
 
 # Thread sanitizer over the code with threads: platform, transport, emulator and
@@ -175,7 +178,7 @@ fi
 # images, not threads: the reader, the ring and the stops are exercised by the
 # other scan tests, so they are left out here.
 phase "tsan: tests"
-TSAN_OPTIONS=halt_on_error=1 QRX_SOAK_SPEED=10 run_ctest build-tsan -j"$sanitized_test_jobs" \
+TSAN_OPTIONS=halt_on_error=1 QRX_SOAK_SPEED=10 run_ctest build-tsan -j"$tsan_test_jobs" \
   -R "$tsan_tests" -E 'ChartFidelity|FidelityTest|FilmFidelity|EveryPairing|PairFidelity'
 
 # Each libFuzzer target for 10 s (two at a time) from its seed corpus, built with
