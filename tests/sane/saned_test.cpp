@@ -9,6 +9,9 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "sane_programs.h"
@@ -32,6 +35,31 @@ bool reach(const std::string& address, bool bind_it) {
   const bool ok = (bind_it ? bind(fd, a, sizeof where) : connect(fd, a, sizeof where)) == 0;
   close(fd);
   return ok;
+}
+
+// Whether no process of the process group `group` runs any more (one that has
+// ended but is not yet reaped counts as gone), waiting up to five seconds.
+bool group_is_gone(pid_t group) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    bool running = false;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string text;
+      if (!std::getline(stat, text)) continue;
+      // pid (name) state ppid pgrp ...: the name may hold spaces and brackets.
+      std::istringstream rest(text.substr(text.rfind(')') + 1));
+      char state = 0;
+      long parent = 0, process_group = 0;
+      if (rest >> state >> parent >> process_group && process_group == group && state != 'Z') {
+        running = true;
+        break;
+      }
+    }
+    if (!running) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }
 
 class Saned : public SaneProgramTest {
@@ -60,7 +88,9 @@ class Saned : public SaneProgramTest {
     for (const std::string& part : launch(QRX_SANED)) command.push_back(part);
     command.insert(command.end(),
                    {"-l", "-b", address_, "-p", std::to_string(kSanePort), "-e", "-d", "3"});
-    saned_ = std::make_unique<ChildProcess>(command);
+    // A group of its own: saned forks a process for each client, which must end
+    // with the test too.
+    saned_ = std::make_unique<ChildProcess>(command, ChildProcess::Group::kOwn);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!reach(address_, false)) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "saned does not answer";
@@ -70,6 +100,10 @@ class Saned : public SaneProgramTest {
   void TearDown() override {
     saned_->kill_now(SIGTERM);
     if (saned_->wait(10000) < 0) saned_->kill_now(SIGKILL);
+    // No process of saned's outlives the test (one serving a client that has gone
+    // was seen spinning for an hour after its test).
+    saned_->kill_now(SIGKILL);
+    EXPECT_TRUE(group_is_gone(saned_->pid())) << "a process of saned's is still running";
   }
   ProgramRun client(std::vector<std::string> arguments) {
     return scanimage(std::move(arguments), {"SANE_NET_TIMEOUT=20"}, client_);

@@ -13,7 +13,8 @@
 
 namespace qrx::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, Group group)
+    : own_group_(group == Group::kOwn) {
   int in_pipe[2], out_pipe[2];
   if (pipe2(in_pipe, O_CLOEXEC) != 0) return;
   if (pipe2(out_pipe, O_CLOEXEC) != 0) {
@@ -26,11 +27,14 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   args.push_back(nullptr);
   pid_ = fork();
   if (pid_ == 0) {
+    if (own_group_) setpgid(0, 0);
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     execv(args[0], args.data());
     _exit(127);
   }
+  // Set from both sides, so that the group exists whichever runs first.
+  if (own_group_ && pid_ > 0) setpgid(pid_, pid_);
   close(in_pipe[0]);
   close(out_pipe[1]);
   in_ = in_pipe[1];
@@ -39,9 +43,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
 
 ChildProcess::~ChildProcess() {
   if (pid_ > 0 && status_ < 0) {
-    kill(pid_, SIGKILL);
+    kill_now(SIGKILL);
     wait(5000);
   }
+  if (own_group_ && pid_ > 0) kill(-pid_, SIGKILL);  // what the group still holds
   if (in_ >= 0) close(in_);
   if (out_ >= 0) close(out_);
 }
@@ -117,7 +122,12 @@ int ChildProcess::wait(int timeout_ms) {
 }
 
 void ChildProcess::kill_now(int signal) {
-  if (pid_ > 0 && status_ < 0) kill(pid_, signal);
+  if (pid_ <= 0) return;
+  if (own_group_) {
+    kill(-pid_, signal);
+  } else if (status_ < 0) {
+    kill(pid_, signal);
+  }
 }
 
 }  // namespace qrx::test

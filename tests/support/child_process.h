@@ -1,6 +1,8 @@
 // ChildProcess: starts a program for multi-process tests, with its standard
 // input and output on pipes, and waits for or kills it. A child still running
 // when the object goes away is killed, so a failing test leaves nothing behind.
+// A child started as a group of its own (a server that forks a process for each
+// client, as saned does) is killed with every process it started.
 #pragma once
 
 #include <sys/types.h>
@@ -12,7 +14,8 @@ namespace qrx::test {
 
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
+  enum class Group { kTests, kOwn };
+  explicit ChildProcess(const std::vector<std::string>& argv, Group group = Group::kTests);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -30,6 +33,8 @@ class ChildProcess {
   // Waits up to timeout_ms for the child to end; its exit status (0..255), 128 +
   // signal when killed, or -1 when it is still running.
   int wait(int timeout_ms);
+  // Sends signal to the child (and, for a group of its own, to every process of
+  // the group, also after the child itself has ended).
   void kill_now(int signal);
 
  private:
@@ -38,6 +43,7 @@ class ChildProcess {
   int out_ = -1;
   std::string pending_;
   int status_ = -1;
+  bool own_group_ = false;
 };
 
 }  // namespace qrx::test
