@@ -2,10 +2,11 @@
 // input is a method (first byte), a path (to the first newline) and a body.
 // Besides "no crash": a route names a job only with a job id, HEAD and GET are
 // taken alike except for NextDocument, and settings that are taken describe a
-// scan the scanner can make — an offered resolution, 16 bits only in PNG, a
-// region on the glass at least the smallest window, and a library window on
-// the glass (what SetScanParameter takes: x + width <= 81664, y + length <=
-// 112256, each at least 128).
+// scan the scanner can make — an offered resolution, 8 or 16 bits (a 16-bit
+// scan goes into PNG as it is, into JPEG and PDF at 8 bits), a region on the
+// glass at least the smallest window, and a library window on the glass (what
+// SetScanParameter takes: x + width <= 81664, y + length <= 112256, each at
+// least 128).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool offered = false;
   for (uint16_t dpi : scanner.resolutions) offered |= dpi == settings.resolution;
   check(offered);
-  check(depth_of(settings.mode) == 8 || settings.format == DocumentFormat::kPng);
+  check(depth_of(settings.mode) == 8 || depth_of(settings.mode) == 16);
   const Region& r = settings.region;
   check(r.width >= scanner.min_extent && r.height >= scanner.min_extent);
   check(r.x + r.width <= scanner.max_width && r.y + r.height <= scanner.max_height);
