@@ -118,7 +118,10 @@ echo "=== the Windows phase, beside the release tests (build/windows-phase.log):
 cat build/windows-phase.log
 phase_report+=("$(printf '%-34s %5d s' "windows: build and tests under Wine" \
   "$(cat build/windows-phase.time 2>/dev/null || echo 0)")")
-[ "$release_status" -eq 0 ] && [ "$windows_status" -eq 0 ]
+if [ "$release_status" -ne 0 ] || [ "$windows_status" -ne 0 ]; then
+  echo "=== failed: release tests (status $release_status), Windows phase (status $windows_status)"
+  exit 1
+fi
 
 # The Debian packages from that build (not built again), lintian over them, and
 # their install with apt, use, removal and purge, which leaves the machine as
