@@ -215,16 +215,19 @@ void ScannerService::note_lost_scanner_locked() {
   }
 }
 
+SettingsVerdict ScannerService::read_settings(std::string_view xml,
+                                              std::optional<ScannerModel>& scanner,
+                                              ScanSettings& settings) {
+  scanner = model();
+  if (!scanner) return {503, "the scanner cannot be reached"};
+  return parse_scan_settings(xml, *scanner, settings);
+}
+
 ScannerService::Created ScannerService::create_job(std::string_view xml) {
   Created created;
-  const std::optional<ScannerModel> scanner = model();
-  if (!scanner) {
-    created.http_status = 503;
-    created.message = "the scanner cannot be reached";
-    return created;
-  }
+  std::optional<ScannerModel> scanner;
   ScanSettings settings;
-  const SettingsVerdict verdict = parse_scan_settings(xml, *scanner, settings);
+  const SettingsVerdict verdict = read_settings(xml, scanner, settings);
   if (verdict.http_status != 200) {
     created.http_status = verdict.http_status;
     created.message = verdict.message;
@@ -270,14 +273,9 @@ ScannerService::Created ScannerService::create_job(std::string_view xml) {
 
 ScannerService::Buffer ScannerService::buffer_info(std::string_view xml) {
   Buffer buffer;
-  const std::optional<ScannerModel> scanner = model();
-  if (!scanner) {
-    buffer.http_status = 503;
-    buffer.message = "the scanner cannot be reached";
-    return buffer;
-  }
+  std::optional<ScannerModel> scanner;
   ScanSettings settings;
-  const SettingsVerdict verdict = parse_scan_settings(xml, *scanner, settings);
+  const SettingsVerdict verdict = read_settings(xml, scanner, settings);
   if (verdict.http_status != 200) {
     buffer.http_status = verdict.http_status;
     buffer.message = verdict.message;

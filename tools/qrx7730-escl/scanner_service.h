@@ -86,6 +86,10 @@ class ScannerService {
   bool read_model(ScannerModel& model, std::string& error, bool& gone, bool& held);
   bool refresh_locked(std::unique_lock<std::mutex>& lock, std::string& error);
   void note_lost_scanner_locked();
+  // The scanner's model and the ScanSettings read against it: 200, or 503 when
+  // the model cannot be had, or the settings' refusal.
+  SettingsVerdict read_settings(std::string_view xml, std::optional<ScannerModel>& scanner,
+                                ScanSettings& settings);
   void watch();
 
   const std::string device_;
